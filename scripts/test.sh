@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Sets up, builds (warnings are errors) and runs the whole test suite headless.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/setup.sh
+export QT_QPA_PLATFORM=offscreen
+ctest --preset default --parallel 2

@@ -1,0 +1,3 @@
+#include "shell/Startup.h"
+
+int main(int argc, char** argv) { return RunQuillet(argc, argv); }

@@ -1,0 +1,3 @@
+#include "UntNote.h"
+
+TNote* NoteData = nullptr;

@@ -1,0 +1,3 @@
+#include "UntAlam.h"
+
+TAlam* AlamData = nullptr;

@@ -1,0 +1,3 @@
+#include "UntAlamContext.h"
+
+TAlamContext* AlamContextData = nullptr;

@@ -1,0 +1,3 @@
+#include "UntConfig.h"
+
+TConfig* ConfigData = nullptr;

@@ -1,0 +1,8 @@
+#pragma once
+
+// The settings record.
+class TConfig {
+public:
+};
+
+extern TConfig* ConfigData;

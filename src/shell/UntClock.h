@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QDateTime>
+
+// The program's one source of "now". Everything that reads the time (the due check,
+// the engine's Date()/Time(), log names, editors) asks here, so tests can pin it.
+namespace Clock {
+
+QDateTime Now();
+QDate Today();
+
+// Pins the clock at a fixed moment until changed again.
+void SetNow(const QDateTime& moment);
+// Returns to the system clock.
+void Reset();
+bool IsPinned();
+
+} // namespace Clock

@@ -1,0 +1,140 @@
+#include "UntPublic.h"
+
+#include "storage/UntDbAccess.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPointer>
+#include <QStandardPaths>
+#include <QTreeWidget>
+#include <QUrl>
+
+namespace {
+
+QString appDir;
+MessageBoxHook boxHook;
+
+QString WithSlash(QString dir) {
+    if (!dir.endsWith(QLatin1Char('/')))
+        dir += QLatin1Char('/');
+    return dir;
+}
+
+// The system message box: application-modal for questions and errors; the information box
+// leaves the other windows usable but still waits for its answer.
+int RealBox(BoxKind kind, const QString& caption, const QString& text) {
+    QMessageBox box;
+    box.setWindowTitle(caption);
+    box.setText(text);
+    switch (kind) {
+    case BoxKind::Info:
+        box.setIcon(QMessageBox::Information);
+        box.setStandardButtons(QMessageBox::Ok);
+        break;
+    case BoxKind::Question:
+        box.setIcon(QMessageBox::Question);
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::No);
+        box.setEscapeButton(QMessageBox::No);
+        break;
+    case BoxKind::Error:
+        box.setIcon(QMessageBox::Critical);
+        box.setStandardButtons(QMessageBox::Ok);
+        break;
+    }
+    box.setWindowFlag(Qt::WindowStaysOnTopHint, kind != BoxKind::Info);
+    if (kind == BoxKind::Info) {
+        box.setWindowModality(Qt::NonModal);
+        QEventLoop loop;
+        QObject::connect(&box, &QMessageBox::finished, &loop, &QEventLoop::quit);
+        box.show();
+        box.raise();
+        box.activateWindow();
+        loop.exec();
+        return BoxOK;
+    }
+    QPointer<QWidget> focus = QApplication::focusWidget();
+    const int answer = box.exec();
+    if (focus)
+        focus->setFocus();
+    return answer == QMessageBox::Yes ? BoxYes : (kind == BoxKind::Question ? BoxNo : BoxOK);
+}
+
+int Box(BoxKind kind, const QString& caption, const QString& text) {
+    return boxHook ? boxHook(kind, caption, text) : RealBox(kind, caption, text);
+}
+
+} // namespace
+
+QString AppDir() { return appDir; }
+
+void SetAppDir(const QString& dir) { appDir = WithSlash(dir); }
+
+QString ResolveAppDir() {
+    const QString exeDir = QCoreApplication::applicationDirPath();
+    if (QFileInfo(exeDir).isWritable())
+        return WithSlash(exeDir);
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    QDir().mkpath(data);
+    return WithSlash(data);
+}
+
+MessageBoxHook SetMessageBoxHook(MessageBoxHook hook) {
+    MessageBoxHook previous = std::move(boxHook);
+    boxHook = std::move(hook);
+    return previous;
+}
+
+void ShowInfo(const QString& text) { Box(BoxKind::Info, QStringLiteral("提示"), text); }
+
+bool AskYesNo(const QString& text) {
+    return Box(BoxKind::Question, QStringLiteral("确认"), text) == BoxYes;
+}
+
+void ShowError(const QString& text) { Box(BoxKind::Error, QStringLiteral("错误"), text); }
+
+void OpenDocument(QWidget*, const QString& target) {
+    const QUrl url = QFileInfo::exists(target) ? QUrl::fromLocalFile(target)
+                                               : QUrl::fromUserInput(target);
+    QDesktopServices::openUrl(url);
+}
+
+void FillListView(const QString& sql, QTreeWidget* view) {
+    view->clear();
+    DbAccess->OpenQuery(sql);
+    TCursor& cursor = DbAccess->MainCursor;
+    view->setUpdatesEnabled(false);
+    QList<QTreeWidgetItem*> items;
+    items.reserve(cursor.RecordCount());
+    const int columns = cursor.FieldCount();
+    for (cursor.First(); !cursor.Eof(); cursor.Next()) {
+        QStringList texts;
+        texts.reserve(columns);
+        for (int c = 0; c < columns; ++c)
+            texts << cursor.AsString(c);
+        items << new QTreeWidgetItem(texts);
+    }
+    view->addTopLevelItems(items);
+    view->setUpdatesEnabled(true);
+}
+
+void InstallScriptedBoxesFromEnvironment() {
+    const QString log = qEnvironmentVariable("QUILLET_TEST_BOXLOG");
+    if (log.isEmpty())
+        return;
+    const bool yes = qEnvironmentVariable("QUILLET_TEST_ANSWER") == QLatin1String("yes");
+    SetMessageBoxHook([log, yes](BoxKind kind, const QString& caption, const QString& text) {
+        QFile file(log);
+        if (file.open(QIODevice::WriteOnly | QIODevice::Append))
+            file.write((caption + QLatin1Char('|') + text + QLatin1Char('\n')).toUtf8());
+        if (kind != BoxKind::Question)
+            return int(BoxOK);
+        return int(yes ? BoxYes : BoxNo);
+    });
+}

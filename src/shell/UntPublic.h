@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+
+class QTreeWidget;
+class QWidget;
+
+// The program's folder for its own files, with a trailing '/'.
+QString AppDir();
+// Sets AppDir once at start-up (and in tests).
+void SetAppDir(const QString& dir);
+// The executable's folder, or the per-user data folder when that is not writable.
+QString ResolveAppDir();
+
+enum class BoxKind { Info, Question, Error };
+enum BoxResult { BoxOK = 1, BoxYes = 6, BoxNo = 7 };
+
+// Every message box of the program passes through this hook, so tests can read and answer
+// them. It receives the kind, the caption and the text, and returns a BoxResult.
+using MessageBoxHook = std::function<int(BoxKind, const QString& caption, const QString& text)>;
+// Installs a hook; an empty one restores the real boxes. Returns the previous hook.
+MessageBoxHook SetMessageBoxHook(MessageBoxHook hook);
+
+void ShowInfo(const QString& text);
+bool AskYesNo(const QString& text);
+void ShowError(const QString& text);
+
+// Opens a file or web address with the desktop's handler; failures are silent.
+void OpenDocument(QWidget* owner, const QString& target);
+
+// Replaces the rows of a report-style list with the rows of a SELECT: column 0 is the row's
+// caption, the other columns its sub-items; NULL is the empty text.
+void FillListView(const QString& sql, QTreeWidget* view);
+
+// For end-to-end runs of the real program: when QUILLET_TEST_BOXLOG names a file, every box
+// is appended there ("caption|text" lines) instead of being shown, and questions are answered
+// by QUILLET_TEST_ANSWER ("yes"; anything else answers No).
+void InstallScriptedBoxesFromEnvironment();

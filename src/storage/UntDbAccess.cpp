@@ -1,0 +1,513 @@
+#include "UntDbAccess.h"
+
+#include "UException.h"
+#include "UntSchema.h"
+#include "UntSqlEngine.h"
+#include "UntSqlText.h"
+#include "shell/UntPublic.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <memory>
+#include <sqlite3.h>
+
+TDbAccess* DbAccess = nullptr;
+
+namespace {
+
+struct StatementDeleter {
+    void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+};
+using Statement = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
+
+Statement Prepare(sqlite3* db, const QString& sql) {
+    const QByteArray utf8 = sql.toUtf8();
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db, utf8.constData(), utf8.size(), &raw, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(raw);
+        throw EEngineError(sqlite3_errmsg(db));
+    }
+    if (!raw)
+        throw EEngineError("empty statement");
+    return Statement(raw);
+}
+
+QVariant ColumnValue(sqlite3_stmt* stmt, int c) {
+    switch (sqlite3_column_type(stmt, c)) {
+    case SQLITE_INTEGER:
+        return QVariant(static_cast<qlonglong>(sqlite3_column_int64(stmt, c)));
+    case SQLITE_FLOAT:
+        return QVariant(sqlite3_column_double(stmt, c));
+    case SQLITE_TEXT:
+        return QVariant(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, c)),
+                                          sqlite3_column_bytes(stmt, c)));
+    case SQLITE_BLOB:
+        return QVariant(QByteArray(static_cast<const char*>(sqlite3_column_blob(stmt, c)),
+                                   sqlite3_column_bytes(stmt, c)));
+    default:
+        return QVariant();
+    }
+}
+
+void Bind(sqlite3_stmt* stmt, int index, const QVariant& v) {
+    int rc = SQLITE_OK;
+    switch (v.typeId()) {
+    case QMetaType::UnknownType:
+        rc = sqlite3_bind_null(stmt, index);
+        break;
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::UInt:
+    case QMetaType::ULongLong:
+    case QMetaType::Bool:
+        rc = sqlite3_bind_int64(stmt, index, v.toLongLong());
+        break;
+    case QMetaType::Double:
+        rc = sqlite3_bind_double(stmt, index, v.toDouble());
+        break;
+    default: {
+        const QByteArray utf8 = v.toString().toUtf8();
+        rc = sqlite3_bind_text(stmt, index, utf8.constData(), utf8.size(), SQLITE_TRANSIENT);
+    }
+    }
+    if (rc != SQLITE_OK)
+        throw EEngineError(sqlite3_errstr(rc));
+}
+
+void StepToEnd(sqlite3* db, sqlite3_stmt* stmt) {
+    if (sqlite3_step(stmt) != SQLITE_DONE)
+        throw EEngineError(sqlite3_errmsg(db));
+}
+
+// Copies src over dst through a file beside dst that is renamed into place, so dst is
+// either the old file or the whole new one.
+void CopyFileReplacing(const QString& src, const QString& dst) {
+    QFile in(src);
+    if (!in.open(QIODevice::ReadOnly))
+        throw EEngineError(in.errorString().toStdString());
+    QSaveFile out(dst);
+    out.setDirectWriteFallback(false);
+    if (!out.open(QIODevice::WriteOnly))
+        throw EEngineError(out.errorString().toStdString());
+    QByteArray chunk;
+    while (!(chunk = in.read(1 << 20)).isEmpty()) {
+        if (out.write(chunk) != chunk.size())
+            throw EEngineError(out.errorString().toStdString());
+    }
+    if (in.error() != QFileDevice::NoError)
+        throw EEngineError(in.errorString().toStdString());
+    if (!out.commit())
+        throw EEngineError(out.errorString().toStdString());
+}
+
+QString What(const std::exception& e) { return QString::fromUtf8(e.what()); }
+
+} // namespace
+
+// ---------------------------------------------------------------- TConnection
+
+TConnection::~TConnection() { Close(); }
+
+void TConnection::Open(const QString& path, const QString& key, bool readOnly) {
+    Close();
+    const int flags = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
+    int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db_, flags, nullptr);
+    if (rc != SQLITE_OK) {
+        const std::string message = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+        Close();
+        throw EEngineError(message);
+    }
+    path_ = path;
+    try {
+        Exec(QStringLiteral("PRAGMA key = '%1'").arg(QuoteSql(key)));
+        if (RegisterEngineFunctions(db_) != SQLITE_OK)
+            throw EEngineError(sqlite3_errmsg(db_));
+        sqlite3_busy_timeout(db_, 2000);
+        // A wrong key or a file that is not a database fails only at the first read.
+        Exec(QStringLiteral("select count(*) from sqlite_master"));
+    } catch (...) {
+        Close();
+        throw;
+    }
+}
+
+void TConnection::Close() {
+    if (db_)
+        sqlite3_close_v2(db_);
+    db_ = nullptr;
+    path_.clear();
+}
+
+void TConnection::Exec(const QString& sql) {
+    if (!db_)
+        throw EEngineError("the database connection is closed");
+    char* error = nullptr;
+    if (sqlite3_exec(db_, sql.toUtf8().constData(), nullptr, nullptr, &error) != SQLITE_OK) {
+        const std::string message = error ? error : sqlite3_errmsg(db_);
+        sqlite3_free(error);
+        throw EEngineError(message);
+    }
+}
+
+QString TConnection::LastError() const {
+    return db_ ? QString::fromUtf8(sqlite3_errmsg(db_)) : QString();
+}
+
+// ---------------------------------------------------------------- TTransaction
+
+TTransaction::TTransaction(TConnection& connection) : connection_(connection) {
+    connection_.Exec(QStringLiteral("BEGIN"));
+    open_ = true;
+}
+
+TTransaction::~TTransaction() {
+    if (open_ && connection_.IsOpen())
+        sqlite3_exec(connection_.Handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+void TTransaction::Commit() {
+    connection_.Exec(QStringLiteral("COMMIT"));
+    open_ = false;
+}
+
+// ---------------------------------------------------------------- TCursor
+
+void TCursor::Close() {
+    active_ = false;
+    names_.clear();
+    rows_.clear();
+    rowids_.clear();
+    table_.clear();
+    row_ = 0;
+    mode_ = Mode::Browse;
+    buffer_.clear();
+    changed_.clear();
+}
+
+void TCursor::Open(TConnection& connection, const QString& sql, bool editable) {
+    Close();
+    connection_ = &connection;
+    if (!connection.IsOpen())
+        throw EEngineError("the database connection is closed");
+    QString run = sql;
+    if (editable) {
+        static const QRegularExpression single(
+            QStringLiteral("^\\s*select\\s+\\*\\s+from\\s+([A-Za-z_][A-Za-z0-9_]*)\\b(.*)$"),
+            QRegularExpression::CaseInsensitiveOption |
+                QRegularExpression::DotMatchesEverythingOption);
+        const auto m = single.match(sql);
+        if (m.hasMatch()) {
+            table_ = m.captured(1);
+            run = QStringLiteral("select rowid, * from ") + table_ + m.captured(2);
+        }
+    }
+    Statement stmt = Prepare(connection.Handle(), run);
+    const int skip = table_.isEmpty() ? 0 : 1;
+    const int columns = sqlite3_column_count(stmt.get());
+    for (int c = skip; c < columns; ++c)
+        names_ << QString::fromUtf8(sqlite3_column_name(stmt.get(), c));
+    for (;;) {
+        const int rc = sqlite3_step(stmt.get());
+        if (rc == SQLITE_DONE)
+            break;
+        if (rc != SQLITE_ROW) {
+            const std::string message = sqlite3_errmsg(connection.Handle());
+            Close();
+            throw EEngineError(message);
+        }
+        std::vector<QVariant> values;
+        values.reserve(columns - skip);
+        for (int c = skip; c < columns; ++c)
+            values.push_back(ColumnValue(stmt.get(), c));
+        rows_.push_back(std::move(values));
+        if (skip)
+            rowids_.push_back(sqlite3_column_int64(stmt.get(), 0));
+    }
+    active_ = true;
+}
+
+void TCursor::Next() {
+    if (!Eof())
+        ++row_;
+}
+
+int TCursor::FieldIndex(const QString& name) const {
+    for (int i = 0; i < names_.size(); ++i)
+        if (names_.at(i).compare(name, Qt::CaseInsensitive) == 0)
+            return i;
+    return -1;
+}
+
+void TCursor::CheckRow() const {
+    if (!active_)
+        throw EEngineError("the cursor is closed");
+    if (mode_ == Mode::Browse && Eof())
+        throw EEngineError("either BOF or EOF is true: there is no current row");
+}
+
+QVariant TCursor::Value(int column) const {
+    CheckRow();
+    if (column < 0 || column >= FieldCount())
+        throw EEngineError("column index out of range");
+    return mode_ == Mode::Browse ? rows_[row_][column] : buffer_[column];
+}
+
+QVariant TCursor::Value(const QString& name) const {
+    const int column = FieldIndex(name);
+    if (column < 0)
+        throw EEngineError(("no such column: " + name).toStdString());
+    return Value(column);
+}
+
+void TCursor::Append() {
+    if (!active_ || table_.isEmpty())
+        throw EEngineError("the cursor cannot be edited");
+    mode_ = Mode::Append;
+    buffer_.assign(names_.size(), QVariant());
+    changed_.assign(names_.size(), false);
+}
+
+void TCursor::Edit() {
+    if (!active_ || table_.isEmpty())
+        throw EEngineError("the cursor cannot be edited");
+    CheckRow();
+    mode_ = Mode::Edit;
+    buffer_ = rows_[row_];
+    changed_.assign(names_.size(), false);
+}
+
+void TCursor::SetField(const QString& name, const QVariant& value) {
+    if (mode_ == Mode::Browse)
+        throw EEngineError("the cursor is not in edit or append mode");
+    const int column = FieldIndex(name);
+    if (column < 0)
+        throw EEngineError(("no such column: " + name).toStdString());
+    buffer_[column] = value;
+    changed_[column] = true;
+}
+
+void TCursor::Cancel() {
+    mode_ = Mode::Browse;
+    buffer_.clear();
+    changed_.clear();
+}
+
+void TCursor::Post() {
+    if (mode_ == Mode::Browse)
+        throw EEngineError("the cursor is not in edit or append mode");
+    sqlite3* db = connection_->Handle();
+    if (!db)
+        throw EEngineError("the database connection is closed");
+    QStringList columns;
+    std::vector<QVariant> values;
+    for (int c = 0; c < FieldCount(); ++c) {
+        if (changed_[c]) {
+            columns << names_.at(c);
+            values.push_back(buffer_[c]);
+        }
+    }
+    QString sql;
+    if (mode_ == Mode::Append) {
+        sql = columns.isEmpty()
+                  ? QStringLiteral("insert into %1 default values").arg(table_)
+                  : QStringLiteral("insert into %1(%2) values(%3)")
+                        .arg(table_, columns.join(QLatin1Char(',')),
+                             QStringList(columns.size(), QStringLiteral("?")).join(u','));
+    } else {
+        if (columns.isEmpty())
+            return Cancel();
+        sql = QStringLiteral("update %1 set %2=? where rowid=?")
+                  .arg(table_, columns.join(QStringLiteral("=?,")));
+    }
+    Statement stmt = Prepare(db, sql);
+    int index = 1;
+    for (const QVariant& v : values)
+        Bind(stmt.get(), index++, v);
+    if (mode_ == Mode::Edit)
+        sqlite3_bind_int64(stmt.get(), index, rowids_[row_]);
+    StepToEnd(db, stmt.get());
+    if (mode_ == Mode::Append) {
+        rows_.push_back(buffer_);
+        rowids_.push_back(sqlite3_last_insert_rowid(db));
+        row_ = RecordCount() - 1;
+    } else {
+        rows_[row_] = buffer_;
+    }
+    Cancel();
+}
+
+QString TCursor::ToString(const QVariant& v) {
+    if (!v.isValid() || v.isNull())
+        return QString();
+    if (v.typeId() == QMetaType::Double)
+        return QString::number(v.toDouble(), 'g', 15);
+    return v.toString();
+}
+
+qint64 TCursor::ToInteger(const QVariant& v) {
+    if (!v.isValid() || v.isNull())
+        return 0;
+    if (v.typeId() == QMetaType::QString) {
+        bool ok = false;
+        const qint64 n = v.toString().trimmed().toLongLong(&ok);
+        return ok ? n : static_cast<qint64>(v.toString().trimmed().toDouble());
+    }
+    return v.toLongLong();
+}
+
+QDateTime TCursor::ToDateTime(const QVariant& v) {
+    const QString text = ToString(v).trimmed();
+    if (text.isEmpty())
+        return QDateTime();
+    QDateTime dt = QDateTime::fromString(text, Qt::ISODate);
+    if (!dt.isValid())
+        dt = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    if (!dt.isValid())
+        dt = QDateTime(QDate::fromString(text.left(10), Qt::ISODate), QTime(0, 0));
+    return dt;
+}
+
+bool TCursor::ToBoolean(const QVariant& v) {
+    if (!v.isValid() || v.isNull())
+        return false;
+    if (v.typeId() == QMetaType::QString) {
+        const QString t = v.toString().trimmed();
+        bool ok = false;
+        const double n = t.toDouble(&ok);
+        return ok ? n != 0.0 : t.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
+    }
+    return v.toDouble() != 0.0;
+}
+
+// ---------------------------------------------------------------- TDbAccess
+
+TDbAccess::~TDbAccess() {
+    try {
+        Disconnect();
+    } catch (...) {
+    }
+}
+
+QString TDbAccess::DatabasePath() { return AppDir() + DatabaseFileName; }
+
+void TDbAccess::Connect() {
+    const QString path = DatabasePath();
+    try {
+        if (!QFileInfo::exists(path))
+            CreateDatabase(path, DatabaseKey);
+        Connection.Open(path, DatabaseKey);
+        CheckSchema(Connection);
+    } catch (const std::exception& e) {
+        Connection.Close();
+        ShowErrorDetail(QStringLiteral("数据库连接失败！"), What(e), QString());
+        QCoreApplication::quit();
+    }
+}
+
+void TDbAccess::Disconnect() {
+    MainCursor.Close();
+    SideCursor.Close();
+    ScalarCursor.Close();
+    Connection.Close();
+}
+
+void TDbAccess::EnsureOpen() {
+    if (!Connection.IsOpen())
+        Connection.Open(DatabasePath(), DatabaseKey);
+}
+
+void TDbAccess::OpenCursor(TCursor& cursor, const QString& sql, bool editable) {
+    cursor.Close();
+    try {
+        EnsureOpen();
+        cursor.Open(Connection, sql, editable);
+    } catch (const std::exception& e) {
+        throw EDBException(What(e), QStringLiteral("数据库查询错误，请检查！"), sql);
+    }
+}
+
+void TDbAccess::OpenQuery(const QString& sql) { OpenCursor(MainCursor, sql, true); }
+
+void TDbAccess::OpenSideQuery(const QString& sql) { OpenCursor(SideCursor, sql, false); }
+
+int TDbAccess::QueryInteger(const QString& sql) {
+    OpenCursor(ScalarCursor, sql, false);
+    qint64 value = 0;
+    try {
+        if (!ScalarCursor.Eof())
+            value = ScalarCursor.AsInteger(0);
+    } catch (const std::exception& e) {
+        ScalarCursor.Close();
+        throw EDBException(What(e), QStringLiteral("数据库查询错误，请检查！"), sql);
+    }
+    ScalarCursor.Close();
+    return static_cast<int>(value);
+}
+
+void TDbAccess::ExecuteBatch(const QString& text) {
+    try {
+        TTransaction transaction(Connection);
+        for (const QString& piece : SplitBatch(text))
+            if (!IsBlank(piece))
+                Connection.Exec(piece);
+        transaction.Commit();
+    } catch (const std::exception& e) {
+        throw EDBException(What(e), QStringLiteral("数据库操作失败！"), text);
+    }
+}
+
+void TDbAccess::BackupTo(const QString& path) {
+    try {
+        if (Connection.IsOpen())
+            Connection.Exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+        CopyFileReplacing(DatabasePath(), path);
+    } catch (const std::exception& e) {
+        throw EDBException(What(e), QStringLiteral("数据库备份失败！"), QString());
+    }
+}
+
+void TDbAccess::RestoreFrom(const QString& path) {
+    const QString failed = QStringLiteral("数据库恢复失败！");
+    try {
+        // The chosen file must open with our key and hold our tables before anything changes.
+        TConnection probe;
+        probe.Open(path, DatabaseKey, true);
+        CheckSchema(probe);
+    } catch (const std::exception& e) {
+        throw EDBException(What(e), failed, QString());
+    }
+    const bool wasOpen = Connection.IsOpen();
+    if (wasOpen)
+        Connection.Exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+    Disconnect();
+    try {
+        CopyFileReplacing(path, DatabasePath());
+    } catch (const std::exception& e) {
+        // The data file is untouched: carry on with it.
+        if (wasOpen) {
+            try {
+                Connection.Open(DatabasePath(), DatabaseKey);
+            } catch (...) {
+            }
+        }
+        throw EDBException(What(e), failed, QString());
+    }
+    try {
+        Connection.Open(DatabasePath(), DatabaseKey);
+    } catch (const std::exception& e) {
+        throw EDBException(What(e), failed, QString());
+    }
+}
+
+// ---------------------------------------------------------------- forwarding routines
+
+void ExecSql(const QString& text) { DbAccess->ExecuteBatch(text); }
+
+int GetIntValue(const QString& sql) { return DbAccess->QueryInteger(sql); }
+
+void BackupData(const QString& path) { DbAccess->BackupTo(path); }
+
+void RestoreData(const QString& path) { DbAccess->RestoreFrom(path); }

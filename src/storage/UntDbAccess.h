@@ -1,0 +1,159 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <vector>
+
+struct sqlite3;
+
+// The engine's own failure (a cursor edit or read): shown in the plain error box.
+class EEngineError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// One SQLite connection (SQLCipher), owned for its whole life.
+class TConnection {
+public:
+    TConnection() = default;
+    ~TConnection();
+    TConnection(const TConnection&) = delete;
+    TConnection& operator=(const TConnection&) = delete;
+
+    // Opens an existing file with the key, registers the engine functions and reads the
+    // schema to prove the key; throws EEngineError with the engine's text on failure and
+    // leaves the connection closed. readOnly opens without any chance of writing.
+    void Open(const QString& path, const QString& key, bool readOnly = false);
+    void Close();
+    bool IsOpen() const { return db_ != nullptr; }
+    QString Path() const { return path_; }
+    sqlite3* Handle() const { return db_; }
+
+    // Runs one or more statements, discarding results; throws EEngineError.
+    void Exec(const QString& sql);
+    // The text of the engine's last error on this connection.
+    QString LastError() const;
+
+private:
+    sqlite3* db_ = nullptr;
+    QString path_;
+};
+
+// Begins a transaction; rolls it back on destruction unless Commit() ran.
+class TTransaction {
+public:
+    explicit TTransaction(TConnection& connection);
+    ~TTransaction();
+    TTransaction(const TTransaction&) = delete;
+    TTransaction& operator=(const TTransaction&) = delete;
+    void Commit();
+
+private:
+    TConnection& connection_;
+    bool open_ = false;
+};
+
+// A query result held as a client-side copy of its rows; the statement is finalised at once.
+// The editable kind can append and edit rows of a "select * from Table ..." result and post
+// them back with bound values.
+class TCursor {
+public:
+    bool Active() const { return active_; }
+    void Close();
+
+    void First() { row_ = 0; }
+    void Next();
+    bool Eof() const { return row_ >= static_cast<int>(rows_.size()); }
+    int RecordCount() const { return static_cast<int>(rows_.size()); }
+    int FieldCount() const { return static_cast<int>(names_.size()); }
+    QString FieldName(int column) const { return names_.at(column); }
+    int FieldIndex(const QString& name) const; // -1 when absent
+
+    QVariant Value(int column) const;
+    QVariant Value(const QString& name) const;
+    QString AsString(int column) const { return ToString(Value(column)); }
+    QString AsString(const QString& name) const { return ToString(Value(name)); }
+    qint64 AsInteger(int column) const { return ToInteger(Value(column)); }
+    qint64 AsInteger(const QString& name) const { return ToInteger(Value(name)); }
+    QDateTime AsDateTime(int column) const { return ToDateTime(Value(column)); }
+    QDateTime AsDateTime(const QString& name) const { return ToDateTime(Value(name)); }
+    bool AsBoolean(int column) const { return ToBoolean(Value(column)); }
+    bool AsBoolean(const QString& name) const { return ToBoolean(Value(name)); }
+
+    // Editing, for an editable cursor over one table.
+    void Append();
+    void Edit();
+    void SetField(const QString& name, const QVariant& value);
+    void Post();
+    void Cancel();
+
+    static QString ToString(const QVariant& v);
+    static qint64 ToInteger(const QVariant& v);
+    static QDateTime ToDateTime(const QVariant& v);
+    static bool ToBoolean(const QVariant& v);
+
+    // Runs a SELECT and keeps its rows; the previous result is dropped first. An editable
+    // cursor accepts "select * from Table ..." and can then append and edit rows.
+    void Open(TConnection& connection, const QString& sql, bool editable = false);
+
+private:
+    enum class Mode { Browse, Append, Edit };
+
+    void CheckRow() const;
+
+    TConnection* connection_ = nullptr;
+    bool active_ = false;
+    QStringList names_;
+    std::vector<std::vector<QVariant>> rows_;
+    int row_ = 0;
+    // editing
+    QString table_;
+    std::vector<qint64> rowids_;
+    Mode mode_ = Mode::Browse;
+    std::vector<QVariant> buffer_;
+    std::vector<bool> changed_;
+};
+
+class TDbAccess {
+public:
+    TDbAccess() = default;
+    ~TDbAccess();
+    TDbAccess(const TDbAccess&) = delete;
+    TDbAccess& operator=(const TDbAccess&) = delete;
+
+    TConnection Connection;
+    TCursor MainCursor;   // OpenQuery; editable
+    TCursor SideCursor;   // OpenSideQuery, the due check's cursor
+    TCursor ScalarCursor; // QueryInteger only
+
+    // Opens AppDir + "bookkeep.dat", creating the initial database when the file does not
+    // exist. On failure shows "数据库连接失败！" with the engine's text, asks the application to
+    // end and returns with the connection closed; an existing file is never modified.
+    void Connect();
+    void OpenQuery(const QString& sql);
+    void OpenSideQuery(const QString& sql);
+    int QueryInteger(const QString& sql);
+    void ExecuteBatch(const QString& text);
+    void BackupTo(const QString& path);
+    void RestoreFrom(const QString& path);
+    // Closes the cursors and the connection (before compaction at exit).
+    void Disconnect();
+
+    static QString DatabasePath();
+
+private:
+    void EnsureOpen();
+    void OpenCursor(TCursor& cursor, const QString& sql, bool editable);
+};
+
+extern TDbAccess* DbAccess;
+
+inline const QString DatabaseKey = QStringLiteral("40718293561072");
+inline const QString DatabaseFileName = QStringLiteral("bookkeep.dat");
+
+void ExecSql(const QString& text);
+int GetIntValue(const QString& sql);
+void BackupData(const QString& path);
+void RestoreData(const QString& path);

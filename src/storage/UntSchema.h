@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+
+class TConnection;
+
+// The schema version this program writes into a new database (PRAGMA user_version).
+constexpr int SchemaVersion = 1;
+
+// Creates the initial database at path: the five tables and one SysSet row. Built beside the
+// target and renamed into place, so a failure never leaves a half-made file. Throws
+// EEngineError.
+void CreateDatabase(const QString& path, const QString& key);
+
+// Throws EEngineError unless the open database holds the program's five tables.
+void CheckSchema(TConnection& connection);

@@ -1,0 +1,138 @@
+#include "TestSupport.h"
+
+#include "shell/UntApplication.h"
+#include "storage/UException.h"
+#include "storage/UntDbAccess.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+class ErrorTest : public DbTest {};
+
+TEST_F(ErrorTest, FailedQueryIsShownAndLoggedAsThreeLines) {
+    TPinnedClock clock(At("2026-03-05 14:07:09"));
+    ReportEscaped(nullptr, [] { DbAccess->OpenQuery("select * from Missing"); });
+    ASSERT_EQ(boxes_->Count(), 1);
+    EXPECT_EQ(boxes_->Boxes()[0].kind, BoxKind::Error);
+    EXPECT_EQ(boxes_->LastText(),
+              QStringLiteral("数据库查询错误，请检查！\r\n详细信息：no such table: Missing"));
+    EXPECT_EQ(CardException->UserMessage, QStringLiteral("数据库查询错误，请检查！"));
+    EXPECT_EQ(CardException->SqlText, QStringLiteral("select * from Missing"));
+
+    const QString path = AppDir() + "Log20260305.log";
+    EXPECT_EQ(ErrorLogPath(QDate(2026, 3, 5)), path);
+    const QByteArray log = ReadAll(path);
+    EXPECT_EQ(QString::fromUtf8(log),
+              QStringLiteral("2026-03-05 14:07:09：数据库查询错误，请检查！\r\n"
+                             "详细信息：no such table: Missing\r\n"
+                             "select * from Missing\r\n"));
+    EXPECT_FALSE(log.startsWith("\xEF\xBB\xBF")); // no byte order mark
+}
+
+TEST_F(ErrorTest, OneFilePerDayAndANewOneAfterMidnight) {
+    TPinnedClock clock(At("2026-12-07 09:00:00"));
+    WriteErrorLog("first");
+    clock.Set(At("2026-12-07 23:59:59"));
+    WriteErrorLog("second");
+    clock.Set(At("2026-12-08 00:00:00"));
+    WriteErrorLog("third");
+    EXPECT_EQ(QString::fromUtf8(ReadAll(AppDir() + "Log20261207.log")),
+              QStringLiteral("2026-12-07 09:00:00：first\r\n2026-12-07 23:59:59：second\r\n"));
+    EXPECT_EQ(QString::fromUtf8(ReadAll(AppDir() + "Log20261208.log")),
+              QStringLiteral("2026-12-08 00:00:00：third\r\n"));
+}
+
+TEST_F(ErrorTest, PlainErrorShowsItsMessageAloneAndLogsNothing) {
+    ReportEscaped(nullptr, [] { throw EAppError(QStringLiteral("提醒内容不能为空！")); });
+    ASSERT_EQ(boxes_->Count(), 1);
+    EXPECT_EQ(boxes_->Boxes()[0].caption, QStringLiteral("错误"));
+    EXPECT_EQ(boxes_->LastText(), QStringLiteral("提醒内容不能为空！"));
+    EXPECT_TRUE(QDir(AppDir()).entryList({"Log*"}).isEmpty());
+}
+
+TEST_F(ErrorTest, LogWriteFailureIsSilent) {
+    SetAppDir(dir_->path() + "/missing/folder");
+    EXPECT_NO_THROW(WriteErrorLog("lost"));
+    EXPECT_EQ(boxes_->Count(), 0);
+    SetAppDir(dir_->path());
+}
+
+// Exceptions that escape a real event handler reach the reporter through the application
+// object; the rest of the handler does not run and the program goes on.
+TEST_F(ErrorTest, ExceptionsEscapingEventHandlersAreReportedAndAbortsDropped) {
+    QPushButton button;
+    bool after = false;
+    QObject::connect(&button, &QPushButton::clicked, [&] {
+        throw EAppError(QStringLiteral("必须选择周几提醒！"));
+        after = true;
+    });
+    button.show();
+    QTest::mouseClick(&button, Qt::LeftButton);
+    EXPECT_FALSE(after);
+    ASSERT_EQ(boxes_->Count(), 1);
+    EXPECT_EQ(boxes_->LastText(), QStringLiteral("必须选择周几提醒！"));
+
+    QPushButton quiet;
+    QObject::connect(&quiet, &QPushButton::clicked, [] { Abort(); });
+    quiet.show();
+    QTest::mouseClick(&quiet, Qt::LeftButton);
+    EXPECT_EQ(boxes_->Count(), 1);
+
+    // A timer's handler too.
+    QTimer::singleShot(0, [] { ExecSql("delete from Nowhere"); });
+    QTest::qWait(20);
+    ASSERT_EQ(boxes_->Count(), 2);
+    EXPECT_TRUE(boxes_->LastText().startsWith(QStringLiteral("数据库操作失败！")));
+}
+
+TEST_F(ErrorTest, FillListViewTakesCaptionAndSubItemsAsText) {
+    QTreeWidget view;
+    view.setColumnCount(3);
+    ExecSql("insert into Alam(iHour,ReMark) values(5,'x')");
+    ExecSql("insert into Alam(iHour,ReMark) values(NULL,NULL)");
+    FillListView("select ID,iHour,ReMark from Alam order by ID", &view);
+    ASSERT_EQ(view.topLevelItemCount(), 2);
+    EXPECT_EQ(view.topLevelItem(0)->text(1), QStringLiteral("5"));
+    EXPECT_EQ(view.topLevelItem(0)->text(2), QStringLiteral("x"));
+    EXPECT_EQ(view.topLevelItem(1)->text(1), QString());
+    EXPECT_EQ(view.columnCount(), 3);
+    FillListView("select ID from Alam where 1<> 1 ", &view);
+    EXPECT_EQ(view.topLevelItemCount(), 0);
+    EXPECT_EQ(view.columnCount(), 3);
+    FillListView("select ID from Alam", &view);
+    EXPECT_EQ(view.topLevelItem(0)->columnCount(), 1);
+    // A failing query leaves the view empty.
+    EXPECT_THROW(FillListView("select * from Nope", &view), EDBException);
+    EXPECT_EQ(view.topLevelItemCount(), 0);
+}
+
+// The real question box: No is the default, so Enter answers No; Yes must be chosen.
+TEST(MessageBoxes, QuestionDefaultsToNoAndCaptionsAreFixed) {
+    QString seenCaption;
+    auto press = [&](Qt::Key key) {
+        QTimer::singleShot(0, [&, key] {
+            QTRY_VERIFY(QApplication::activeModalWidget() != nullptr);
+            QWidget* box = QApplication::activeModalWidget();
+            seenCaption = box->windowTitle();
+            QTest::keyClick(box, key);
+        });
+    };
+    press(Qt::Key_Return);
+    EXPECT_FALSE(AskYesNo(QStringLiteral("确定要退出程序吗？")));
+    EXPECT_EQ(seenCaption, QStringLiteral("确认"));
+    QTimer::singleShot(0, [] {
+        QTRY_VERIFY(qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr);
+        qobject_cast<QMessageBox*>(QApplication::activeModalWidget())
+            ->button(QMessageBox::Yes)
+            ->click();
+    });
+    EXPECT_TRUE(AskYesNo(QStringLiteral("确定要退出程序吗？")));
+    press(Qt::Key_Return);
+    ShowError(QStringLiteral("x"));
+    EXPECT_EQ(seenCaption, QStringLiteral("错误"));
+}

@@ -1,0 +1,244 @@
+#include "TestSupport.h"
+
+#include "shell/UntApplication.h"
+#include "storage/UException.h"
+#include "storage/UntDbAccess.h"
+#include "storage/UntSqlText.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTreeWidget>
+#include <sqlite3.h>
+
+namespace {
+
+int Count(const QString& table) { return GetIntValue("select count(*) from " + table); }
+
+QString ExpectDbError(const std::function<void()>& f, QString* sqlText = nullptr) {
+    try {
+        f();
+    } catch (const EDBException& e) {
+        if (sqlText)
+            *sqlText = e.SqlText;
+        return e.UserMessage;
+    }
+    return QStringLiteral("<no EDBException>");
+}
+
+} // namespace
+
+class StorageTest : public DbTest {};
+
+TEST_F(StorageTest, FailedBatchRollsBackEveryStatementAndIsReportedWithWholeText) {
+    const QString batch = QStringLiteral("insert into AlamContext(ReMark) values('A')@#@"
+                                         "insert into NoSuchTable values(1)");
+    QString sql;
+    EXPECT_EQ(ExpectDbError([&] { ExecSql(batch); }, &sql), QStringLiteral("数据库操作失败！"));
+    EXPECT_EQ(sql, batch);
+    EXPECT_EQ(Count("AlamContext"), 0);
+
+    // Through the reporter: the box headline and the log entry ending with the batch.
+    TPinnedClock clock(At("2026-12-07 10:00:00"));
+    ReportEscaped(nullptr, [&] { ExecSql(batch); });
+    ASSERT_EQ(boxes_->Count(), 1);
+    EXPECT_TRUE(boxes_->LastText().startsWith(QStringLiteral("数据库操作失败！\r\n详细信息：")));
+    EXPECT_EQ(boxes_->Boxes().back().caption, QStringLiteral("错误"));
+    const QString log = QString::fromUtf8(ReadAll(ErrorLogPath(QDate(2026, 12, 7))));
+    EXPECT_TRUE(log.endsWith(batch + QStringLiteral("\r\n"))) << log.toStdString();
+}
+
+TEST_F(StorageTest, SeparatorAtEndOrAloneRunsOnlyWhatIsThere) {
+    ExecSql(QStringLiteral("insert into AlamContext(ReMark) values('A')@#@"));
+    ExecSql(QStringLiteral("insert into AlamContext(ReMark) values('B')@#@  \r\n"));
+    EXPECT_EQ(Count("AlamContext"), 2);
+    EXPECT_NO_THROW(ExecSql(QStringLiteral("@#@")));
+    EXPECT_EQ(Count("AlamContext"), 2);
+    EXPECT_EQ(SplitBatch(QStringLiteral("A@#@")), QStringList({"A", ""}));
+    EXPECT_EQ(SplitBatch(QStringLiteral("@#@")), QStringList({"", ""}));
+    EXPECT_EQ(SplitBatch(QStringLiteral("a '@#@' b@#@c")), QStringList({"a '@#@' b", "c"}));
+    EXPECT_EQ(SplitBatch(QStringLiteral("a 'x''@#@''y' b")), QStringList({"a 'x''@#@''y' b"}));
+}
+
+TEST_F(StorageTest, TwoStatementBatchCommitsTogether) {
+    ExecSql(QStringLiteral("insert into NoteType(SelfIndex,ParentIndex,TypeName) values (1,0,'a')"
+                           "@#@insert into NoteType(SelfIndex,ParentIndex,TypeName) values (2,1,'b')"));
+    EXPECT_EQ(Count("NoteType"), 2);
+}
+
+TEST_F(StorageTest, GetIntValueAndFailedQueries) {
+    EXPECT_EQ(GetIntValue(QStringLiteral("select ID from Alam where ID=12345")), 0);
+    EXPECT_EQ(GetIntValue(QStringLiteral("select NULL")), 0);
+    EXPECT_EQ(GetIntValue(QStringLiteral("select 42")), 42);
+    EXPECT_EQ(ExpectDbError([] { GetIntValue(QStringLiteral("select nope from Alam")); }),
+              QStringLiteral("数据库查询错误，请检查！"));
+
+    DbAccess->OpenQuery(QStringLiteral("select * from SysSet"));
+    ASSERT_TRUE(DbAccess->MainCursor.Active());
+    QString sql;
+    EXPECT_EQ(ExpectDbError([] { DbAccess->OpenQuery(QStringLiteral("select * from Nope")); }, &sql),
+              QStringLiteral("数据库查询错误，请检查！"));
+    EXPECT_EQ(sql, QStringLiteral("select * from Nope"));
+    EXPECT_FALSE(DbAccess->MainCursor.Active());
+    EXPECT_EQ(DbAccess->MainCursor.RecordCount(), 0);
+
+    // The side cursor is independent of the main one.
+    DbAccess->OpenQuery(QStringLiteral("select 1 as a"));
+    DbAccess->OpenSideQuery(QStringLiteral("select 2 as b"));
+    EXPECT_EQ(DbAccess->MainCursor.AsInteger("A"), 1);
+    EXPECT_EQ(DbAccess->SideCursor.AsInteger("b"), 2);
+}
+
+TEST_F(StorageTest, TextsRoundTripUnchanged) {
+    const QString texts[] = {
+        QStringLiteral("It's a 'quote'"),
+        QStringLiteral("a@#@b'@#@'c"),
+        QStringLiteral("中文提醒内容"),
+        QString::fromUtf8("emoji \xF0\x9F\x98\x80 end"),
+        QStringLiteral("line1\r\nline2\r\n"),
+        QString(100000, QChar(u'长')),
+        QStringLiteral("'); delete from Alam; --"),
+    };
+    for (const QString& text : texts) {
+        ExecSql(FormatSql(QStringLiteral("Insert into AlamContext(ReMark) values('%s') "), {text}));
+        DbAccess->OpenQuery(QStringLiteral("select ReMark from AlamContext order by ID desc"));
+        EXPECT_EQ(DbAccess->MainCursor.AsString(0), text);
+        EXPECT_EQ(DbAccess->MainCursor.AsString("remark"), text);
+    }
+    EXPECT_EQ(Count("AlamContext"), int(std::size(texts)));
+}
+
+TEST_F(StorageTest, CursorReadsNullsAsEmptyZeroFalseAndDatesAsDateTimes) {
+    ExecSql(QStringLiteral("insert into Alam(iHour,AlamDate,bLook) values(NULL,'2026-12-06','-1')"));
+    DbAccess->OpenQuery(QStringLiteral("select * from Alam"));
+    TCursor& c = DbAccess->MainCursor;
+    ASSERT_EQ(c.RecordCount(), 1);
+    EXPECT_EQ(c.AsString("iHour"), QString());
+    EXPECT_EQ(c.AsInteger("iMinute"), 0);
+    EXPECT_EQ(c.AsString("ReMark"), QString());
+    EXPECT_TRUE(c.AsBoolean("bLook"));
+    EXPECT_EQ(c.AsInteger("bLook"), -1);
+    EXPECT_EQ(c.AsDateTime("AlamDate"), QDateTime(QDate(2026, 12, 6), QTime(0, 0)));
+    c.Next();
+    EXPECT_TRUE(c.Eof());
+    EXPECT_THROW(c.AsString(0), EEngineError);
+
+    ExecSql(QStringLiteral("insert into Alam(iHour) values(7)"));
+    DbAccess->OpenQuery(QStringLiteral("select bLook from Alam where iHour=7"));
+    EXPECT_FALSE(DbAccess->MainCursor.AsBoolean(0)); // a new row is not seen
+}
+
+TEST_F(StorageTest, MainCursorAppendsAndEditsRowsWithBoundValues) {
+    const QString text = QStringLiteral("note with ' and @#@");
+    DbAccess->OpenQuery(QStringLiteral("select * from NoteBook where 1<> 1 "));
+    TCursor& c = DbAccess->MainCursor;
+    EXPECT_EQ(c.RecordCount(), 0);
+    c.Append();
+    c.SetField(QStringLiteral("TypeID"), 3);
+    c.SetField(QStringLiteral("ReMark"), text);
+    c.Post();
+    EXPECT_EQ(GetIntValue(QStringLiteral("select count(TypeID) from NoteBook where TypeID= 3 ")), 1);
+
+    DbAccess->OpenQuery(QStringLiteral("select * from NoteBook where TypeId=3"));
+    ASSERT_EQ(c.RecordCount(), 1);
+    EXPECT_EQ(c.AsString("ReMark"), text);
+    c.Edit();
+    c.SetField(QStringLiteral("ReMark"), QString());
+    c.Post();
+    DbAccess->OpenQuery(QStringLiteral("select * from NoteBook where TypeID=3 "));
+    EXPECT_EQ(c.RecordCount(), 1);
+    EXPECT_EQ(c.AsString("ReMark"), QString());
+
+    // A result that is not one table's rows cannot be edited.
+    DbAccess->OpenQuery(QStringLiteral("select count(*) from NoteBook"));
+    EXPECT_THROW(c.Append(), EEngineError);
+}
+
+TEST_F(StorageTest, MissingFileGetsTheInitialDatabase) {
+    DbAccess->OpenQuery(QStringLiteral("select * from SysSet"));
+    TCursor& c = DbAccess->MainCursor;
+    ASSERT_EQ(c.RecordCount(), 1);
+    EXPECT_FALSE(c.AsBoolean("bPass"));
+    EXPECT_EQ(c.AsString("PassWord"), QString());
+    for (const char* table : {"Alam", "AlamContext", "NoteType", "NoteBook", "SysSet"})
+        EXPECT_NO_THROW(Count(QString::fromLatin1(table))) << table;
+    EXPECT_EQ(GetIntValue(QStringLiteral("PRAGMA user_version")), 1);
+    // Autonumber keys are assigned on insert.
+    ExecSql(QStringLiteral("Insert into AlamContext(ReMark) values('x') "));
+    ExecSql(QStringLiteral("Insert into AlamContext(ReMark) values('y') "));
+    EXPECT_EQ(GetIntValue(QStringLiteral("select count(distinct ID) from AlamContext")), 2);
+    EXPECT_FALSE(QFile::exists(DataPath() + ".new"));
+}
+
+TEST_F(StorageTest, FileWithAnotherKeyIsReportedAndKeptByteForByte) {
+    DbAccess->Disconnect();
+    QFile::remove(DataPath());
+    {
+        TConnection other;
+        sqlite3* raw = nullptr;
+        sqlite3_open(QFile::encodeName(DataPath()).constData(), &raw);
+        sqlite3_exec(raw, "PRAGMA key='another'; create table t(x); insert into t values(1);",
+                     nullptr, nullptr, nullptr);
+        sqlite3_close(raw);
+    }
+    const QByteArray before = ReadAll(DataPath());
+    ASSERT_FALSE(before.isEmpty());
+    boxes_->Clear();
+    DbAccess->Connect();
+    EXPECT_FALSE(DbAccess->Connection.IsOpen());
+    ASSERT_EQ(boxes_->Count(), 1);
+    EXPECT_EQ(boxes_->Boxes()[0].caption, QStringLiteral("错误"));
+    EXPECT_TRUE(boxes_->LastText().startsWith(QStringLiteral("数据库连接失败！\r\n详细信息：")));
+    EXPECT_TRUE(boxes_->LastText().contains(QStringLiteral("not a database")))
+        << boxes_->LastText().toStdString();
+    EXPECT_EQ(ReadAll(DataPath()), before);
+    EXPECT_TRUE(QDir(dir_->path()).entryList({"Log*"}).isEmpty());
+}
+
+TEST_F(StorageTest, EmptyOrForeignDatabaseFileIsNotTakenOver) {
+    DbAccess->Disconnect();
+    QFile f(DataPath());
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.close();
+    DbAccess->Connect();
+    EXPECT_FALSE(DbAccess->Connection.IsOpen());
+    EXPECT_EQ(QFileInfo(DataPath()).size(), 0);
+}
+
+TEST_F(StorageTest, QueriesReopenAClosedConnectionButBatchesDoNot) {
+    DbAccess->Connection.Close();
+    EXPECT_EQ(ExpectDbError([] { ExecSql(QStringLiteral("delete from Alam")); }),
+              QStringLiteral("数据库操作失败！"));
+    EXPECT_EQ(GetIntValue(QStringLiteral("select count(*) from SysSet")), 1);
+    EXPECT_TRUE(DbAccess->Connection.IsOpen());
+}
+
+TEST(SqlText, QuotingAndFormatting) {
+    EXPECT_EQ(QuoteSql(QStringLiteral("a'b''c")), QStringLiteral("a''b''''c"));
+    EXPECT_EQ(FormatSql(QStringLiteral("update t set a='%s' where ID=%s  "), {"x'y", "5"}),
+              QStringLiteral("update t set a='x''y' where ID=5  "));
+    EXPECT_EQ(FormatSql(QStringLiteral("%s%s"), {"%s", "b"}), QStringLiteral("%sb"));
+    EXPECT_EQ(TrimBlank(QStringLiteral(" \t\r\n a b \r\n")), QStringLiteral("a b"));
+    EXPECT_TRUE(IsBlank(QStringLiteral(" \r\n\t")));
+}
+
+TEST(SqlCipher, LinkedLibraryIsSqlCipher) {
+    // SQLCipher 3.4 is built on SQLite 3.15.2; the system SQLite of this platform is newer.
+    EXPECT_STREQ(sqlite3_libversion(), "3.15.2");
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);
+    sqlite3_stmt* stmt = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "PRAGMA cipher_version", -1, &stmt, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(stmt), SQLITE_ROW);
+    EXPECT_FALSE(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)))
+                     .isEmpty());
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+}
+
+TEST_F(StorageTest, DatabaseFileIsEncrypted) {
+    DbAccess->Disconnect();
+    const QByteArray bytes = ReadAll(DataPath());
+    EXPECT_FALSE(bytes.startsWith("SQLite format 3"));
+    EXPECT_FALSE(bytes.contains("CREATE TABLE"));
+}
