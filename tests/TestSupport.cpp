@@ -75,3 +75,108 @@ QByteArray ReadAll(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
+
+#include "notepad/UntNote.h"
+#include "reminders/UntAlam.h"
+#include "reminders/UntAlamContext.h"
+#include "settings/UntConfig.h"
+#include "shell/Main.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTest>
+
+bool WaitFor(const std::function<bool()>& condition, int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (!condition()) {
+        if (t.elapsed() > ms)
+            return false;
+        QTest::qWait(20);
+    }
+    return true;
+}
+
+TProgramRun::TProgramRun(const QString& folder) : folder_(folder) {
+    QDir().mkpath(folder + "/run");
+    exe_ = folder + "/quillet";
+    if (!QFile::exists(exe_))
+        QFile::copy(QStringLiteral(QUILLET_EXE), exe_);
+}
+
+TProgramRun::~TProgramRun() {
+    for (QProcess* p : processes_) {
+        p->kill();
+        p->waitForFinished(5000);
+        delete p;
+    }
+}
+
+QProcess* TProgramRun::Start(const QString& answer, const QStringList& extraEnvironment) {
+    auto* p = new QProcess;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("XDG_RUNTIME_DIR", folder_ + "/run");
+    env.insert("XDG_CONFIG_HOME", folder_ + "/config");
+    env.insert("QUILLET_TEST_BOXLOG", BoxLog());
+    env.insert("QUILLET_TEST_ANSWER", answer);
+    for (const QString& assignment : extraEnvironment) {
+        const int eq = assignment.indexOf('=');
+        env.insert(assignment.left(eq), assignment.mid(eq + 1));
+    }
+    p->setProcessEnvironment(env);
+    p->setProcessChannelMode(QProcess::MergedChannels);
+    p->start(exe_, {});
+    processes_.push_back(p);
+    return p;
+}
+
+QString Sqlcipher(const QString& file, const QString& script) {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start("sqlcipher", {file});
+    p.write(script.toUtf8());
+    p.closeWriteChannel();
+    p.waitForFinished(15000);
+    return QString::fromUtf8(p.readAll()).trimmed();
+}
+
+struct MainWindowTest::Singles {
+    TNote note;
+    TConfig config;
+    TAlamContext alamContext;
+    TAlam alam;
+    Singles() {
+        NoteData = &note;
+        ConfigData = &config;
+        AlamContextData = &alamContext;
+        AlamData = &alam;
+    }
+    ~Singles() {
+        AlamData = nullptr;
+        AlamContextData = nullptr;
+        ConfigData = nullptr;
+        NoteData = nullptr;
+    }
+};
+
+void MainWindowTest::SetUp() {
+    DbTest::SetUp();
+    if (HasFatalFailure())
+        return;
+    singles_ = std::make_shared<Singles>();
+    main_ = std::make_unique<TFormMain>();
+    main_->show();
+    QTest::qWait(1);
+}
+
+void MainWindowTest::TearDown() {
+    if (main_) {
+        boxes_->AnswerYes(5);
+        main_->close();
+        main_.reset();
+    }
+    singles_.reset();
+    DbTest::TearDown();
+}

@@ -68,3 +68,47 @@ protected:
 };
 
 QByteArray ReadAll(const QString& path);
+
+class QProcess;
+class QProcessEnvironment;
+class TFormMain;
+
+// Waits, processing events, until condition holds; false after ms.
+bool WaitFor(const std::function<bool()>& condition, int ms = 15000);
+
+// The real executable copied into a folder and started there (offscreen, its own lock
+// folder, message boxes logged to boxes.log and answered No unless answer is "yes").
+class TProgramRun {
+public:
+    explicit TProgramRun(const QString& folder);
+    ~TProgramRun();
+    QProcess* Start(const QString& answer = QString(),
+                    const QStringList& extraEnvironment = QStringList());
+    QString Folder() const { return folder_; }
+    QString BoxLog() const { return folder_ + "/boxes.log"; }
+    QString Boxes() const { return QString::fromUtf8(ReadAll(BoxLog())); }
+    QString Data() const { return folder_ + "/bookkeep.dat"; }
+
+private:
+    QString folder_;
+    QString exe_;
+    std::vector<QProcess*> processes_;
+};
+
+// Runs the sqlcipher command-line tool on file with script on its input; its output.
+QString Sqlcipher(const QString& file, const QString& script);
+
+// DbTest plus the program's single objects and a shown main window (FormCreate and
+// FormShow have run). The window's exit question is answered Yes on TearDown.
+class MainWindowTest : public DbTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    TFormMain* Main() const { return main_.get(); }
+
+    std::unique_ptr<TFormMain> main_;
+
+private:
+    struct Singles;
+    std::shared_ptr<Singles> singles_;
+};

@@ -1,24 +1,192 @@
 #include "Main.h"
 
+#include "UntApplication.h"
+#include "UntPublic.h"
+#include "dialogs/BaseDlg.h"
+#include "notepad/UntTree.h"
+#include "storage/UException.h"
+#include "storage/UntCompactDatabase.h"
+#include "storage/UntDbAccess.h"
 #include "ui_Main.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QCursor>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QSaveFile>
 #include <QScreen>
+#include <QSessionManager>
+#include <QStandardPaths>
+#include <QTextStream>
+
+namespace {
+
+const QString NotepadHint = QStringLiteral("点右键可以新建、修改和删除分组");
+const QString TrayTip = QStringLiteral("MorvaneQuillet软件");
+const QString BackupFilter = QStringLiteral("数据文件 (*.bat)");
+
+QIcon ProgramIcon() {
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/quillet-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
+// Desktop entries quote an Exec path that holds blanks or reserved characters.
+QString ExecValue(const QString& path) {
+    static const QString reserved = QStringLiteral(" \t\"'\\><~|&;$*?#()`");
+    for (QChar c : path)
+        if (reserved.contains(c)) {
+            QString quoted = path;
+            quoted.replace(QLatin1Char('\\'), QStringLiteral("\\\\"))
+                .replace(QLatin1Char('"'), QStringLiteral("\\\""))
+                .replace(QLatin1Char('`'), QStringLiteral("\\`"))
+                .replace(QLatin1Char('$'), QStringLiteral("\\$"));
+            return QLatin1Char('"') + quoted + QLatin1Char('"');
+        }
+    return path;
+}
+
+QString ExecPath(QString value) {
+    if (value.size() >= 2 && value.startsWith(QLatin1Char('"')) && value.endsWith(QLatin1Char('"'))) {
+        value = value.mid(1, value.size() - 2);
+        QString plain;
+        for (int i = 0; i < value.size(); ++i) {
+            if (value.at(i) == QLatin1Char('\\') && i + 1 < value.size())
+                ++i;
+            plain += value.at(i);
+        }
+        return plain;
+    }
+    return value;
+}
+
+QString ReadExecOf(const QString& entry) {
+    QFile file(entry);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return QString();
+    QTextStream in(&file);
+    while (!in.atEnd()) {
+        const QString line = in.readLine();
+        if (line.startsWith(QLatin1String("Exec=")))
+            return ExecPath(line.mid(5));
+    }
+    return QString();
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- global routines
+
+void HideTaskbarButton(QWidget* window) {
+    // Without a tray nothing could bring a hidden window back.
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        window->hide();
+}
+
+QString RunAtStartupEntry(const QString& name) {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/autostart/") + name + QStringLiteral(".desktop");
+}
+
+void SetRunAtStartup(const QString& name, const QString& data, bool enable) {
+    const QString entry = RunAtStartupEntry(name);
+    if (!enable) {
+        QFile::remove(entry);
+        return;
+    }
+    QDir().mkpath(QFileInfo(entry).absolutePath());
+    QSaveFile file(entry);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+        return;
+    QTextStream out(&file);
+    out << "[Desktop Entry]\n"
+        << "Type=Application\n"
+        << "Name=" << name << "\n"
+        << "Exec=" << ExecValue(data) << "\n"
+        << "Icon=quillet\n"
+        << "Terminal=false\n"
+        << "X-GNOME-Autostart-enabled=true\n";
+    out.flush();
+    file.commit();
+}
+
+// ---------------------------------------------------------------- creation and showing
 
 TFormMain::TFormMain(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui::TFormMain>()) {
     ui_->setupUi(this);
+    setWindowIcon(ProgramIcon());
     resize(800, 520);
-    if (const QScreen* screen = this->screen())
-        move(screen->availableGeometry().center() - rect().center());
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - frameGeometry().center() + pos());
+    SetDialogOwner(this);
     FormCreate();
 }
 
-TFormMain::~TFormMain() = default;
+TFormMain::~TFormMain() {
+    RemoveTrayIcon(); // FormDestroy
+}
 
-void TFormMain::FormCreate() {}
+void TFormMain::FormCreate() {
+    // Menus
+    PopupMenu_ = new QMenu(this);
+    PopupMenu_->setObjectName(QStringLiteral("PopupMenu"));
+    auto* N10 = PopupMenu_->addAction(QStringLiteral("新建提醒"), this, [this] { NAddAlamClick(); });
+    N10->setObjectName(QStringLiteral("N10"));
+    PopupMenu_->addAction(QStringLiteral("软件主页"), this, [this] { NOpenWWW2Click(); })
+        ->setObjectName(QStringLiteral("NOpenWWW2"));
+    PopupMenu_->addSeparator()->setObjectName(QStringLiteral("N9"));
+    PopupMenu_->addAction(QStringLiteral("显示窗口"), this, [this] { NShowFormClick(); })
+        ->setObjectName(QStringLiteral("NShowForm"));
+    PopupMenu_->addAction(QStringLiteral("关闭"), this, [this] { NCloseClick(); })
+        ->setObjectName(QStringLiteral("NClose"));
 
-void TFormMain::FormShow() {}
+    pmSystem_ = new QMenu(this);
+    pmSystem_->setObjectName(QStringLiteral("pmSystem"));
+    pmSystem_->addAction(QStringLiteral("软件主页"), this, [this] { NOpenWWW2Click(); })
+        ->setObjectName(QStringLiteral("NOpenWWW1"));
+    pmSystem_->addSeparator()->setObjectName(QStringLiteral("N12"));
+    pmSystem_->addAction(QStringLiteral("软件设置"), this, [this] { N15Click(); })
+        ->setObjectName(QStringLiteral("N15"));
+    pmSystem_->addSeparator()->setObjectName(QStringLiteral("N7"));
+    pmSystem_->addAction(QStringLiteral("数据备份"), this, [this] { Ndfdf1Click(); })
+        ->setObjectName(QStringLiteral("Ndfdf1"));
+    pmSystem_->addAction(QStringLiteral("数据恢复"), this, [this] { N11Click(); })
+        ->setObjectName(QStringLiteral("N11"));
+
+    connect(ui_->btnSystem, &QPushButton::clicked, this, [this] { btnSystemClick(); });
+    connect(ui_->chk1, &QCheckBox::clicked, this, [this] { chk1Click(); });
+
+    statHintPanel_ = new QLabel(ui_->statHint);
+    statHintPanel_->setObjectName(QStringLiteral("statHintPanel"));
+    ui_->statHint->addWidget(statHintPanel_, 1);
+    tmrHint_.setInterval(200);
+    connect(&tmrHint_, &QTimer::timeout, this, [this] { tmrHintTimer(); });
+    tmrHint_.start();
+
+    // The desktop session asks before it ends, like every other close.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager& manager) {
+        if (manager.allowsInteraction() && !FormCloseQuery())
+            manager.cancel();
+    });
+
+    AddTrayIcon();
+    SetupRemindersTab();
+    SetupNotepadTab();
+}
+
+void TFormMain::FormShow() {
+    LoginGate();
+    LoadNotepad();
+    ShowReminders();
+    ui_->chk1->setChecked(IsRunAtStartup());
+    ShowRootNote();
+}
 
 void TFormMain::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
@@ -28,7 +196,124 @@ void TFormMain::showEvent(QShowEvent* event) {
     }
 }
 
+// ---------------------------------------------------------------- tray and window states
+
+bool TFormMain::AddTrayIcon() {
+    if (trayIcon_)
+        return true;
+    trayIcon_ = new QSystemTrayIcon(windowIcon(), this);
+    trayIcon_->setToolTip(TrayTip);
+    trayIcon_->setContextMenu(PopupMenu_);
+    connect(trayIcon_, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) { WMTrayIcon(reason); });
+    trayIcon_->show();
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+bool TFormMain::RemoveTrayIcon() {
+    if (!trayIcon_)
+        return false;
+    trayIcon_->hide();
+    return true;
+}
+
+void TFormMain::WMTrayIcon(QSystemTrayIcon::ActivationReason reason) {
+    // The context menu opens by itself on a right click; a single left click does nothing.
+    if (reason == QSystemTrayIcon::DoubleClick)
+        NShowFormClick();
+}
+
+void TFormMain::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized())
+        QTimer::singleShot(0, this, [this] {
+            if (isMinimized())
+                HideTaskbarButton(this);
+        });
+}
+
+void TFormMain::NShowFormClick() {
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void TFormMain::NCloseClick() { close(); }
+
+void TFormMain::btnSystemClick() { pmSystem_->popup(QCursor::pos()); }
+
+void TFormMain::NOpenWWW2Click() { OpenDocument(this, HomePage); }
+
+// ---------------------------------------------------------------- run at login
+
+bool TFormMain::IsRunAtStartup() const {
+    const QString exe = QCoreApplication::applicationFilePath();
+    return QFileInfo::exists(RunAtStartupEntry(AppTitle)) &&
+           ReadExecOf(RunAtStartupEntry(AppTitle)) == exe;
+}
+
+void TFormMain::chk1Click() {
+    SetRunAtStartup(AppTitle, QCoreApplication::applicationFilePath(), ui_->chk1->isChecked());
+    // Show what was stored, not what was asked for.
+    ui_->chk1->setChecked(IsRunAtStartup());
+}
+
+// ---------------------------------------------------------------- notepad hint
+
+void TFormMain::tmrHintTimer() {
+    const QString current = statHintPanel_->text();
+    if (current != NotepadHint)
+        statHintPanel_->setText(current + NotepadHint.at(current.size()));
+    else
+        statHintPanel_->clear();
+}
+
+// ---------------------------------------------------------------- backup and restore
+
+void TFormMain::Ndfdf1Click() {
+    QString path = AskSaveFileName(this, BackupFilter);
+    if (path.isEmpty())
+        return;
+    if (!path.endsWith(QLatin1String(".bat")))
+        path += QStringLiteral(".bat");
+    BackupData(path);
+}
+
+void TFormMain::N11Click() {
+    if (!AskYesNo(QStringLiteral("你确定要恢复数据吗？你做的操作可能会覆盖最新的数据！")))
+        return;
+    const QString path = AskOpenFileName(this, BackupFilter);
+    if (path.isEmpty())
+        return;
+    BackupData(AppDir() + SafetyCopyName);
+    RestoreData(path);
+    WriteErrorLog(QStringLiteral("数据恢复！"));
+}
+
+// ---------------------------------------------------------------- exit
+
+bool TFormMain::FormCloseQuery() { return AskYesNo(QStringLiteral("确定要退出程序吗？")); }
+
+void TFormMain::FormClose() {
+    FreeNotepad();
+    if (DbAccess)
+        DbAccess->Disconnect();
+    CompactDatabase(TDbAccess::DatabasePath(), DatabaseKey);
+}
+
 void TFormMain::closeEvent(QCloseEvent* event) {
+    if (closing_) {
+        event->accept();
+        return;
+    }
+    if (!FormCloseQuery()) {
+        event->ignore();
+        return;
+    }
+    closing_ = true;
     event->accept();
+    tmrHint_.stop();
+    FormClose();
+    RemoveTrayIcon();
     QCoreApplication::quit();
 }

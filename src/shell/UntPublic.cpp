@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPointer>
@@ -137,4 +138,27 @@ void InstallScriptedBoxesFromEnvironment() {
             return int(BoxOK);
         return int(yes ? BoxYes : BoxNo);
     });
+}
+
+namespace {
+FileDialogHook fileHook;
+}
+
+FileDialogHook SetFileDialogHook(FileDialogHook hook) {
+    FileDialogHook previous = std::move(fileHook);
+    fileHook = std::move(hook);
+    return previous;
+}
+
+QString AskSaveFileName(QWidget* owner, const QString& filter) {
+    if (fileHook)
+        return fileHook(true, filter);
+    return QFileDialog::getSaveFileName(owner, QString(), QString(), filter, nullptr,
+                                        QFileDialog::DontConfirmOverwrite);
+}
+
+QString AskOpenFileName(QWidget* owner, const QString& filter) {
+    if (fileHook)
+        return fileHook(false, filter);
+    return QFileDialog::getOpenFileName(owner, QString(), QString(), filter);
 }

@@ -37,3 +37,11 @@ void FillListView(const QString& sql, QTreeWidget* view);
 // is appended there ("caption|text" lines) instead of being shown, and questions are answered
 // by QUILLET_TEST_ANSWER ("yes"; anything else answers No).
 void InstallScriptedBoxesFromEnvironment();
+
+// File dialogs, replaceable by tests like the boxes. Each returns the chosen path, or an empty
+// text when the user cancelled. The save dialog never asks before overwriting.
+using FileDialogHook =
+    std::function<QString(bool save, const QString& filter)>;
+FileDialogHook SetFileDialogHook(FileDialogHook hook);
+QString AskSaveFileName(QWidget* owner, const QString& filter);
+QString AskOpenFileName(QWidget* owner, const QString& filter);

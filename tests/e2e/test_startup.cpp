@@ -11,71 +11,9 @@
 #include <QTest>
 #include <csignal>
 
-namespace {
-
-class Program {
-public:
-    explicit Program(const QString& folder) : folder_(folder) {
-        QDir().mkpath(folder + "/run");
-        exe_ = folder + "/quillet";
-        if (!QFile::exists(exe_))
-            QFile::copy(QStringLiteral(QUILLET_EXE), exe_);
-    }
-    ~Program() {
-        for (QProcess* p : processes_) {
-            p->kill();
-            p->waitForFinished(5000);
-            delete p;
-        }
-    }
-    QProcess* Start() {
-        auto* p = new QProcess;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        env.insert("XDG_RUNTIME_DIR", folder_ + "/run");
-        env.insert("QUILLET_TEST_BOXLOG", BoxLog());
-        p->setProcessEnvironment(env);
-        p->setProcessChannelMode(QProcess::MergedChannels);
-        p->start(exe_, {});
-        processes_.push_back(p);
-        return p;
-    }
-    QString BoxLog() const { return folder_ + "/boxes.log"; }
-    QString Boxes() const { return QString::fromUtf8(ReadAll(BoxLog())); }
-    QString Data() const { return folder_ + "/bookkeep.dat"; }
-
-private:
-    QString folder_;
-    QString exe_;
-    std::vector<QProcess*> processes_;
-};
-
-bool WaitFor(const std::function<bool()>& condition, int ms = 15000) {
-    QElapsedTimer t;
-    t.start();
-    while (!condition()) {
-        if (t.elapsed() > ms)
-            return false;
-        QTest::qWait(50);
-    }
-    return true;
-}
-
-QString Sqlcipher(const QString& file, const QString& script) {
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start("sqlcipher", {file});
-    p.write(script.toUtf8());
-    p.closeWriteChannel();
-    p.waitForFinished(15000);
-    return QString::fromUtf8(p.readAll()).trimmed();
-}
-
-} // namespace
-
 TEST(Startup, RealProgramCreatesEncryptedDataAndRunsOncePerSession) {
     QTemporaryDir dir;
-    Program program(dir.path());
+    TProgramRun program(dir.path());
     QProcess* first = program.Start();
     ASSERT_TRUE(first->waitForStarted());
     // The data file appears once the connection is made; the window follows.
@@ -111,7 +49,7 @@ TEST(Startup, RealProgramCreatesEncryptedDataAndRunsOncePerSession) {
 
 TEST(Startup, UnreadableDataFileIsReportedAndTheProgramEnds) {
     QTemporaryDir dir;
-    Program program(dir.path());
+    TProgramRun program(dir.path());
     QFile junk(program.Data());
     ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
     junk.write(QByteArray(4096, 'x'));

@@ -1,0 +1,6 @@
+#pragma once
+
+// The note group tree over one table.
+class TCardTree {
+public:
+};
