@@ -11,7 +11,7 @@
 #include <ostream>
 #include <vector>
 
-class TDbAccess;
+#include "storage/UntDbAccess.h"
 
 void PrintTo(const QString& s, std::ostream* os);
 
