@@ -14,7 +14,9 @@ TBenchDb::TBenchDb() {
     DbAccess->Connect();
 }
 
-TBenchDb::~TBenchDb() { DbAccess = nullptr; }
+TBenchDb::~TBenchDb() {
+    DbAccess = nullptr;
+}
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

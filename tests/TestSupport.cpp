@@ -6,24 +6,29 @@
 
 #include <QFile>
 
-void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
-
-TBoxRecorder::TBoxRecorder() {
-    previous_ = SetMessageBoxHook([this](BoxKind kind, const QString& caption, const QString& text) {
-        boxes_.push_back({kind, caption, text});
-        if (onBox_)
-            onBox_(boxes_.back());
-        if (kind != BoxKind::Question)
-            return int(BoxOK);
-        if (answers_.empty())
-            return int(BoxNo);
-        const int answer = answers_.front();
-        answers_.pop_front();
-        return answer;
-    });
+void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
 }
 
-TBoxRecorder::~TBoxRecorder() { SetMessageBoxHook(std::move(previous_)); }
+TBoxRecorder::TBoxRecorder() {
+    previous_ =
+        SetMessageBoxHook([this](BoxKind kind, const QString& caption, const QString& text) {
+            boxes_.push_back({kind, caption, text});
+            if (onBox_)
+                onBox_(boxes_.back());
+            if (kind != BoxKind::Question)
+                return int(BoxOK);
+            if (answers_.empty())
+                return int(BoxNo);
+            const int answer = answers_.front();
+            answers_.pop_front();
+            return answer;
+        });
+}
+
+TBoxRecorder::~TBoxRecorder() {
+    SetMessageBoxHook(std::move(previous_));
+}
 
 void TBoxRecorder::AnswerYes(int times) {
     for (int i = 0; i < times; ++i)
@@ -35,9 +40,15 @@ void TBoxRecorder::AnswerNo(int times) {
         answers_.push_back(BoxNo);
 }
 
-TPinnedClock::TPinnedClock(const QDateTime& moment) { Clock::SetNow(moment); }
-TPinnedClock::~TPinnedClock() { Clock::Reset(); }
-void TPinnedClock::Set(const QDateTime& moment) { Clock::SetNow(moment); }
+TPinnedClock::TPinnedClock(const QDateTime& moment) {
+    Clock::SetNow(moment);
+}
+TPinnedClock::~TPinnedClock() {
+    Clock::Reset();
+}
+void TPinnedClock::Set(const QDateTime& moment) {
+    Clock::SetNow(moment);
+}
 
 QDateTime At(const QString& isoDateTime) {
     return QDateTime::fromString(isoDateTime, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
@@ -64,7 +75,9 @@ void DbTest::TearDown() {
     dir_.reset();
 }
 
-QString DbTest::DataPath() const { return TDbAccess::DatabasePath(); }
+QString DbTest::DataPath() const {
+    return TDbAccess::DatabasePath();
+}
 
 void DbTest::Reconnect() {
     DbAccess->Disconnect();

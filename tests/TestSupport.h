@@ -14,6 +14,10 @@
 #include "storage/UntDbAccess.h"
 
 void PrintTo(const QString& s, std::ostream* os);
+// So that QStrings can be streamed into assertion messages.
+inline std::ostream& operator<<(std::ostream& os, const QString& s) {
+    return os << s.toStdString();
+}
 
 // Replaces the message boxes while alive: records every box and answers from a queue
 // (questions default to No, the others to OK).

@@ -8,9 +8,13 @@ namespace {
 QPointer<QWidget> owner;
 }
 
-QWidget* DialogOwner() { return owner.data(); }
+QWidget* DialogOwner() {
+    return owner.data();
+}
 
-void SetDialogOwner(QWidget* w) { owner = w; }
+void SetDialogOwner(QWidget* w) {
+    owner = w;
+}
 
 TFormBaseDlg::TFormBaseDlg(QWidget* parent)
     : QDialog(parent ? parent : DialogOwner()), base_(std::make_unique<Ui::TFormBaseDlg>()) {
@@ -23,9 +27,15 @@ TFormBaseDlg::TFormBaseDlg(QWidget* parent)
 
 TFormBaseDlg::~TFormBaseDlg() = default;
 
-QWidget* TFormBaseDlg::Client() const { return base_->pnlClient; }
-QPushButton* TFormBaseDlg::btnOK() const { return base_->btnOK; }
-QPushButton* TFormBaseDlg::btnCancel() const { return base_->btnCancel; }
+QWidget* TFormBaseDlg::Client() const {
+    return base_->pnlClient;
+}
+QPushButton* TFormBaseDlg::btnOK() const {
+    return base_->btnOK;
+}
+QPushButton* TFormBaseDlg::btnCancel() const {
+    return base_->btnCancel;
+}
 
 void TFormBaseDlg::AdoptClientForm() {
     QWidget* client = Client();
@@ -36,7 +46,9 @@ void TFormBaseDlg::AdoptClientForm() {
                                    base_->pnlBottom->minimumHeight());
 }
 
-int TFormBaseDlg::ShowModal() { return exec() == QDialog::Accepted ? mrOk : mrCancel; }
+int TFormBaseDlg::ShowModal() {
+    return exec() == QDialog::Accepted ? mrOk : mrCancel;
+}
 
 void TFormBaseDlg::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);

@@ -53,7 +53,8 @@ QString ExecValue(const QString& path) {
 }
 
 QString ExecPath(QString value) {
-    if (value.size() >= 2 && value.startsWith(QLatin1Char('"')) && value.endsWith(QLatin1Char('"'))) {
+    if (value.size() >= 2 && value.startsWith(QLatin1Char('"')) &&
+        value.endsWith(QLatin1Char('"'))) {
         value = value.mid(1, value.size() - 2);
         QString plain;
         for (int i = 0; i < value.size(); ++i) {
@@ -83,9 +84,21 @@ QString ReadExecOf(const QString& entry) {
 
 // ---------------------------------------------------------------- global routines
 
+namespace {
+int trayOverride = -1;
+}
+
+bool TrayAvailable() {
+    return trayOverride >= 0 ? trayOverride == 1 : QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void OverrideTrayAvailable(int available) {
+    trayOverride = available;
+}
+
 void HideTaskbarButton(QWidget* window) {
     // Without a tray nothing could bring a hidden window back.
-    if (QSystemTrayIcon::isSystemTrayAvailable())
+    if (TrayAvailable())
         window->hide();
 }
 
@@ -136,7 +149,8 @@ void TFormMain::FormCreate() {
     // Menus
     PopupMenu_ = new QMenu(this);
     PopupMenu_->setObjectName(QStringLiteral("PopupMenu"));
-    auto* N10 = PopupMenu_->addAction(QStringLiteral("新建提醒"), this, [this] { NAddAlamClick(); });
+    auto* N10 =
+        PopupMenu_->addAction(QStringLiteral("新建提醒"), this, [this] { NAddAlamClick(); });
     N10->setObjectName(QStringLiteral("N10"));
     PopupMenu_->addAction(QStringLiteral("软件主页"), this, [this] { NOpenWWW2Click(); })
         ->setObjectName(QStringLiteral("NOpenWWW2"));
@@ -207,7 +221,7 @@ bool TFormMain::AddTrayIcon() {
     connect(trayIcon_, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) { WMTrayIcon(reason); });
     trayIcon_->show();
-    return QSystemTrayIcon::isSystemTrayAvailable();
+    return TrayAvailable();
 }
 
 bool TFormMain::RemoveTrayIcon() {
@@ -238,11 +252,17 @@ void TFormMain::NShowFormClick() {
     activateWindow();
 }
 
-void TFormMain::NCloseClick() { close(); }
+void TFormMain::NCloseClick() {
+    close();
+}
 
-void TFormMain::btnSystemClick() { pmSystem_->popup(QCursor::pos()); }
+void TFormMain::btnSystemClick() {
+    pmSystem_->popup(QCursor::pos());
+}
 
-void TFormMain::NOpenWWW2Click() { OpenDocument(this, HomePage); }
+void TFormMain::NOpenWWW2Click() {
+    OpenDocument(this, HomePage);
+}
 
 // ---------------------------------------------------------------- run at login
 
@@ -292,7 +312,9 @@ void TFormMain::N11Click() {
 
 // ---------------------------------------------------------------- exit
 
-bool TFormMain::FormCloseQuery() { return AskYesNo(QStringLiteral("确定要退出程序吗？")); }
+bool TFormMain::FormCloseQuery() {
+    return AskYesNo(QStringLiteral("确定要退出程序吗？"));
+}
 
 void TFormMain::FormClose() {
     FreeNotepad();

@@ -95,6 +95,9 @@ private:
 
 // Hides a minimised window when a tray icon can bring it back.
 void HideTaskbarButton(QWidget* window);
+// Whether the desktop offers a tray; tests can decide it (0 no, 1 yes, -1 ask the desktop).
+bool TrayAvailable();
+void OverrideTrayAvailable(int available);
 // Writes (enable) or removes the run-at-login entry named name that starts data.
 void SetRunAtStartup(const QString& name, const QString& data, bool enable);
 // Where the run-at-login entry of that name lives.

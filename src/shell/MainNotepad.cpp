@@ -10,4 +10,6 @@ void TFormMain::LoadNotepad() {}
 
 void TFormMain::ShowRootNote() {}
 
-void TFormMain::FreeNotepad() { NoteTree_.reset(); }
+void TFormMain::FreeNotepad() {
+    NoteTree_.reset();
+}

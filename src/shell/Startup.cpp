@@ -17,8 +17,7 @@ namespace {
 
 // Makes a single object and publishes it through its global; the global is cleared again
 // when the object goes. Declared in creation order, so they are freed in reverse.
-template <typename T>
-class TSingle {
+template <typename T> class TSingle {
 public:
     explicit TSingle(T*& global) : global_(global), object_(std::make_unique<T>()) {
         global_ = object_.get();

@@ -6,14 +6,24 @@ QDateTime pinned;
 
 namespace Clock {
 
-QDateTime Now() { return pinned.isValid() ? pinned : QDateTime::currentDateTime(); }
+QDateTime Now() {
+    return pinned.isValid() ? pinned : QDateTime::currentDateTime();
+}
 
-QDate Today() { return Now().date(); }
+QDate Today() {
+    return Now().date();
+}
 
-void SetNow(const QDateTime& moment) { pinned = moment; }
+void SetNow(const QDateTime& moment) {
+    pinned = moment;
+}
 
-void Reset() { pinned = QDateTime(); }
+void Reset() {
+    pinned = QDateTime();
+}
 
-bool IsPinned() { return pinned.isValid(); }
+bool IsPinned() {
+    return pinned.isValid();
+}
 
 } // namespace Clock

@@ -26,8 +26,7 @@ TInstanceLock::TInstanceLock(const QString& name) {
 TInstanceLock::~TInstanceLock() = default;
 #else
 TInstanceLock::TInstanceLock(const QString& name) {
-    fd_ = ::open(QFile::encodeName(LockPath(name)).constData(), O_RDWR | O_CREAT | O_CLOEXEC,
-                 0600);
+    fd_ = ::open(QFile::encodeName(LockPath(name)).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd_ < 0)
         return;
     if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {

@@ -73,9 +73,13 @@ int Box(BoxKind kind, const QString& caption, const QString& text) {
 
 } // namespace
 
-QString AppDir() { return appDir; }
+QString AppDir() {
+    return appDir;
+}
 
-void SetAppDir(const QString& dir) { appDir = WithSlash(dir); }
+void SetAppDir(const QString& dir) {
+    appDir = WithSlash(dir);
+}
 
 QString ResolveAppDir() {
     const QString exeDir = QCoreApplication::applicationDirPath();
@@ -92,17 +96,21 @@ MessageBoxHook SetMessageBoxHook(MessageBoxHook hook) {
     return previous;
 }
 
-void ShowInfo(const QString& text) { Box(BoxKind::Info, QStringLiteral("提示"), text); }
+void ShowInfo(const QString& text) {
+    Box(BoxKind::Info, QStringLiteral("提示"), text);
+}
 
 bool AskYesNo(const QString& text) {
     return Box(BoxKind::Question, QStringLiteral("确认"), text) == BoxYes;
 }
 
-void ShowError(const QString& text) { Box(BoxKind::Error, QStringLiteral("错误"), text); }
+void ShowError(const QString& text) {
+    Box(BoxKind::Error, QStringLiteral("错误"), text);
+}
 
 void OpenDocument(QWidget*, const QString& target) {
-    const QUrl url = QFileInfo::exists(target) ? QUrl::fromLocalFile(target)
-                                               : QUrl::fromUserInput(target);
+    const QUrl url =
+        QFileInfo::exists(target) ? QUrl::fromLocalFile(target) : QUrl::fromUserInput(target);
     QDesktopServices::openUrl(url);
 }
 

@@ -40,8 +40,7 @@ void InstallScriptedBoxesFromEnvironment();
 
 // File dialogs, replaceable by tests like the boxes. Each returns the chosen path, or an empty
 // text when the user cancelled. The save dialog never asks before overwriting.
-using FileDialogHook =
-    std::function<QString(bool save, const QString& filter)>;
+using FileDialogHook = std::function<QString(bool save, const QString& filter)>;
 FileDialogHook SetFileDialogHook(FileDialogHook hook);
 QString AskSaveFileName(QWidget* owner, const QString& filter);
 QString AskOpenFileName(QWidget* owner, const QString& filter);

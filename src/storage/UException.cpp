@@ -47,4 +47,6 @@ void WriteErrorLog(const QString& text) {
     file.write(entry.toUtf8());
 }
 
-void Abort() { throw EAbort(); }
+void Abort() {
+    throw EAbort();
+}

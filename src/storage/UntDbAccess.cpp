@@ -42,8 +42,9 @@ QVariant ColumnValue(sqlite3_stmt* stmt, int c) {
     case SQLITE_FLOAT:
         return QVariant(sqlite3_column_double(stmt, c));
     case SQLITE_TEXT:
-        return QVariant(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, c)),
-                                          sqlite3_column_bytes(stmt, c)));
+        return QVariant(
+            QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, c)),
+                              sqlite3_column_bytes(stmt, c)));
     case SQLITE_BLOB:
         return QVariant(QByteArray(static_cast<const char*>(sqlite3_column_blob(stmt, c)),
                                    sqlite3_column_bytes(stmt, c)));
@@ -103,13 +104,17 @@ void CopyFileReplacing(const QString& src, const QString& dst) {
         throw EEngineError(out.errorString().toStdString());
 }
 
-QString What(const std::exception& e) { return QString::fromUtf8(e.what()); }
+QString What(const std::exception& e) {
+    return QString::fromUtf8(e.what());
+}
 
 } // namespace
 
 // ---------------------------------------------------------------- TConnection
 
-TConnection::~TConnection() { Close(); }
+TConnection::~TConnection() {
+    Close();
+}
 
 void TConnection::Open(const QString& path, const QString& key, bool readOnly) {
     Close();
@@ -391,7 +396,9 @@ TDbAccess::~TDbAccess() {
     }
 }
 
-QString TDbAccess::DatabasePath() { return AppDir() + DatabaseFileName; }
+QString TDbAccess::DatabasePath() {
+    return AppDir() + DatabaseFileName;
+}
 
 void TDbAccess::Connect() {
     const QString path = DatabasePath();
@@ -429,9 +436,13 @@ void TDbAccess::OpenCursor(TCursor& cursor, const QString& sql, bool editable) {
     }
 }
 
-void TDbAccess::OpenQuery(const QString& sql) { OpenCursor(MainCursor, sql, true); }
+void TDbAccess::OpenQuery(const QString& sql) {
+    OpenCursor(MainCursor, sql, true);
+}
 
-void TDbAccess::OpenSideQuery(const QString& sql) { OpenCursor(SideCursor, sql, false); }
+void TDbAccess::OpenSideQuery(const QString& sql) {
+    OpenCursor(SideCursor, sql, false);
+}
 
 int TDbAccess::QueryInteger(const QString& sql) {
     OpenCursor(ScalarCursor, sql, false);
@@ -504,10 +515,18 @@ void TDbAccess::RestoreFrom(const QString& path) {
 
 // ---------------------------------------------------------------- forwarding routines
 
-void ExecSql(const QString& text) { DbAccess->ExecuteBatch(text); }
+void ExecSql(const QString& text) {
+    DbAccess->ExecuteBatch(text);
+}
 
-int GetIntValue(const QString& sql) { return DbAccess->QueryInteger(sql); }
+int GetIntValue(const QString& sql) {
+    return DbAccess->QueryInteger(sql);
+}
 
-void BackupData(const QString& path) { DbAccess->BackupTo(path); }
+void BackupData(const QString& path) {
+    DbAccess->BackupTo(path);
+}
 
-void RestoreData(const QString& path) { DbAccess->RestoreFrom(path); }
+void RestoreData(const QString& path) {
+    DbAccess->RestoreFrom(path);
+}

@@ -150,11 +150,10 @@ struct Function {
 };
 
 const Function functions[] = {
-    {"Date", 0, FnDate, false},       {"Time", 0, FnTime, false},
-    {"Hour", 1, FnHour, true},        {"Minute", 1, FnMinute, true},
-    {"Day", 1, FnDay, true},          {"WeekDay", 1, FnWeekDay, true},
-    {"CStr", 1, FnCStr, true},        {"Str", 1, FnStr, true},
-    {"Format", 2, FnFormat, true},    {"IIf", 3, FnIIf, true},
+    {"Date", 0, FnDate, false},    {"Time", 0, FnTime, false}, {"Hour", 1, FnHour, true},
+    {"Minute", 1, FnMinute, true}, {"Day", 1, FnDay, true},    {"WeekDay", 1, FnWeekDay, true},
+    {"CStr", 1, FnCStr, true},     {"Str", 1, FnStr, true},    {"Format", 2, FnFormat, true},
+    {"IIf", 3, FnIIf, true},
 };
 
 } // namespace
@@ -162,9 +161,8 @@ const Function functions[] = {
 int RegisterEngineFunctions(sqlite3* db) {
     for (const Function& f : functions) {
         const int flags = SQLITE_UTF8 | (f.deterministic ? SQLITE_DETERMINISTIC : 0);
-        const int rc =
-            sqlite3_create_function_v2(db, f.name, f.args, flags, nullptr, f.fn, nullptr, nullptr,
-                                       nullptr);
+        const int rc = sqlite3_create_function_v2(db, f.name, f.args, flags, nullptr, f.fn, nullptr,
+                                                  nullptr, nullptr);
         if (rc != SQLITE_OK)
             return rc;
     }

@@ -44,7 +44,9 @@ QStringList SplitBatch(const QString& batch) {
 }
 
 QString TrimBlank(const QString& text) {
-    auto blank = [](QChar c) { return c.unicode() <= 0x20 || c.category() == QChar::Other_Control; };
+    auto blank = [](QChar c) {
+        return c.unicode() <= 0x20 || c.category() == QChar::Other_Control;
+    };
     int begin = 0;
     int end = text.size();
     while (begin < end && blank(text.at(begin)))

@@ -12,7 +12,9 @@ QString QuoteSql(const QString& value);
 // Numbers are passed as their decimal text (see SqlNum).
 QString FormatSql(const QString& pattern, std::initializer_list<QString> values);
 
-inline QString SqlNum(qint64 n) { return QString::number(n); }
+inline QString SqlNum(qint64 n) {
+    return QString::number(n);
+}
 
 // The batch separator between statements handed to ExecSql.
 inline const QString BatchSeparator = QStringLiteral("@#@");
@@ -23,4 +25,6 @@ QStringList SplitBatch(const QString& batch);
 
 // Trims blanks and control characters at both ends.
 QString TrimBlank(const QString& text);
-inline bool IsBlank(const QString& text) { return TrimBlank(text).isEmpty(); }
+inline bool IsBlank(const QString& text) {
+    return TrimBlank(text).isEmpty();
+}

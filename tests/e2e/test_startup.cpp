@@ -22,8 +22,8 @@ TEST(Startup, RealProgramCreatesEncryptedDataAndRunsOncePerSession) {
     EXPECT_EQ(first->state(), QProcess::Running) << first->readAll().toStdString();
 
     if (!QStandardPaths::findExecutable("sqlcipher").isEmpty()) {
-        EXPECT_TRUE(Sqlcipher(program.Data(), "select count(*) from SysSet;\n")
-                        .contains("not a database"));
+        EXPECT_TRUE(
+            Sqlcipher(program.Data(), "select count(*) from SysSet;\n").contains("not a database"));
         EXPECT_EQ(Sqlcipher(program.Data(),
                             "PRAGMA key='40718293561072';\nselect count(*) from SysSet;\n"),
                   QStringLiteral("1"));

@@ -1,13 +1,80 @@
 #include "TestSupport.h"
 
 #include "shell/Main.h"
+#include "shell/UntApplication.h"
+#include "storage/UException.h"
+#include "storage/UntCompactDatabase.h"
+#include "storage/UntSchema.h"
+#include "storage/UntSqlText.h"
 #include "ui_Main.h"
 
+#include <QAction>
+#include <QCoreApplication>
+#include <QDir>
+#include <QLabel>
+#include <QMenu>
 #include <QTabWidget>
+#include <QTest>
 
-class MainFrameTest : public MainWindowTest {};
+namespace {
 
-TEST_F(MainFrameTest, WindowHasItsCaptionSizeAndTabs) {
+QStringList MenuTexts(QMenu* menu) {
+    QStringList texts;
+    for (QAction* a : menu->actions())
+        texts << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    return texts;
+}
+
+QAction* MenuAction(QMenu* menu, const QString& name) {
+    for (QAction* a : menu->actions())
+        if (a->objectName() == name)
+            return a;
+    return nullptr;
+}
+
+// Opens a data file the way the program does and reads one number from it.
+int CountIn(const QString& path, const QString& sql) {
+    TConnection c;
+    c.Open(path, DatabaseKey, true);
+    TCursor cursor;
+    cursor.Open(c, sql);
+    return int(cursor.AsInteger(0));
+}
+
+} // namespace
+
+class MainFrameTest : public MainWindowTest {
+protected:
+    void SetUp() override {
+        configHome_ = std::make_unique<QTemporaryDir>();
+        qputenv("XDG_CONFIG_HOME", configHome_->path().toUtf8());
+        MainWindowTest::SetUp();
+    }
+    void TearDown() override {
+        MainWindowTest::TearDown();
+        OverrideTrayAvailable(-1);
+        SetFileDialogHook(nullptr);
+        qunsetenv("XDG_CONFIG_HOME");
+    }
+    QString Entry() const { return RunAtStartupEntry(AppTitle); }
+    // Reopens the window so FormShow reads the run-at-login state afresh.
+    void ReopenWindow() {
+        boxes_->AnswerYes();
+        main_->close();
+        main_.reset();
+        DbAccess->Connect();
+        main_ = std::make_unique<TFormMain>();
+        main_->show();
+    }
+    void ClickBox(bool checked) {
+        Main()->ui()->chk1->setChecked(checked);
+        Main()->chk1Click();
+    }
+
+    std::unique_ptr<QTemporaryDir> configHome_;
+};
+
+TEST_F(MainFrameTest, WindowHasItsCaptionSizeTabsAndMenus) {
     EXPECT_EQ(Main()->windowTitle(), QStringLiteral("Quillet-Morvane软件"));
     EXPECT_EQ(Main()->size(), QSize(800, 520));
     QTabWidget* tabs = Main()->ui()->pgc1;
@@ -15,4 +82,250 @@ TEST_F(MainFrameTest, WindowHasItsCaptionSizeAndTabs) {
     EXPECT_EQ(tabs->tabText(0), QStringLiteral("定时提醒"));
     EXPECT_EQ(tabs->tabText(1), QStringLiteral("记事本"));
     EXPECT_EQ(tabs->currentIndex(), 0);
+    EXPECT_EQ(Main()->ui()->pnl1->height(), 25);
+    EXPECT_EQ(Main()->ui()->chk1->text(), QStringLiteral("开机运行"));
+    EXPECT_EQ(Main()->ui()->btnSystem->text(), QStringLiteral("软件设置"));
+    EXPECT_EQ(MenuTexts(Main()->PopupMenu()),
+              QStringList({"新建提醒", "软件主页", "-", "显示窗口", "关闭"}));
+    EXPECT_EQ(MenuTexts(Main()->pmSystem()),
+              QStringList({"软件主页", "-", "软件设置", "-", "数据备份", "数据恢复"}));
+    ASSERT_NE(Main()->TrayIcon(), nullptr);
+    EXPECT_EQ(Main()->TrayIcon()->toolTip(), QStringLiteral("MorvaneQuillet软件"));
+    EXPECT_FALSE(Main()->windowIcon().isNull());
+    EXPECT_FALSE(Main()->windowIcon().pixmap(16, 16).isNull());
+    EXPECT_FALSE(Main()->windowIcon().pixmap(256, 256).isNull());
+}
+
+TEST_F(MainFrameTest, MinimisingHidesOnlyWhenATrayCanBringItBack) {
+    OverrideTrayAvailable(1);
+    Main()->showMinimized();
+    ASSERT_TRUE(WaitFor([&] { return !Main()->isVisible(); }, 2000));
+    // "显示窗口" from the tray menu brings it back in its normal state.
+    MenuAction(Main()->PopupMenu(), "NShowForm")->trigger();
+    EXPECT_TRUE(Main()->isVisible());
+    EXPECT_FALSE(Main()->isMinimized());
+    // So does a double click on the icon; a single click does nothing.
+    Main()->showMinimized();
+    ASSERT_TRUE(WaitFor([&] { return !Main()->isVisible(); }, 2000));
+    Main()->WMTrayIcon(QSystemTrayIcon::Trigger);
+    EXPECT_FALSE(Main()->isVisible());
+    Main()->WMTrayIcon(QSystemTrayIcon::DoubleClick);
+    EXPECT_TRUE(Main()->isVisible());
+
+    OverrideTrayAvailable(0);
+    Main()->showMinimized();
+    QTest::qWait(50);
+    EXPECT_TRUE(Main()->isVisible()); // still on the taskbar, reachable
+}
+
+TEST_F(MainFrameTest, ExitQuestionNoKeepsRunningYesClosesAndCompacts) {
+    for (int i = 0; i < 50; ++i)
+        ExecSql(FormatSql("Insert into AlamContext(ReMark) values('%s') ", {QString(500, 'x')}));
+    ExecSql("delete from AlamContext where ID > 10");
+    const qint64 before = QFileInfo(DataPath()).size();
+
+    boxes_->AnswerNo();
+    MenuAction(Main()->PopupMenu(), "NClose")->trigger();
+    ASSERT_EQ(boxes_->Count(), 1);
+    EXPECT_EQ(boxes_->LastText(), QStringLiteral("确定要退出程序吗？"));
+    EXPECT_EQ(boxes_->Boxes().back().caption, QStringLiteral("确认"));
+    EXPECT_TRUE(Main()->isVisible());
+    EXPECT_TRUE(DbAccess->Connection.IsOpen());
+    EXPECT_EQ(GetIntValue("select count(*) from AlamContext"), 10);
+
+    boxes_->AnswerYes();
+    Main()->close();
+    EXPECT_FALSE(Main()->isVisible());
+    EXPECT_FALSE(DbAccess->Connection.IsOpen());
+    EXPECT_EQ(CountIn(DataPath(), "select count(*) from AlamContext"), 10);
+    EXPECT_LT(QFileInfo(DataPath()).size(), before); // the freed pages are gone
+
+    // A second run closing again leaves a valid file too.
+    DbAccess->Connect();
+    ExecSql("Insert into AlamContext(ReMark) values('again') ");
+    main_ = std::make_unique<TFormMain>();
+    main_->show();
+    boxes_->AnswerYes();
+    main_->close();
+    EXPECT_EQ(CountIn(DataPath(), "select count(*) from AlamContext"), 11);
+    EXPECT_EQ(CountIn(DataPath(), "select count(*) from SysSet"), 1);
+    main_.reset();
+}
+
+TEST(Compaction, KeepsKeyAndDataAndFailsWithoutHarm) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("c.dat");
+    CreateDatabase(path, DatabaseKey);
+    EXPECT_TRUE(CompactDatabase(path, DatabaseKey));
+    EXPECT_EQ(CountIn(path, "select count(*) from SysSet"), 1);
+
+    const QString junk = dir.filePath("junk.dat");
+    QFile f(junk);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("not a database at all, just text");
+    f.close();
+    EXPECT_FALSE(CompactDatabase(junk, DatabaseKey));
+    EXPECT_EQ(ReadAll(junk), QByteArray("not a database at all, just text"));
+}
+
+TEST_F(MainFrameTest, RunAtLoginFollowsWhatWasStored) {
+    const QString exe = QCoreApplication::applicationFilePath();
+    EXPECT_FALSE(Main()->ui()->chk1->isChecked());
+
+    ClickBox(true);
+    EXPECT_TRUE(Main()->ui()->chk1->isChecked());
+    const QString entry = QString::fromUtf8(ReadAll(Entry()));
+    EXPECT_TRUE(entry.contains("\nExec=" + exe + "\n")) << entry.toStdString();
+    EXPECT_TRUE(entry.contains("\nName=" + AppTitle + "\n"));
+    EXPECT_TRUE(Main()->IsRunAtStartup());
+
+    ClickBox(false);
+    EXPECT_FALSE(QFile::exists(Entry()));
+    EXPECT_FALSE(Main()->ui()->chk1->isChecked());
+
+    // An entry for a program that was moved shows the box unticked; ticking rewrites it.
+    SetRunAtStartup(AppTitle, "/opt/elsewhere/quillet", true);
+    ReopenWindow();
+    EXPECT_FALSE(Main()->ui()->chk1->isChecked());
+    EXPECT_TRUE(QFile::exists(Entry())); // reading the state leaves it as it was
+    ClickBox(true);
+    EXPECT_TRUE(QString::fromUtf8(ReadAll(Entry())).contains("\nExec=" + exe + "\n"));
+
+    // A path with blanks is quoted in the entry and still recognised.
+    SetRunAtStartup(AppTitle, "/opt/my apps/quillet", true);
+    EXPECT_TRUE(QString::fromUtf8(ReadAll(Entry())).contains("Exec=\"/opt/my apps/quillet\""));
+    ClickBox(true);
+    EXPECT_TRUE(Main()->IsRunAtStartup());
+}
+
+TEST_F(MainFrameTest, RunAtLoginWriteFailureLeavesTheBoxUnticked) {
+    // A file where the autostart folder should be makes every write fail.
+    QDir().mkpath(configHome_->path());
+    QFile blocker(configHome_->path() + "/autostart");
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    ClickBox(true);
+    EXPECT_FALSE(Main()->ui()->chk1->isChecked());
+    EXPECT_EQ(boxes_->Count(), 0);
+}
+
+TEST_F(MainFrameTest, NotepadHintTypesItselfInSixteenTicks) {
+    const QString hint = QStringLiteral("点右键可以新建、修改和删除分组");
+    ASSERT_EQ(hint.size(), 15);
+    Main()->tmrHint()->stop();
+    Main()->statHintPanel()->clear();
+    for (int cycle = 0; cycle < 2; ++cycle) {
+        for (int tick = 1; tick <= 15; ++tick) {
+            Main()->tmrHintTimer();
+            EXPECT_EQ(Main()->statHintPanel()->text(), hint.left(tick)) << tick;
+        }
+        Main()->tmrHintTimer();
+        EXPECT_EQ(Main()->statHintPanel()->text(), QString()) << "tick 16";
+    }
+    EXPECT_EQ(Main()->tmrHint()->interval(), 200);
+}
+
+class BackupTest : public MainFrameTest {
+protected:
+    void SetUp() override {
+        MainFrameTest::SetUp();
+        SetFileDialogHook([this](bool save, const QString& filter) {
+            EXPECT_EQ(filter, QStringLiteral("数据文件 (*.bat)"));
+            ++dialogs_;
+            return save ? savePath_ : openPath_;
+        });
+    }
+    void Backup(const QString& chosen) {
+        savePath_ = chosen;
+        ReportEscaped(nullptr, [&] { Main()->Ndfdf1Click(); });
+    }
+    void Restore(const QString& chosen) {
+        openPath_ = chosen;
+        boxes_->AnswerYes();
+        ReportEscaped(nullptr, [&] { Main()->N11Click(); });
+    }
+    QString InDir(const QString& name) const { return dir_->filePath(name); }
+
+    QString savePath_, openPath_;
+    int dialogs_ = 0;
+};
+
+TEST_F(BackupTest, BackupNamesEndInBatOnceAndOverwrite) {
+    Backup(InDir("x"));
+    EXPECT_TRUE(QFile::exists(InDir("x.bat")));
+    EXPECT_EQ(CountIn(InDir("x.bat"), "select count(*) from SysSet"), 1);
+    Backup(InDir("y.bat"));
+    EXPECT_TRUE(QFile::exists(InDir("y.bat")));
+    EXPECT_FALSE(QFile::exists(InDir("y.bat.bat")));
+
+    ExecSql("Insert into AlamContext(ReMark) values('later') ");
+    Backup(InDir("x.bat"));
+    EXPECT_EQ(CountIn(InDir("x.bat"), "select count(*) from AlamContext"), 1);
+    EXPECT_EQ(boxes_->Count(), 0); // no message after success
+
+    Backup(QString()); // cancelled
+    EXPECT_EQ(boxes_->Count(), 0);
+
+    Backup(InDir("no/such/folder/z"));
+    ASSERT_EQ(boxes_->Count(), 1);
+    EXPECT_TRUE(boxes_->LastText().startsWith(QStringLiteral("数据库备份失败！\r\n详细信息：")));
+}
+
+TEST_F(BackupTest, RestoreBringsBackThatMomentAndKeepsASafetyCopy) {
+    TPinnedClock clock(At("2026-12-07 11:00:00"));
+    ExecSql("Insert into AlamContext(ReMark) values('then') ");
+    Backup(InDir("moment.bat"));
+
+    ExecSql("Insert into AlamContext(ReMark) values('now') ");
+    ExecSql("update SysSet set bPass='-1',[PassWord]='secret' ");
+
+    Restore(InDir("moment.bat"));
+    ASSERT_EQ(boxes_->Count(), 1);
+    EXPECT_EQ(boxes_->Boxes()[0].text,
+              QStringLiteral("你确定要恢复数据吗？你做的操作可能会覆盖最新的数据！"));
+    EXPECT_TRUE(DbAccess->Connection.IsOpen());
+    EXPECT_EQ(GetIntValue("select count(*) from AlamContext"), 1);
+    EXPECT_EQ(GetIntValue("select bPass from SysSet"), 0);
+    // The safety copy holds the data from just before.
+    EXPECT_EQ(CountIn(AppDir() + "tmpData.bat", "select count(*) from AlamContext"), 2);
+    const QString log = QString::fromUtf8(ReadAll(ErrorLogPath(QDate(2026, 12, 7))));
+    EXPECT_EQ(log, QStringLiteral("2026-12-07 11:00:00：数据恢复！\r\n"));
+}
+
+TEST_F(BackupTest, RestoreAskedNoOrCancelledDoesNothing) {
+    openPath_ = InDir("whatever.bat");
+    boxes_->AnswerNo();
+    Main()->N11Click();
+    EXPECT_EQ(dialogs_, 0);
+    openPath_.clear();
+    boxes_->AnswerYes();
+    Main()->N11Click();
+    EXPECT_EQ(dialogs_, 1);
+    EXPECT_FALSE(QFile::exists(AppDir() + "tmpData.bat"));
+}
+
+TEST_F(BackupTest, RestoreOfAFileThatIsNotOurDataChangesNothing) {
+    ExecSql("Insert into AlamContext(ReMark) values('keep me') ");
+    DbAccess->Connection.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
+    const QByteArray before = ReadAll(DataPath());
+
+    QFile text(InDir("text.bat"));
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+    text.write("hello, this is a text file\r\n");
+    text.close();
+    QFile empty(InDir("empty.bat"));
+    ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+    empty.close();
+    CreateDatabase(InDir("otherkey.bat"), QStringLiteral("another key"));
+    for (const char* name : {"text.bat", "empty.bat", "otherkey.bat", "missing.bat"}) {
+        boxes_->Clear();
+        Restore(InDir(QString::fromLatin1(name)));
+        ASSERT_EQ(boxes_->Count(), 2) << name;
+        EXPECT_TRUE(boxes_->LastText().startsWith(QStringLiteral("数据库恢复失败！\r\n详细信息：")))
+            << name << boxes_->LastText().toStdString();
+        EXPECT_EQ(ReadAll(DataPath()), before) << name;
+        EXPECT_TRUE(DbAccess->Connection.IsOpen()) << name;
+        EXPECT_EQ(GetIntValue("select count(*) from AlamContext"), 1) << name;
+    }
+    EXPECT_TRUE(QDir(AppDir()).entryList({"Log*"}).isEmpty()); // nothing restored, nothing logged
 }

@@ -13,7 +13,9 @@
 
 namespace {
 
-int Count(const QString& table) { return GetIntValue("select count(*) from " + table); }
+int Count(const QString& table) {
+    return GetIntValue("select count(*) from " + table);
+}
 
 QString ExpectDbError(const std::function<void()>& f, QString* sqlText = nullptr) {
     try {
@@ -61,8 +63,9 @@ TEST_F(StorageTest, SeparatorAtEndOrAloneRunsOnlyWhatIsThere) {
 }
 
 TEST_F(StorageTest, TwoStatementBatchCommitsTogether) {
-    ExecSql(QStringLiteral("insert into NoteType(SelfIndex,ParentIndex,TypeName) values (1,0,'a')"
-                           "@#@insert into NoteType(SelfIndex,ParentIndex,TypeName) values (2,1,'b')"));
+    ExecSql(
+        QStringLiteral("insert into NoteType(SelfIndex,ParentIndex,TypeName) values (1,0,'a')"
+                       "@#@insert into NoteType(SelfIndex,ParentIndex,TypeName) values (2,1,'b')"));
     EXPECT_EQ(Count("NoteType"), 2);
 }
 
@@ -76,8 +79,9 @@ TEST_F(StorageTest, GetIntValueAndFailedQueries) {
     DbAccess->OpenQuery(QStringLiteral("select * from SysSet"));
     ASSERT_TRUE(DbAccess->MainCursor.Active());
     QString sql;
-    EXPECT_EQ(ExpectDbError([] { DbAccess->OpenQuery(QStringLiteral("select * from Nope")); }, &sql),
-              QStringLiteral("数据库查询错误，请检查！"));
+    EXPECT_EQ(
+        ExpectDbError([] { DbAccess->OpenQuery(QStringLiteral("select * from Nope")); }, &sql),
+        QStringLiteral("数据库查询错误，请检查！"));
     EXPECT_EQ(sql, QStringLiteral("select * from Nope"));
     EXPECT_FALSE(DbAccess->MainCursor.Active());
     EXPECT_EQ(DbAccess->MainCursor.RecordCount(), 0);
@@ -109,7 +113,8 @@ TEST_F(StorageTest, TextsRoundTripUnchanged) {
 }
 
 TEST_F(StorageTest, CursorReadsNullsAsEmptyZeroFalseAndDatesAsDateTimes) {
-    ExecSql(QStringLiteral("insert into Alam(iHour,AlamDate,bLook) values(NULL,'2026-12-06','-1')"));
+    ExecSql(
+        QStringLiteral("insert into Alam(iHour,AlamDate,bLook) values(NULL,'2026-12-06','-1')"));
     DbAccess->OpenQuery(QStringLiteral("select * from Alam"));
     TCursor& c = DbAccess->MainCursor;
     ASSERT_EQ(c.RecordCount(), 1);
@@ -137,7 +142,8 @@ TEST_F(StorageTest, MainCursorAppendsAndEditsRowsWithBoundValues) {
     c.SetField(QStringLiteral("TypeID"), 3);
     c.SetField(QStringLiteral("ReMark"), text);
     c.Post();
-    EXPECT_EQ(GetIntValue(QStringLiteral("select count(TypeID) from NoteBook where TypeID= 3 ")), 1);
+    EXPECT_EQ(GetIntValue(QStringLiteral("select count(TypeID) from NoteBook where TypeID= 3 ")),
+              1);
 
     DbAccess->OpenQuery(QStringLiteral("select * from NoteBook where TypeId=3"));
     ASSERT_EQ(c.RecordCount(), 1);
@@ -230,8 +236,8 @@ TEST(SqlCipher, LinkedLibraryIsSqlCipher) {
     sqlite3_stmt* stmt = nullptr;
     ASSERT_EQ(sqlite3_prepare_v2(db, "PRAGMA cipher_version", -1, &stmt, nullptr), SQLITE_OK);
     ASSERT_EQ(sqlite3_step(stmt), SQLITE_ROW);
-    EXPECT_FALSE(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)))
-                     .isEmpty());
+    EXPECT_FALSE(
+        QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0))).isEmpty());
     sqlite3_finalize(stmt);
     sqlite3_close(db);
 }
