@@ -10,6 +10,4 @@ void TFormMain::LoadNotepad() {}
 
 void TFormMain::ShowRootNote() {}
 
-void TFormMain::FreeNotepad() {
-    NoteTree_.reset();
-}
+void TFormMain::FreeNotepad() { NoteTree_.reset(); }

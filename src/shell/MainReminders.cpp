@@ -7,9 +7,7 @@ void TFormMain::SetupRemindersTab() {}
 
 void TFormMain::ShowReminders() {}
 
-int TFormMain::FilterIndex() const {
-    return 0;
-}
+int TFormMain::FilterIndex() const { return 0; }
 
 void TFormMain::rgAlamClick() {}
 
