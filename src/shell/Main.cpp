@@ -4,6 +4,7 @@
 #include "UntPublic.h"
 #include "dialogs/BaseDlg.h"
 #include "notepad/UntTree.h"
+#include "shell/UntDueCheck.h"
 #include "storage/UException.h"
 #include "storage/UntCompactDatabase.h"
 #include "storage/UntDbAccess.h"
@@ -190,6 +191,7 @@ void TFormMain::FormCreate() {
     });
 
     AddTrayIcon();
+    SetupAlerts();
     SetupRemindersTab();
     SetupNotepadTab();
 }
@@ -335,6 +337,7 @@ void TFormMain::closeEvent(QCloseEvent* event) {
     closing_ = true;
     event->accept();
     tmrHint_.stop();
+    tmr1_.stop();
     FormClose();
     RemoveTrayIcon();
     QCoreApplication::quit();

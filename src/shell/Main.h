@@ -12,10 +12,12 @@ class QMenu;
 class QLabel;
 class QTreeWidgetItem;
 class TCardTree;
+class TDueMinutes;
 
 // The main window: the reminders tab, the notepad tab, the bottom bar and the tray icon.
 // Its handlers are split by area: the frame in Main.cpp, the reminders tab and alerts in
-// MainReminders.cpp, the notepad tab in MainNotepad.cpp, the login gate in MainSettings.cpp.
+// MainReminders.cpp, due reminders in MainAlerts.cpp, the notepad tab in MainNotepad.cpp, the
+// login gate in MainSettings.cpp.
 class TFormMain : public QWidget {
     Q_OBJECT
 public:
@@ -54,7 +56,15 @@ public:
     // ---- notepad tab
     TCardTree* NoteTree() const { return NoteTree_.get(); }
 
+    // ---- due reminders (MainAlerts.cpp)
+    void tmr1Timer();
+    void WMAlamDelete(int id);
+    void WMAlamSeen(int id);
+    void WMAlamSnooze(int id, int delay);
+    QTimer* tmr1() { return &tmr1_; }
+
 protected:
+    bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -73,6 +83,7 @@ private:
     void ShowRootNote();
     void FreeNotepad();
     void LoginGate();
+    void SetupAlerts();
 
     std::unique_ptr<Ui::TFormMain> ui_;
     bool shown_ = false;
@@ -87,6 +98,10 @@ private:
 
     // reminders tab and alerts
     QMenu* pmAlam_ = nullptr;
+
+    // due reminders
+    QTimer tmr1_;
+    std::unique_ptr<TDueMinutes> dueMinutes_;
 
     // notepad tab
     std::unique_ptr<TCardTree> NoteTree_;

@@ -9,6 +9,12 @@
 
 namespace {
 
+QDateTime engineMoment;
+
+QDateTime EngineNow() {
+    return engineMoment.isValid() ? engineMoment : Clock::Now();
+}
+
 QString TextArg(sqlite3_value* v) {
     return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_value_text(v)),
                              sqlite3_value_bytes(v));
@@ -45,11 +51,11 @@ bool AnyNull(int argc, sqlite3_value** argv) {
 }
 
 void FnDate(sqlite3_context* ctx, int, sqlite3_value**) {
-    ResultText(ctx, Clock::Today().toString(Qt::ISODate));
+    ResultText(ctx, EngineNow().date().toString(Qt::ISODate));
 }
 
 void FnTime(sqlite3_context* ctx, int, sqlite3_value**) {
-    ResultText(ctx, Clock::Now().time().toString(QStringLiteral("HH:mm:ss")));
+    ResultText(ctx, EngineNow().time().toString(QStringLiteral("HH:mm:ss")));
 }
 
 void FnHour(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
@@ -167,4 +173,12 @@ int RegisterEngineFunctions(sqlite3* db) {
             return rc;
     }
     return SQLITE_OK;
+}
+
+TEngineMoment::TEngineMoment(const QDateTime& moment) {
+    engineMoment = moment;
+}
+
+TEngineMoment::~TEngineMoment() {
+    engineMoment = QDateTime();
 }

@@ -6,3 +6,15 @@ struct sqlite3;
 // Minute, Day, WeekDay, CStr, Str, Format and IIf. Date() and Time() read the program's
 // clock. Returns an SQLite result code.
 int RegisterEngineFunctions(sqlite3* db);
+
+class QDateTime;
+
+// While alive, the engine's Date() and Time() answer for the given moment instead of the
+// program's clock (the due check asks about a minute that a late tick is catching up on).
+class TEngineMoment {
+public:
+    explicit TEngineMoment(const QDateTime& moment);
+    ~TEngineMoment();
+    TEngineMoment(const TEngineMoment&) = delete;
+    TEngineMoment& operator=(const TEngineMoment&) = delete;
+};

@@ -1,0 +1,208 @@
+#include "ShowAlam.h"
+
+#include "ui_ShowAlam.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPointer>
+#include <QScreen>
+#include <QSoundEffect>
+#include <QVariantAnimation>
+#include <QWindow>
+
+namespace {
+
+QPointer<QObject> alertTarget;
+QList<QPointer<TFormShowAlam>> alerts;
+int chimes = 0;
+
+void PlayChime() {
+    // One shared effect: alerts that fall due together chime once, not in a clash.
+    static QSoundEffect* effect = [] {
+        auto* e = new QSoundEffect(qApp);
+        e->setSource(QUrl(QStringLiteral("qrc:/sounds/chime.wav")));
+        return e;
+    }();
+    ++chimes;
+    effect->play();
+}
+
+// A window whose transient parent is the modal dialog is not blocked by it.
+void LiftAbove(TFormShowAlam* alert, QWidget* modal) {
+    QWindow* window = alert->windowHandle();
+    QWindow* parent = modal ? modal->windowHandle() : nullptr;
+    if (window && window->transientParent() != parent)
+        window->setTransientParent(parent);
+}
+
+} // namespace
+
+void SetAlertTarget(QObject* target) {
+    alertTarget = target;
+}
+
+int ChimesStarted() {
+    return chimes;
+}
+
+QList<TFormShowAlam*> OpenAlerts() {
+    QList<TFormShowAlam*> open;
+    for (const auto& a : alerts)
+        if (a && a->isVisible())
+            open << a.data();
+    return open;
+}
+
+void LiftAlertsAboveModalDialog() {
+    QWidget* modal = QApplication::activeModalWidget();
+    for (TFormShowAlam* alert : OpenAlerts())
+        LiftAbove(alert, modal);
+}
+
+TFormShowAlam::TFormShowAlam()
+    : QWidget(nullptr, Qt::Window | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
+                           Qt::WindowTitleHint | Qt::MSWindowsFixedSizeDialogHint),
+      ui_(std::make_unique<Ui::TFormShowAlam>()) {
+    ui_->setupUi(this);
+    setAttribute(Qt::WA_DeleteOnClose);
+    setAttribute(Qt::WA_StyledBackground);
+    setFixedSize(292, 198);
+
+    QFont memoFont = ui_->mmo1->font();
+    memoFont.setPixelSize(17);
+    ui_->mmo1->setFont(memoFont);
+    QPalette palette = ui_->mmo1->palette();
+    palette.setColor(QPalette::Text, QColor(255, 0, 0));
+    palette.setColor(QPalette::Base, QColor(240, 240, 240));
+    ui_->mmo1->setPalette(palette);
+    ui_->mmo1->setFrameShape(QFrame::NoFrame);
+
+    pm1_ = new QMenu(this);
+    const char* names[] = {"N31", "N51", "N101", "N301", "N11"};
+    const QString captions[] = {QStringLiteral("3分钟后再提醒"), QStringLiteral("5分钟后再提醒"),
+                                QStringLiteral("10分钟后再提醒"), QStringLiteral("30分钟后再提醒"),
+                                QStringLiteral("1小时后再提醒")};
+    for (int delay = 0; delay < 5; ++delay)
+        pm1_->addAction(captions[delay], this, [this, delay] { SnoozeClick(delay); })
+            ->setObjectName(QLatin1String(names[delay]));
+
+    connect(ui_->btnOkSave, &QPushButton::clicked, this, [this] { btnOkSaveClick(); });
+    connect(ui_->btnOkDel, &QPushButton::clicked, this, [this] { btnOkDelClick(); });
+    connect(ui_->btnCon, &QPushButton::clicked, this, [this] { btnConClick(); });
+    alerts << this;
+}
+
+TFormShowAlam::~TFormShowAlam() {
+    alerts.removeIf([this](const QPointer<TFormShowAlam>& a) { return !a || a == this; });
+}
+
+TFormShowAlam* ShowAlert(const QString& id, const QString& text, bool repeating) {
+    auto* alert = new TFormShowAlam;
+    alert->AlamID = id;
+    alert->IsRepeating = repeating;
+    alert->ui()->mmo1->setPlainText(text);
+    // Centre every line of the reminder text.
+    QTextCursor all(alert->ui()->mmo1->document());
+    all.select(QTextCursor::Document);
+    QTextBlockFormat centred;
+    centred.setAlignment(Qt::AlignHCenter);
+    all.mergeBlockFormat(centred);
+    if (repeating)
+        alert->ui()->btnOkSave->setText(QStringLiteral("看到了"));
+    alert->ui()->btnOkDel->setVisible(!repeating);
+    alert->ui()->btnCon->setVisible(!repeating);
+
+    alert->winId(); // the native window exists before it is placed and shown
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    const QSize outer = alert->frameGeometry().size();
+    alert->move(screen.width() - outer.width() - 2, screen.height() - outer.height() - 27);
+    LiftAbove(alert, QApplication::activeModalWidget());
+    alert->show();
+    alert->raise();
+    return alert;
+}
+
+void TFormShowAlam::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!shown_) {
+        shown_ = true;
+        FormShow();
+    }
+}
+
+void TFormShowAlam::FormShow() {
+    ui_->btnOkSave->setFocus();
+    // Roll in from the bottom over 200 ms, then chime without waiting.
+    auto* roll = new QVariantAnimation(this);
+    roll->setDuration(200);
+    roll->setStartValue(0);
+    roll->setEndValue(height());
+    connect(roll, &QVariantAnimation::valueChanged, this, [this](const QVariant& v) {
+        const int shown = v.toInt();
+        setMask(QRegion(0, height() - shown, width(), qMax(shown, 1)));
+    });
+    connect(roll, &QVariantAnimation::finished, this, [this] {
+        clearMask();
+        PlayChime();
+    });
+    setMask(QRegion(0, height() - 1, width(), 1));
+    roll->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+void TFormShowAlam::Post(AlamEventType type, int delay) {
+    if (alertTarget)
+        QCoreApplication::postEvent(alertTarget, new TAlamEvent(type, AlamID.toInt(), delay));
+}
+
+void TFormShowAlam::btnOkSaveClick() {
+    if (!IsRepeating)
+        Post(WM_ALAMSEEN);
+    finished_ = true;
+    close();
+}
+
+void TFormShowAlam::btnOkDelClick() {
+    if (!IsRepeating)
+        Post(WM_ALAMDELETE);
+    finished_ = true;
+    close();
+}
+
+void TFormShowAlam::btnConClick() {
+    pm1_->popup(QCursor::pos());
+}
+
+void TFormShowAlam::SnoozeClick(int delay) {
+    Post(WM_ALAMSNOOZE, delay);
+    finished_ = true;
+    close();
+}
+
+void TFormShowAlam::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget()))
+            button->click();
+        return;
+    case Qt::Key_Escape:
+        // The cancel button of a one-off reminder is "看到了并删除"; a repeating one has none.
+        if (!IsRepeating)
+            ui_->btnOkDel->click();
+        return;
+    default:
+        QWidget::keyPressEvent(event);
+    }
+}
+
+void TFormShowAlam::closeEvent(QCloseEvent* event) {
+    // Only its own buttons end an alert: it has no close box to lose a reminder by.
+    if (finished_)
+        event->accept();
+    else
+        event->ignore();
+}

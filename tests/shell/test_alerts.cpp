@@ -1,0 +1,270 @@
+#include "TestSupport.h"
+
+#include "shell/Main.h"
+#include "shell/ShowAlam.h"
+#include "shell/UntApplication.h"
+#include "shell/UntDueCheck.h"
+#include "ui_Main.h"
+#include "ui_ShowAlam.h"
+
+#include <QDialog>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+QList<QDateTime> Minutes(std::initializer_list<const char*> texts) {
+    QList<QDateTime> list;
+    for (const char* t : texts)
+        list << At(QString::fromLatin1(t));
+    return list;
+}
+
+// Records what alerts post.
+class TEventLog : public QObject {
+public:
+    struct Posted {
+        int type, id, delay;
+    };
+    std::vector<Posted> posted;
+    bool event(QEvent* e) override {
+        if (e->type() >= QEvent::User + 1 && e->type() <= QEvent::User + 3) {
+            auto* a = static_cast<TAlamEvent*>(e);
+            posted.push_back({int(e->type()), a->ID, a->Delay});
+            return true;
+        }
+        return QObject::event(e);
+    }
+};
+
+void CloseAllAlerts() {
+    for (TFormShowAlam* a : OpenAlerts()) {
+        a->btnOkSaveClick();
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+} // namespace
+
+TEST(DueMinutes, EveryMinuteOfTheRunIsCheckedOnceByTheFirstTickThatSeesIt) {
+    TDueMinutes due(At("2026-12-07 09:59:30"));
+    EXPECT_TRUE(due.Tick(At("2026-12-07 09:59:31")).isEmpty()); // the start minute had begun
+    EXPECT_TRUE(due.Tick(At("2026-12-07 09:59:59")).isEmpty());
+    EXPECT_EQ(due.Tick(At("2026-12-07 10:00:00")), Minutes({"2026-12-07 10:00:00"}));
+    EXPECT_TRUE(due.Tick(At("2026-12-07 10:00:00")).isEmpty()); // a second tick in second 0
+    EXPECT_TRUE(due.Tick(At("2026-12-07 10:00:59")).isEmpty());
+    // The second-0 tick of 10:01 never came: it is checked late, then 10:02.
+    EXPECT_EQ(due.Tick(At("2026-12-07 10:02:01")),
+              Minutes({"2026-12-07 10:01:00", "2026-12-07 10:02:00"}));
+    // Five skipped minutes are caught up; a longer sleep is not replayed.
+    EXPECT_EQ(due.Tick(At("2026-12-07 10:07:30")).size(), 5);
+    EXPECT_EQ(due.Tick(At("2026-12-07 11:00:05")), Minutes({"2026-12-07 11:00:00"}));
+    // Across midnight.
+    TDueMinutes night(At("2026-12-07 23:59:10"));
+    EXPECT_EQ(night.Tick(At("2026-12-08 00:00:01")), Minutes({"2026-12-08 00:00:00"}));
+}
+
+TEST(DueMinutes, ClockSetBackNeverShowsAMinuteTwice) {
+    TDueMinutes due(At("2026-12-07 10:00:30"));
+    EXPECT_EQ(due.Tick(At("2026-12-07 10:01:00")).size(), 1);
+    EXPECT_TRUE(due.Tick(At("2026-12-07 10:00:59")).isEmpty());
+    EXPECT_TRUE(due.Tick(At("2026-12-07 10:01:00")).isEmpty());
+    EXPECT_EQ(due.Tick(At("2026-12-07 10:02:00")).size(), 1);
+    // A large step back (the clock was wrong) starts afresh.
+    EXPECT_EQ(due.Tick(At("2026-12-07 08:00:00")), Minutes({"2026-12-07 08:00:00"}));
+    EXPECT_EQ(due.Tick(At("2026-12-07 08:01:00")), Minutes({"2026-12-07 08:01:00"}));
+}
+
+class AlertTest : public MainWindowTest {
+protected:
+    void SetUp() override {
+        clock_ = std::make_unique<TPinnedClock>(At("2026-12-07 09:59:50")); // a Monday
+        MainWindowTest::SetUp();
+        Main()->tmr1()->stop(); // ticks are driven by the test
+    }
+    void TearDown() override {
+        CloseAllAlerts();
+        MainWindowTest::TearDown();
+        clock_.reset();
+    }
+    void Reminder(int hour, int minute, int reDay, int monWeek, const QString& date,
+                  const QString& text) {
+        ExecSql(QStringLiteral("Insert into Alam(iHour,iMinute,iMonWeek,ReDay,AlamDate,ReMark) "
+                               " values(%1,%2,%3,%4,'%5','%6') ")
+                    .arg(hour)
+                    .arg(minute)
+                    .arg(monWeek)
+                    .arg(reDay)
+                    .arg(date, text));
+    }
+    // Ticks at the given moment; the texts of the alerts opened by it.
+    QStringList TickAt(const QString& moment) {
+        const int before = OpenAlerts().size();
+        clock_->Set(At(moment));
+        ReportEscaped(nullptr, [&] { Main()->tmr1Timer(); });
+        QStringList texts;
+        for (TFormShowAlam* a : OpenAlerts().mid(before))
+            texts << a->ui()->mmo1->toPlainText();
+        return texts;
+    }
+    std::unique_ptr<TPinnedClock> clock_;
+};
+
+TEST_F(AlertTest, OnlyATickEnteringANewMinuteQueriesTheDatabase) {
+    Reminder(10, 0, 1, 1, "2026-12-01", "每天十点");
+    DbAccess->SideCursor.Close();
+    EXPECT_TRUE(TickAt("2026-12-07 09:59:58").isEmpty());
+    EXPECT_FALSE(DbAccess->SideCursor.Active()); // no query ran
+    EXPECT_EQ(TickAt("2026-12-07 10:00:00"), QStringList({"每天十点"}));
+    EXPECT_TRUE(DbAccess->SideCursor.Active());
+    DbAccess->SideCursor.Close();
+    EXPECT_TRUE(TickAt("2026-12-07 10:00:00").isEmpty()); // same second 0 again: shown once
+    EXPECT_TRUE(TickAt("2026-12-07 10:00:31").isEmpty());
+    EXPECT_FALSE(DbAccess->SideCursor.Active());
+}
+
+TEST_F(AlertTest, ASkippedSecondZeroIsCaughtUpWithThatMinutesReminders) {
+    Reminder(10, 1, 0, 1, "2026-12-07", "十点零一");
+    Reminder(10, 2, 0, 1, "2026-12-07", "十点零二");
+    EXPECT_TRUE(TickAt("2026-12-07 10:00:59").isEmpty());
+    EXPECT_EQ(TickAt("2026-12-07 10:02:01"), QStringList({"十点零一", "十点零二"}));
+}
+
+TEST_F(AlertTest, DueByKind) {
+    Reminder(10, 0, 0, 1, "2026-12-07", "一次今天");
+    Reminder(10, 0, 0, 1, "2026-12-08", "一次明天");
+    Reminder(10, 0, 2, 135, "2026-12-01", "周一三五");
+    Reminder(10, 0, 3, 31, "2026-12-01", "每月31号");
+    Reminder(10, 0, 3, 7, "2026-12-01", "每月7号");
+    Reminder(10, 1, 1, 1, "2026-12-01", "别的分钟");
+    // Monday 2026-12-07: two alert windows for one minute, plus the weekly and monthly 7.
+    QStringList monday = TickAt("2026-12-07 10:00:00");
+    monday.sort();
+    QStringList expected = {"一次今天", "周一三五", "每月7号"};
+    expected.sort();
+    EXPECT_EQ(monday, expected);
+
+    // The weekly one is due on Monday, Wednesday and Friday only.
+    QStringList weekly;
+    for (int day = 8; day <= 13; ++day) {
+        const QStringList shown =
+            TickAt(QStringLiteral("2026-12-%1 10:00:00").arg(day, 2, 10, QChar('0')));
+        if (shown.contains("周一三五"))
+            weekly << QString::number(day);
+        CloseAllAlerts();
+    }
+    EXPECT_EQ(weekly, QStringList({"9", "11"})); // Wednesday and Friday
+    // Day 31 never comes in a 30-day month; it does in December.
+    EXPECT_FALSE(TickAt("2026-11-30 10:00:00").contains("每月31号"));
+    EXPECT_TRUE(TickAt("2026-12-31 10:00:00").contains("每月31号"));
+}
+
+TEST_F(AlertTest, AlertWindowLooksAsItShould) {
+    TFormShowAlam* once = ShowAlert("7", "会议\n带上文件", false);
+    EXPECT_EQ(once->windowTitle(), QStringLiteral("提醒"));
+    EXPECT_EQ(once->size(), QSize(292, 198));
+    EXPECT_TRUE(once->windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_FALSE(once->windowFlags() & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(once->windowFlags() & Qt::WindowSystemMenuHint);
+    EXPECT_EQ(once->ui()->btnOkSave->text(), QStringLiteral("看到了并保留"));
+    EXPECT_TRUE(once->ui()->btnOkDel->isVisible());
+    EXPECT_TRUE(once->ui()->btnCon->isVisible());
+    EXPECT_EQ(once->ui()->btnOkSave->x(), 197);
+    EXPECT_EQ(once->ui()->btnOkDel->x(), 103);
+    EXPECT_EQ(once->ui()->btnCon->x(), 9);
+    EXPECT_TRUE(once->ui()->mmo1->isReadOnly());
+    EXPECT_EQ(once->ui()->mmo1->font().pixelSize(), 17);
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    EXPECT_EQ(once->frameGeometry().top(), screen.height() - once->frameGeometry().height() - 27);
+    EXPECT_EQ(once->frameGeometry().left(), screen.width() - once->frameGeometry().width() - 2);
+    QStringList items;
+    for (QAction* a : once->pm1()->actions())
+        items << a->text();
+    EXPECT_EQ(items, QStringList({"3分钟后再提醒", "5分钟后再提醒", "10分钟后再提醒",
+                                  "30分钟后再提醒", "1小时后再提醒"}));
+
+    TFormShowAlam* daily = ShowAlert("8", "喝水", true);
+    EXPECT_EQ(daily->ui()->btnOkSave->text(), QStringLiteral("看到了"));
+    EXPECT_FALSE(daily->ui()->btnOkDel->isVisible());
+    EXPECT_FALSE(daily->ui()->btnCon->isVisible());
+    EXPECT_EQ(daily->pos(), once->pos()); // stacked at the same spot
+
+    // The roll-in ends with the chime.
+    const int chimes = ChimesStarted();
+    EXPECT_TRUE(WaitFor([&] { return ChimesStarted() >= chimes + 1; }, 2000));
+}
+
+TEST_F(AlertTest, ButtonsAndKeysPostTheirEventsAndClose) {
+    TEventLog log;
+    SetAlertTarget(&log);
+    auto press = [](TFormShowAlam* a, int key) {
+        a->activateWindow();
+        QTest::keyClick(a, Qt::Key(key));
+        QCoreApplication::sendPostedEvents();
+    };
+    TFormShowAlam* a = ShowAlert("11", "x", false);
+    EXPECT_EQ(a->focusWidget(), a->ui()->btnOkSave);
+    press(a, Qt::Key_Return);
+    ASSERT_EQ(log.posted.size(), 1u);
+    EXPECT_EQ(log.posted[0].type, int(WM_ALAMSEEN));
+    EXPECT_EQ(log.posted[0].id, 11);
+
+    press(ShowAlert("12", "x", false), Qt::Key_Escape);
+    ASSERT_EQ(log.posted.size(), 2u);
+    EXPECT_EQ(log.posted[1].type, int(WM_ALAMDELETE));
+    EXPECT_EQ(log.posted[1].id, 12);
+
+    TFormShowAlam* repeating = ShowAlert("13", "x", true);
+    press(repeating, Qt::Key_Escape);
+    EXPECT_TRUE(OpenAlerts().contains(repeating)); // Esc does nothing here
+    repeating->ui()->btnOkSave->click();
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(log.posted.size(), 2u); // "看到了" posts nothing
+    EXPECT_FALSE(OpenAlerts().contains(repeating));
+
+    for (int delay = 0; delay < 5; ++delay) {
+        TFormShowAlam* s = ShowAlert("14", "x", false);
+        s->pm1()->actions().at(delay)->trigger();
+        QCoreApplication::sendPostedEvents();
+        ASSERT_EQ(log.posted.size(), 3u + delay);
+        EXPECT_EQ(log.posted.back().type, int(WM_ALAMSNOOZE));
+        EXPECT_EQ(log.posted.back().delay, delay);
+        EXPECT_FALSE(OpenAlerts().contains(s));
+    }
+    // The window system's close request does not lose an alert.
+    TFormShowAlam* kept = ShowAlert("15", "x", false);
+    kept->close();
+    EXPECT_TRUE(kept->isVisible());
+    SetAlertTarget(Main());
+}
+
+TEST_F(AlertTest, ADueReminderOpensAndWorksAboveAModalDialog) {
+    TEventLog log;
+    Reminder(10, 0, 0, 1, "2026-12-07", "编辑时到期");
+    bool opened = false, clicked = false;
+    QDialog editor(Main());
+    QTimer::singleShot(0, [&] {
+        QTRY_VERIFY(QApplication::activeModalWidget() == &editor);
+        opened = TickAt("2026-12-07 10:00:00") == QStringList({"编辑时到期"});
+        if (opened) {
+            TFormShowAlam* alert = OpenAlerts().back();
+            SetAlertTarget(&log);
+            QTest::qWait(300); // the roll-in is over
+            // A click through the window system, which refuses windows a modal dialog blocks.
+            QWindow* window = alert->windowHandle();
+            const QPoint centre =
+                alert->ui()->btnOkSave->mapTo(alert, alert->ui()->btnOkSave->rect().center());
+            QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre);
+            QCoreApplication::sendPostedEvents();
+            clicked = log.posted.size() == 1;
+        }
+        editor.reject();
+    });
+    editor.exec();
+    SetAlertTarget(Main());
+    EXPECT_TRUE(opened);
+    EXPECT_TRUE(clicked);
+}
