@@ -126,7 +126,8 @@ TProgramRun::~TProgramRun() {
     }
 }
 
-QProcess* TProgramRun::Start(const QString& answer, const QStringList& extraEnvironment) {
+QProcess* TProgramRun::Start(const QString& answer, const QStringList& extraEnvironment,
+                             const QStringList& wrapper) {
     auto* p = new QProcess;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
@@ -140,7 +141,10 @@ QProcess* TProgramRun::Start(const QString& answer, const QStringList& extraEnvi
     }
     p->setProcessEnvironment(env);
     p->setProcessChannelMode(QProcess::MergedChannels);
-    p->start(exe_, {});
+    if (wrapper.isEmpty())
+        p->start(exe_, {});
+    else
+        p->start(wrapper.first(), wrapper.mid(1) << exe_);
     processes_.push_back(p);
     return p;
 }

@@ -86,8 +86,10 @@ class TProgramRun {
 public:
     explicit TProgramRun(const QString& folder);
     ~TProgramRun();
+    // wrapper, when given, is a command that runs the program (e.g. faketime and its time).
     QProcess* Start(const QString& answer = QString(),
-                    const QStringList& extraEnvironment = QStringList());
+                    const QStringList& extraEnvironment = QStringList(),
+                    const QStringList& wrapper = QStringList());
     QString Folder() const { return folder_; }
     QString BoxLog() const { return folder_ + "/boxes.log"; }
     QString Boxes() const { return QString::fromUtf8(ReadAll(BoxLog())); }

@@ -1,5 +1,6 @@
 #include "ShowAlam.h"
 
+#include "UntPublic.h"
 #include "ui_ShowAlam.h"
 
 #include <QApplication>
@@ -80,6 +81,9 @@ TFormShowAlam::TFormShowAlam()
     palette.setColor(QPalette::Base, QColor(240, 240, 240));
     ui_->mmo1->setPalette(palette);
     ui_->mmo1->setFrameShape(QFrame::NoFrame);
+    QTextOption centred(Qt::AlignHCenter);
+    centred.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    ui_->mmo1->document()->setDefaultTextOption(centred);
 
     pm1_ = new QMenu(this);
     const char* names[] = {"N31", "N51", "N101", "N301", "N11"};
@@ -105,12 +109,6 @@ TFormShowAlam* ShowAlert(const QString& id, const QString& text, bool repeating)
     alert->AlamID = id;
     alert->IsRepeating = repeating;
     alert->ui()->mmo1->setPlainText(text);
-    // Centre every line of the reminder text.
-    QTextCursor all(alert->ui()->mmo1->document());
-    all.select(QTextCursor::Document);
-    QTextBlockFormat centred;
-    centred.setAlignment(Qt::AlignHCenter);
-    all.mergeBlockFormat(centred);
     if (repeating)
         alert->ui()->btnOkSave->setText(QStringLiteral("看到了"));
     alert->ui()->btnOkDel->setVisible(!repeating);
@@ -123,6 +121,7 @@ TFormShowAlam* ShowAlert(const QString& id, const QString& text, bool repeating)
     LiftAbove(alert, QApplication::activeModalWidget());
     alert->show();
     alert->raise();
+    LogScriptedWindow(alert->windowTitle(), text);
     return alert;
 }
 

@@ -133,15 +133,26 @@ void FillListView(const QString& sql, QTreeWidget* view) {
     view->setUpdatesEnabled(true);
 }
 
+namespace {
+QString scriptedLog;
+}
+
+void LogScriptedWindow(const QString& caption, const QString& text) {
+    if (scriptedLog.isEmpty())
+        return;
+    QFile file(scriptedLog);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Append))
+        file.write((caption + QLatin1Char('|') + text + QLatin1Char('\n')).toUtf8());
+}
+
 void InstallScriptedBoxesFromEnvironment() {
     const QString log = qEnvironmentVariable("QUILLET_TEST_BOXLOG");
     if (log.isEmpty())
         return;
+    scriptedLog = log;
     const bool yes = qEnvironmentVariable("QUILLET_TEST_ANSWER") == QLatin1String("yes");
-    SetMessageBoxHook([log, yes](BoxKind kind, const QString& caption, const QString& text) {
-        QFile file(log);
-        if (file.open(QIODevice::WriteOnly | QIODevice::Append))
-            file.write((caption + QLatin1Char('|') + text + QLatin1Char('\n')).toUtf8());
+    SetMessageBoxHook([yes](BoxKind kind, const QString& caption, const QString& text) {
+        LogScriptedWindow(caption, text);
         if (kind != BoxKind::Question)
             return int(BoxOK);
         return int(yes ? BoxYes : BoxNo);

@@ -37,6 +37,8 @@ void FillListView(const QString& sql, QTreeWidget* view);
 // is appended there ("caption|text" lines) instead of being shown, and questions are answered
 // by QUILLET_TEST_ANSWER ("yes"; anything else answers No).
 void InstallScriptedBoxesFromEnvironment();
+// In such runs other windows that matter (alerts) are logged there too.
+void LogScriptedWindow(const QString& caption, const QString& text);
 
 // File dialogs, replaceable by tests like the boxes. Each returns the chosen path, or an empty
 // text when the user cancelled. The save dialog never asks before overwriting.

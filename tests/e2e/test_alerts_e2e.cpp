@@ -1,0 +1,30 @@
+// End to end: the real program, its clock set by faketime, shows a due reminder.
+#include "TestSupport.h"
+
+#include "storage/UntSchema.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+
+TEST(AlertsEndToEnd, ReminderForTenOClockShowsWithinTheMinute) {
+    if (QStandardPaths::findExecutable("faketime").isEmpty())
+        FAIL() << "faketime is not installed (scripts/setup.sh installs it)";
+    QTemporaryDir dir;
+    TProgramRun program(dir.path());
+    CreateDatabase(program.Data(), DatabaseKey);
+    {
+        TConnection c;
+        c.Open(program.Data(), DatabaseKey);
+        c.Exec("Insert into Alam(iHour,iMinute,iMonWeek,ReDay,AlamDate,ReMark)  "
+               "values(10,0,1,0,'2026-12-07','十点开会') ");
+        c.Exec("Insert into Alam(iHour,iMinute,iMonWeek,ReDay,AlamDate,ReMark)  "
+               "values(10,1,1,0,'2026-12-07','十点零一') ");
+    }
+    QProcess* p = program.Start({}, {"FAKETIME_DONT_FAKE_MONOTONIC=1"},
+                                {"faketime", "-f", "@2026-12-07 09:59:50"});
+    ASSERT_TRUE(p->waitForStarted());
+    EXPECT_TRUE(WaitFor([&] { return program.Boxes().contains("提醒|十点开会"); }, 30000))
+        << program.Boxes() << QString::fromUtf8(p->readAll());
+    EXPECT_FALSE(program.Boxes().contains("十点零一")); // not its minute yet
+    EXPECT_EQ(p->state(), QProcess::Running);
+}
