@@ -54,6 +54,10 @@ public:
     // ---- notepad tab
     TCardTree* NoteTree() const { return NoteTree_.get(); }
 
+    // ---- settings and login
+    // The login at start was not confirmed: the program is ending.
+    bool LoginRefused() const { return loginRefused_; }
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -91,6 +95,11 @@ private:
     // notepad tab
     std::unique_ptr<TCardTree> NoteTree_;
     QMenu* pmNoteType_ = nullptr;
+
+    // settings and login
+    void RefuseLogin();
+    bool loginRefused_ = false;
+    QTimer tmrQuit_;
 };
 
 // Hides a minimised window when a tray icon can bring it back.
