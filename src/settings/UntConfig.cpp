@@ -1,3 +1,26 @@
 #include "UntConfig.h"
 
+#include "storage/UntDbAccess.h"
+#include "storage/UntSqlText.h"
+
 TConfig* ConfigData = nullptr;
+
+void TConfig::Load() {
+    SqlText = QStringLiteral("select * from SysSet");
+    DbAccess->OpenQuery(SqlText);
+    TCursor& cursor = DbAccess->MainCursor;
+    cursor.First();
+    if (cursor.Eof()) {
+        bPass = false;
+        PassWord.clear();
+        return;
+    }
+    bPass = cursor.AsBoolean(QStringLiteral("bPass"));
+    PassWord = cursor.AsString(QStringLiteral("PassWord"));
+}
+
+void TConfig::Save() {
+    SqlText = FormatSql(QStringLiteral("update SysSet set bPass='%s',[PassWord]='%s' "),
+                        {bPass ? QStringLiteral("-1") : QStringLiteral("0"), PassWord});
+    ExecSql(SqlText);
+}

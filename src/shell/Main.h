@@ -63,6 +63,10 @@ public:
     void WMAlamSnooze(int id, int delay);
     QTimer* tmr1() { return &tmr1_; }
 
+    // ---- settings and login
+    // The login at start was not confirmed: the program is ending.
+    bool LoginRefused() const { return loginRefused_; }
+
 protected:
     bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -106,6 +110,11 @@ private:
     // notepad tab
     std::unique_ptr<TCardTree> NoteTree_;
     QMenu* pmNoteType_ = nullptr;
+
+    // settings and login
+    void RefuseLogin();
+    bool loginRefused_ = false;
+    QTimer tmrQuit_;
 };
 
 // Hides a minimised window when a tray icon can bring it back.
