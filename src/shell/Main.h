@@ -11,6 +11,9 @@ class TFormMain;
 class QMenu;
 class QLabel;
 class QTreeWidgetItem;
+class QButtonGroup;
+class QModelIndex;
+class QStyleOptionViewItem;
 class TCardTree;
 
 // The main window: the reminders tab, the notepad tab, the bottom bar and the tray icon.
@@ -50,6 +53,10 @@ public:
     void NModAlamClick();
     void NDelAlamClick();
     int FilterIndex() const;
+    // Gives a row of lv1 the text colour of its repeat kind; runs each time the row is drawn.
+    void lv1CustomDrawItem(const QModelIndex& index, QStyleOptionViewItem* option) const;
+    QMenu* pmAlam() const { return pmAlam_; }
+    QButtonGroup* rgAlam() const { return rgAlam_; }
 
     // ---- notepad tab
     TCardTree* NoteTree() const { return NoteTree_.get(); }
@@ -87,6 +94,7 @@ private:
 
     // reminders tab and alerts
     QMenu* pmAlam_ = nullptr;
+    QButtonGroup* rgAlam_ = nullptr;
 
     // notepad tab
     std::unique_ptr<TCardTree> NoteTree_;
