@@ -1,3 +1,28 @@
 #include "UntAlamContext.h"
 
+#include "shell/UntPublic.h"
+#include "storage/UntDbAccess.h"
+#include "storage/UntSqlText.h"
+
 TAlamContext* AlamContextData = nullptr;
+
+void TAlamContext::Add() {
+    SqlText = FormatSql(QStringLiteral("Insert into AlamContext(ReMark) values('%s') "), {ReMark});
+    ExecSql(SqlText);
+}
+
+void TAlamContext::LoadList(QTreeWidget* view) {
+    SqlText = QStringLiteral("select Id,Remark from AlamContext ");
+    FillListView(SqlText, view);
+}
+
+void TAlamContext::Delete(const QString& id) {
+    SqlText = FormatSql(QStringLiteral("delete from AlamContext where ID=%s "), {id});
+    ExecSql(SqlText);
+}
+
+void TAlamContext::Update(const QString& id) {
+    SqlText =
+        FormatSql(QStringLiteral("update AlamContext set Remark='%s' where ID=%s  "), {ReMark, id});
+    ExecSql(SqlText);
+}

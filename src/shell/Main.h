@@ -11,6 +11,9 @@ class TFormMain;
 class QMenu;
 class QLabel;
 class QTreeWidgetItem;
+class QButtonGroup;
+class QModelIndex;
+class QStyleOptionViewItem;
 class TCardTree;
 class TDueMinutes;
 
@@ -52,6 +55,10 @@ public:
     void NModAlamClick();
     void NDelAlamClick();
     int FilterIndex() const;
+    // Gives a row of lv1 the text colour of its repeat kind; runs each time the row is drawn.
+    void lv1CustomDrawItem(const QModelIndex& index, QStyleOptionViewItem* option) const;
+    QMenu* pmAlam() const { return pmAlam_; }
+    QButtonGroup* rgAlam() const { return rgAlam_; }
 
     // ---- notepad tab
     TCardTree* NoteTree() const { return NoteTree_.get(); }
@@ -102,6 +109,7 @@ private:
 
     // reminders tab and alerts
     QMenu* pmAlam_ = nullptr;
+    QButtonGroup* rgAlam_ = nullptr;
 
     // due reminders
     QTimer tmr1_;

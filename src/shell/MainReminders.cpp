@@ -1,18 +1,106 @@
 // The main window's reminders tab and the handling of due reminders.
 #include "Main.h"
 
+#include "dialogs/BaseDlg.h"
+#include "reminders/AddAlam.h"
+#include "reminders/ModAlam.h"
+#include "reminders/UntAlam.h"
+#include "reminders/UntReportView.h"
+#include "shell/UntPublic.h"
+#include "storage/UException.h"
 #include "ui_Main.h"
 
-void TFormMain::SetupRemindersTab() {}
+#include <QButtonGroup>
+#include <QMenu>
 
-void TFormMain::ShowReminders() {}
+void TFormMain::SetupRemindersTab() {
+    QTreeWidget* lv1 = ui_->lv1;
+    SetupReportView(lv1,
+                    {{1, Qt::AlignLeft},
+                     {80, Qt::AlignLeft},
+                     {180, Qt::AlignHCenter},
+                     {400, Qt::AlignHCenter},
+                     {80, Qt::AlignHCenter}},
+                    [this](const QModelIndex& index, QStyleOptionViewItem* option) {
+                        lv1CustomDrawItem(index, option);
+                    });
+    QFont font = lv1->font();
+    font.setPixelSize(16);
+    lv1->setFont(font);
+    lv1->setToolTip(QStringLiteral("点右键可以新建、修改和删除提醒"));
 
-int TFormMain::FilterIndex() const { return 0; }
+    pmAlam_ = new QMenu(this);
+    pmAlam_->setObjectName(QStringLiteral("pmAlam"));
+    pmAlam_->addAction(QStringLiteral("新建提醒"), this, [this] { NAddAlamClick(); })
+        ->setObjectName(QStringLiteral("NAddAlam"));
+    pmAlam_->addAction(QStringLiteral("修改"), this, [this] { NModAlamClick(); })
+        ->setObjectName(QStringLiteral("NModAlam"));
+    pmAlam_->addAction(QStringLiteral("删除"), this, [this] { NDelAlamClick(); })
+        ->setObjectName(QStringLiteral("NDelAlam"));
+    lv1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(lv1, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { pmAlam_->popup(ui_->lv1->viewport()->mapToGlobal(at)); });
+    connect(lv1, &QTreeWidget::itemDoubleClicked, this, [this] { NModAlamClick(); });
 
-void TFormMain::rgAlamClick() {}
+    rgAlam_ = new QButtonGroup(this);
+    const QList<QRadioButton*> items = {ui_->rgAlam0, ui_->rgAlam1, ui_->rgAlam2, ui_->rgAlam3,
+                                        ui_->rgAlam4, ui_->rgAlam5, ui_->rgAlam6};
+    for (int i = 0; i < items.size(); ++i)
+        rgAlam_->addButton(items.at(i), i);
+    ui_->rgAlam0->setChecked(true);
+    for (int column = 0; column < 8; ++column) // one row of eight equal slots
+        ui_->layRgAlam->setColumnStretch(column, 1);
+    connect(rgAlam_, &QButtonGroup::idToggled, this, [this](int, bool checked) {
+        if (checked)
+            rgAlamClick();
+    });
+}
 
-void TFormMain::NAddAlamClick() {}
+void TFormMain::ShowReminders() {
+    AlamData->LoadList(ui_->lv1, 0);
+}
 
-void TFormMain::NModAlamClick() {}
+int TFormMain::FilterIndex() const {
+    const int index = rgAlam_ ? rgAlam_->checkedId() : 0;
+    return index < 0 ? 0 : index;
+}
 
-void TFormMain::NDelAlamClick() {}
+void TFormMain::lv1CustomDrawItem(const QModelIndex& index, QStyleOptionViewItem* option) const {
+    const QString kind = index.siblingAtColumn(1).data().toString();
+    if (kind == AlamOnceText)
+        option->palette.setColor(QPalette::Text, QColor(255, 0, 0));
+    else if (kind == AlamWeeklyText)
+        option->palette.setColor(QPalette::Text, QColor(0, 128, 0));
+    else if (kind == AlamMonthlyText)
+        option->palette.setColor(QPalette::Text, QColor(0, 0, 255));
+}
+
+void TFormMain::rgAlamClick() {
+    AlamData->LoadList(ui_->lv1, FilterIndex());
+}
+
+void TFormMain::NAddAlamClick() {
+    const int filter = FilterIndex();
+    if (ShowAddAlam() == mrOk)
+        AlamData->LoadList(ui_->lv1, filter);
+}
+
+void TFormMain::NModAlamClick() {
+    const QList<QTreeWidgetItem*> selected = ui_->lv1->selectedItems();
+    if (selected.isEmpty())
+        return;
+    const int filter = FilterIndex();
+    if (ShowModAlam(selected.first()->text(0)) == mrOk)
+        AlamData->LoadList(ui_->lv1, filter);
+}
+
+void TFormMain::NDelAlamClick() {
+    const QList<QTreeWidgetItem*> selected = ui_->lv1->selectedItems();
+    if (selected.isEmpty())
+        return;
+    QTreeWidgetItem* item = selected.first();
+    if (!AskYesNo(QStringLiteral("确实要删除 ") + item->text(2) + QStringLiteral(" 的提醒吗？")))
+        Abort();
+    AlamData->Delete(item->text(0));
+    delete item;
+}

@@ -1,0 +1,99 @@
+#include "AlamContext.h"
+
+#include "AddAlamContext.h"
+#include "ModAlamContext.h"
+#include "UntAlamContext.h"
+#include "UntReportView.h"
+#include "shell/UntPublic.h"
+#include "storage/UException.h"
+#include "ui_AlamContext.h"
+
+#include <QLabel>
+#include <QMenu>
+
+TFormAlamContext::TFormAlamContext(QWidget* parent)
+    : TFormBaseDlg(parent), ui_(std::make_unique<Ui::TFormAlamContext>()) {
+    ui_->setupUi(Client());
+    AdoptClientForm();
+
+    SetupReportView(ui_->lv1, {{0, Qt::AlignLeft}, {460, Qt::AlignHCenter}});
+    connect(ui_->lv1, &QTreeWidget::itemDoubleClicked, this, [this] { btnOKClick(); });
+
+    pm1_ = new QMenu(this);
+    pm1_->setObjectName(QStringLiteral("pm1"));
+    pm1_->addAction(QStringLiteral("新建"), this, [this] { N1Click(); })
+        ->setObjectName(QStringLiteral("N1"));
+    pm1_->addAction(QStringLiteral("修改"), this, [this] { N2Click(); })
+        ->setObjectName(QStringLiteral("N2"));
+    pm1_->addAction(QStringLiteral("删除"), this, [this] { N3Click(); })
+        ->setObjectName(QStringLiteral("N3"));
+    connect(ui_->lv1, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { pm1_->popup(ui_->lv1->viewport()->mapToGlobal(at)); });
+
+    statHintPanel_ = new QLabel(ui_->statHint);
+    statHintPanel_->setObjectName(QStringLiteral("statHintPanel"));
+    ui_->statHint->addWidget(statHintPanel_, 1);
+    tmrHint_.setInterval(200);
+    connect(&tmrHint_, &QTimer::timeout, this, [this] { tmrHintTimer(); });
+    tmrHint_.start();
+}
+
+TFormAlamContext::~TFormAlamContext() = default;
+
+void TFormAlamContext::FormShow() {
+    AlamContextData->LoadList(ui_->lv1);
+}
+
+QTreeWidgetItem* TFormAlamContext::Selected() const {
+    const QList<QTreeWidgetItem*> selected = ui_->lv1->selectedItems();
+    return selected.isEmpty() ? nullptr : selected.first();
+}
+
+void TFormAlamContext::N1Click() {
+    if (ShowAddAlamContext() == mrOk)
+        AlamContextData->LoadList(ui_->lv1);
+}
+
+void TFormAlamContext::N2Click() {
+    const QTreeWidgetItem* item = Selected();
+    if (!item)
+        return;
+    if (ShowModAlamContext(item->text(0), item->text(1)) == mrOk)
+        AlamContextData->LoadList(ui_->lv1);
+}
+
+void TFormAlamContext::N3Click() {
+    QTreeWidgetItem* item = Selected();
+    if (!item)
+        return;
+    if (!AskYesNo(QStringLiteral("你确定要删除你选择的内容吗?")))
+        Abort();
+    AlamContextData->Delete(item->text(0));
+    delete item;
+}
+
+void TFormAlamContext::btnOKClick() {
+    const QTreeWidgetItem* item = Selected();
+    if (!item) {
+        ShowInfo(QStringLiteral("请先选择一条预设提醒内容!"));
+        return;
+    }
+    SelectedText = item->text(1);
+    Done(mrOk);
+}
+
+void TFormAlamContext::tmrHintTimer() {
+    const QString current = statHintPanel_->text();
+    if (current != AlamContextHint && AlamContextHint.startsWith(current))
+        statHintPanel_->setText(current + AlamContextHint.at(current.size()));
+    else
+        statHintPanel_->clear();
+}
+
+int PickAlamContext(QString& text) {
+    TFormAlamContext dialog;
+    const int result = dialog.ShowModal();
+    if (result == mrOk)
+        text = dialog.SelectedText;
+    return result;
+}

@@ -1,0 +1,269 @@
+#include "BaseAlam.h"
+
+#include "AlamContext.h"
+#include "UntAlam.h"
+#include "shell/UntClock.h"
+#include "storage/UException.h"
+#include "storage/UntSqlText.h"
+#include "ui_BaseAlam.h"
+
+#include <QKeyEvent>
+#include <QLocale>
+#include <QRegularExpressionValidator>
+
+namespace {
+
+// The value of a number field; fallback when it holds no number.
+int FieldValue(const QLineEdit* edit, int fallback) {
+    bool ok = false;
+    const int value = edit->text().trimmed().toInt(&ok);
+    return ok ? value : fallback;
+}
+
+// Typed characters other than digits are dropped; keys without a character (arrows, Delete)
+// and control keys (Backspace, Enter, Tab, Esc) go on.
+bool DropsKey(QEvent* event) {
+    if (event->type() != QEvent::KeyPress)
+        return false;
+    const QString text = static_cast<QKeyEvent*>(event)->text();
+    if (text.isEmpty())
+        return false;
+    const QChar c = text.at(0);
+    if (c.category() == QChar::Other_Control)
+        return false;
+    return !(c >= QLatin1Char('0') && c <= QLatin1Char('9'));
+}
+
+} // namespace
+
+TFormBaseAlam::TFormBaseAlam(QWidget* parent)
+    : TFormBaseDlg(parent), ui_(std::make_unique<Ui::TFormBaseAlam>()) {
+    ui_->setupUi(Client());
+    FormCreate();
+}
+
+TFormBaseAlam::~TFormBaseAlam() {
+    // Focus leaves the fields while the dialog is being torn down; nothing may react then.
+    for (QObject* field : {ui_->edtHour, ui_->edtMinute, ui_->edtMonWeek})
+        field->removeEventFilter(this);
+}
+
+void TFormBaseAlam::FormCreate() {
+    ui_->DBDay->setDate(Clock::Today());
+    ui_->LabMonWord->hide();
+    ui_->edtMonWeek->hide();
+    ui_->LabModWordAlam->hide();
+    ui_->pnlMonth->hide();
+
+    // Pasted text must not bring in what typing cannot.
+    const QRegularExpression digits(QStringLiteral("\\d{0,2}"));
+    for (QLineEdit* field : {ui_->edtHour, ui_->edtMinute, ui_->edtMonWeek}) {
+        field->setValidator(new QRegularExpressionValidator(digits, field));
+        field->installEventFilter(this);
+    }
+
+    connect(ui_->rbOnly, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            rbOnlyClick();
+    });
+    connect(ui_->rbDay, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            rbDayClick();
+    });
+    connect(ui_->rbWeek, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            rbWeekClick();
+    });
+    connect(ui_->rbMonth, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            rbMonthClick();
+    });
+    connect(ui_->edtHour, &QLineEdit::textChanged, this, [this] { edtHourChange(); });
+    connect(ui_->edtMinute, &QLineEdit::textChanged, this, [this] { edtMinuteChange(); });
+    connect(ui_->edtMonWeek, &QLineEdit::textChanged, this, [this] { edtMonWeekChange(); });
+    connect(ui_->btnAlamContext, &QPushButton::clicked, this, [this] { btnAlamContextClick(); });
+
+    QWidget* order[] = {
+        ui_->DBDay,     ui_->rbOnly,         ui_->rbDay,   ui_->mmoNote, btnOK(),
+        btnCancel(),    ui_->btnAlamContext, ui_->rbMonth, ui_->rbWeek,  ui_->edtHour,
+        ui_->edtMinute, ui_->edtMonWeek,     ui_->chk1,    ui_->chk2,    ui_->chk3,
+        ui_->chk4,      ui_->chk5,           ui_->chk6,    ui_->chk7};
+    for (size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+
+    tmr1_.setInterval(1000);
+    connect(&tmr1_, &QTimer::timeout, this, [this] { tmr1Timer(); });
+    tmr1_.start();
+}
+
+void TFormBaseAlam::FormShow() {
+    ui_->edtHour->setFocus();
+}
+
+QString TFormBaseAlam::WeekdayName(const QDate& day) {
+    static const char* const names[] = {"星期一", "星期二", "星期三", "星期四",
+                                        "星期五", "星期六", "星期日"};
+    return day.isValid() ? QString::fromUtf8(names[day.dayOfWeek() - 1]) : QString();
+}
+
+void TFormBaseAlam::tmr1Timer() {
+    const QDateTime now = Clock::Now();
+    const QLocale locale = QLocale::system();
+    ui_->LabNow->setText(locale.toString(now.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
+                         locale.toString(now.time(), QLocale::LongFormat));
+    ui_->LabLabWeeks->setText(WeekdayName(now.date()));
+}
+
+// ---------------------------------------------------------------- repeat kind
+
+void TFormBaseAlam::rbOnlyClick() {
+    ui_->LabDay->show();
+    ui_->DBDay->show();
+    ui_->LabMonWord->hide();
+    ui_->edtMonWeek->hide();
+    ui_->LabModWordAlam->hide();
+    ui_->pnlMonth->hide();
+    ui_->DBDay->setDate(Clock::Today());
+}
+
+void TFormBaseAlam::rbDayClick() {
+    ui_->LabDay->hide();
+    ui_->DBDay->hide();
+    ui_->LabMonWord->hide();
+    ui_->edtMonWeek->hide();
+    ui_->LabModWordAlam->hide();
+    ui_->pnlMonth->hide();
+}
+
+void TFormBaseAlam::rbWeekClick() {
+    ui_->LabDay->hide();
+    ui_->DBDay->hide();
+    ui_->LabMonWord->hide();
+    ui_->edtMonWeek->hide();
+    ui_->LabModWordAlam->hide();
+    ui_->pnlMonth->show();
+}
+
+void TFormBaseAlam::rbMonthClick() {
+    ui_->LabDay->hide();
+    ui_->DBDay->hide();
+    ui_->pnlMonth->hide();
+    ui_->LabMonWord->show();
+    ui_->edtMonWeek->show();
+    ui_->LabModWordAlam->show();
+    ui_->edtMonWeek->setMaxLength(2);
+    ui_->edtMonWeek->setText(QStringLiteral("1"));
+}
+
+// ---------------------------------------------------------------- number fields
+
+bool TFormBaseAlam::edtHourKeyPress(QEvent* event) const {
+    return DropsKey(event);
+}
+
+bool TFormBaseAlam::edtMonWeekKeyPress(QEvent* event) const {
+    return ui_->rbMonth->isChecked() && DropsKey(event);
+}
+
+void TFormBaseAlam::edtHourChange() {
+    if (FieldValue(ui_->edtHour, 0) > 23)
+        ui_->edtHour->setText(QStringLiteral("23"));
+}
+
+void TFormBaseAlam::edtMinuteChange() {
+    if (FieldValue(ui_->edtMinute, 0) > 59)
+        ui_->edtMinute->setText(QStringLiteral("59"));
+}
+
+void TFormBaseAlam::edtMonWeekChange() {
+    if (FieldValue(ui_->edtMonWeek, 31) > 31)
+        ui_->edtMonWeek->setText(QStringLiteral("31"));
+}
+
+void TFormBaseAlam::edtHourExit() {
+    if (IsBlank(ui_->edtHour->text()))
+        ui_->edtHour->setText(QStringLiteral("0"));
+}
+
+void TFormBaseAlam::edtMinuteExit() {
+    if (IsBlank(ui_->edtMinute->text()))
+        ui_->edtMinute->setText(QStringLiteral("0"));
+}
+
+void TFormBaseAlam::edtMonWeekExit() {
+    if (IsBlank(ui_->edtMonWeek->text()))
+        ui_->edtMonWeek->setText(QStringLiteral("1"));
+}
+
+bool TFormBaseAlam::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        if (watched == ui_->edtHour || watched == ui_->edtMinute)
+            return edtHourKeyPress(event);
+        if (watched == ui_->edtMonWeek)
+            return edtMonWeekKeyPress(event);
+    } else if (event->type() == QEvent::FocusOut) {
+        if (watched == ui_->edtHour)
+            edtHourExit();
+        else if (watched == ui_->edtMinute)
+            edtMinuteExit();
+        else if (watched == ui_->edtMonWeek)
+            edtMonWeekExit();
+    }
+    return TFormBaseDlg::eventFilter(watched, event);
+}
+
+// ---------------------------------------------------------------- preset text
+
+void TFormBaseAlam::btnAlamContextClick() {
+    QString text;
+    if (PickAlamContext(text) == mrOk)
+        ui_->mmoNote->setPlainText(text);
+}
+
+// ---------------------------------------------------------------- checking and saving
+
+void TFormBaseAlam::CheckInput() {
+    if (IsBlank(ui_->mmoNote->toPlainText()))
+        throw EAppError(QStringLiteral("提醒内容不能为空！"));
+    if (ui_->rbOnly->isChecked()) {
+        const int hour = qBound(0, FieldValue(ui_->edtHour, 0), 23);
+        const int minute = qBound(0, FieldValue(ui_->edtMinute, 0), 59);
+        const QDateTime moment(ui_->DBDay->date(), QTime(hour, minute));
+        if (Clock::Now() > moment)
+            throw EAppError(QStringLiteral("设置的提醒时间不能早于现在时间！"));
+    }
+    if (ui_->rbWeek->isChecked()) {
+        bool any = false;
+        for (const QCheckBox* box :
+             {ui_->chk1, ui_->chk2, ui_->chk3, ui_->chk4, ui_->chk5, ui_->chk6, ui_->chk7})
+            any = any || box->isChecked();
+        if (!any)
+            throw EAppError(QStringLiteral("必须选择周几提醒！"));
+    }
+}
+
+void TFormBaseAlam::StoreInto(TAlam& alam) const {
+    if (ui_->rbDay->isChecked())
+        alam.ReDay = rdDaily;
+    else if (ui_->rbWeek->isChecked())
+        alam.ReDay = rdWeekly;
+    else if (ui_->rbMonth->isChecked())
+        alam.ReDay = rdMonthly;
+    else
+        alam.ReDay = rdOnce;
+    alam.iHour = FieldValue(ui_->edtHour, 0);
+    alam.iMinute = FieldValue(ui_->edtMinute, 0);
+    if (ui_->rbWeek->isChecked()) {
+        QString days;
+        const QCheckBox* boxes[] = {ui_->chk1, ui_->chk2, ui_->chk3, ui_->chk4,
+                                    ui_->chk5, ui_->chk6, ui_->chk7};
+        for (int i = 0; i < 7; ++i)
+            if (boxes[i]->isChecked())
+                days += QChar(u'1' + i);
+        alam.iMonWeek = days.toInt();
+    } else {
+        alam.iMonWeek = FieldValue(ui_->edtMonWeek, 1);
+    }
+    alam.AlamDate = QDateTime(ui_->DBDay->date(), QTime(0, 0));
+    alam.ReMark = ui_->mmoNote->toPlainText();
+}

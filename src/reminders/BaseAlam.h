@@ -1,0 +1,58 @@
+#pragma once
+
+#include "dialogs/BaseDlg.h"
+
+#include <QDate>
+#include <QTimer>
+#include <memory>
+
+namespace Ui {
+class TFormBaseAlam;
+}
+class QLineEdit;
+class TAlam;
+
+// The reminder editor: time of day, repeat kind, date or weekdays or day of the month, and
+// the text. TFormAddAlam and TFormModAlam add what OK does.
+class TFormBaseAlam : public TFormBaseDlg {
+    Q_OBJECT
+public:
+    explicit TFormBaseAlam(QWidget* parent = nullptr);
+    ~TFormBaseAlam() override;
+
+    Ui::TFormBaseAlam* ui() const { return ui_.get(); }
+    QTimer* tmr1() { return &tmr1_; }
+
+    void tmr1Timer();
+    void rbOnlyClick();
+    void rbDayClick();
+    void rbWeekClick();
+    void rbMonthClick();
+    void edtHourChange();
+    void edtMinuteChange();
+    void edtMonWeekChange();
+    void edtHourExit();
+    void edtMinuteExit();
+    void edtMonWeekExit();
+    void btnAlamContextClick();
+
+    // Throws EAppError with the message of the first failed check.
+    void CheckInput();
+
+    // "星期一" ... "星期日".
+    static QString WeekdayName(const QDate& day);
+
+protected:
+    void FormShow() override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    // Copies the controls into the reminder record.
+    void StoreInto(TAlam& alam) const;
+
+private:
+    void FormCreate();
+    bool edtHourKeyPress(QEvent* event) const;
+    bool edtMonWeekKeyPress(QEvent* event) const;
+
+    std::unique_ptr<Ui::TFormBaseAlam> ui_;
+    QTimer tmr1_;
+};

@@ -1,0 +1,55 @@
+#include "ModAlam.h"
+
+#include "UntAlam.h"
+#include "ui_BaseAlam.h"
+#include "ui_ModAlam.h"
+
+TFormModAlam::TFormModAlam(QWidget* parent) : TFormBaseAlam(parent) {
+    Ui::TFormModAlam caption;
+    caption.setupUi(Client());
+    AdoptClientForm();
+}
+
+void TFormModAlam::FormShow() {
+    TFormBaseAlam::FormShow();
+    AlamData->Load(AlamID);
+    ui()->edtHour->setText(QString::number(AlamData->iHour));
+    ui()->edtMinute->setText(QString::number(AlamData->iMinute));
+    switch (AlamData->ReDay) {
+    case rdDaily:
+        ui()->rbDay->setChecked(true);
+        break;
+    case rdWeekly:
+        ui()->rbWeek->setChecked(true);
+        break;
+    case rdMonthly:
+        ui()->rbMonth->setChecked(true);
+        break;
+    default:
+        ui()->rbOnly->setChecked(true);
+    }
+    const QString days = QString::number(AlamData->iMonWeek);
+    if (ui()->rbWeek->isChecked()) {
+        QCheckBox* boxes[] = {ui()->chk1, ui()->chk2, ui()->chk3, ui()->chk4,
+                              ui()->chk5, ui()->chk6, ui()->chk7};
+        for (int i = 0; i < 7; ++i)
+            boxes[i]->setChecked(days.contains(QChar(u'1' + i)));
+    } else {
+        ui()->edtMonWeek->setText(days);
+    }
+    ui()->DBDay->setDate(AlamData->AlamDate.date());
+    ui()->mmoNote->setPlainText(AlamData->ReMark);
+}
+
+void TFormModAlam::btnOKClick() {
+    CheckInput();
+    StoreInto(*AlamData);
+    AlamData->Update(AlamID);
+    Done(mrOk);
+}
+
+int ShowModAlam(const QString& id) {
+    TFormModAlam dialog;
+    dialog.AlamID = id;
+    return dialog.ShowModal();
+}
