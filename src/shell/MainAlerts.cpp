@@ -4,6 +4,7 @@
 #include "ShowAlam.h"
 #include "UntClock.h"
 #include "UntDueCheck.h"
+#include "reminders/UntAlam.h"
 #include "storage/UntDbAccess.h"
 #include "storage/UntSqlEngine.h"
 #include "ui_Main.h"
@@ -57,8 +58,25 @@ bool TFormMain::event(QEvent* event) {
     }
 }
 
-void TFormMain::WMAlamDelete(int) {}
+void TFormMain::WMAlamDelete(int id) {
+    const QString key = QString::number(id);
+    AlamData->Delete(key);
+    QTreeWidget* list = ui_->lv1;
+    for (int row = list->topLevelItemCount() - 1; row >= 0; --row)
+        if (list->topLevelItem(row)->text(0) == key)
+            delete list->takeTopLevelItem(row);
+}
 
-void TFormMain::WMAlamSeen(int) {}
+void TFormMain::WMAlamSeen(int id) {
+    const QString key = QString::number(id);
+    AlamData->MarkSeen(key);
+    QTreeWidget* list = ui_->lv1;
+    for (int row = 0; row < list->topLevelItemCount(); ++row)
+        if (list->topLevelItem(row)->text(0) == key)
+            list->topLevelItem(row)->setText(4, QStringLiteral("看过的"));
+}
 
-void TFormMain::WMAlamSnooze(int, int) {}
+void TFormMain::WMAlamSnooze(int id, int delay) {
+    AlamData->Reschedule(QString::number(id), delay);
+    AlamData->LoadList(ui_->lv1, FilterIndex());
+}

@@ -1,11 +1,14 @@
 #include "TestSupport.h"
 
+#include "reminders/UntAlam.h"
 #include "shell/Main.h"
 #include "shell/ShowAlam.h"
 #include "shell/UntApplication.h"
 #include "shell/UntDueCheck.h"
+#include "storage/UntDbAccess.h"
 #include "ui_Main.h"
 #include "ui_ShowAlam.h"
+#include <QTreeWidget>
 
 #include <QDialog>
 #include <QGuiApplication>
@@ -267,4 +270,72 @@ TEST_F(AlertTest, ADueReminderOpensAndWorksAboveAModalDialog) {
     SetAlertTarget(Main());
     EXPECT_TRUE(opened);
     EXPECT_TRUE(clicked);
+}
+
+// What the main window does with the alert's answers.
+class AlertAnswerTest : public AlertTest {
+protected:
+    QTreeWidget* List() { return Main()->ui()->lv1; }
+    QStringList Column(int c) {
+        QStringList texts;
+        for (int r = 0; r < List()->topLevelItemCount(); ++r)
+            texts << List()->topLevelItem(r)->text(c);
+        return texts;
+    }
+    void Answer(TFormShowAlam* alert, const std::function<void(TFormShowAlam*)>& press) {
+        press(alert);
+        QCoreApplication::sendPostedEvents(); // the posted event reaches the main window
+    }
+    void Reload() { AlamData->LoadList(List(), Main()->FilterIndex()); }
+};
+
+TEST_F(AlertAnswerTest, KeepMarksSeenAndDeleteRemovesEveryRowOfTheReminder) {
+    Reminder(10, 0, 0, 1, "2026-12-07", "留着");
+    Reminder(10, 0, 0, 1, "2026-12-07", "删掉");
+    Reload();
+    ASSERT_EQ(List()->topLevelItemCount(), 2);
+    const QStringList shown = TickAt("2026-12-07 10:00:00");
+    ASSERT_EQ(shown.size(), 2);
+    TFormShowAlam* keep = OpenAlerts().at(shown.indexOf("留着"));
+    TFormShowAlam* drop = OpenAlerts().at(shown.indexOf("删掉"));
+    const QString keepId = keep->AlamID, dropId = drop->AlamID;
+
+    Answer(keep, [](TFormShowAlam* a) { a->ui()->btnOkSave->click(); });
+    EXPECT_EQ(GetIntValue("select bLook from Alam where ID=" + keepId), 1);
+    EXPECT_EQ(List()->topLevelItem(Column(0).indexOf(keepId))->text(4), QStringLiteral("看过的"));
+
+    Answer(drop, [](TFormShowAlam* a) {
+        a->activateWindow();
+        QTest::keyClick(a, Qt::Key_Escape);
+    });
+    EXPECT_EQ(GetIntValue("select count(*) from Alam where ID=" + dropId), 0);
+    EXPECT_EQ(Column(0), QStringList({keepId}));
+}
+
+TEST_F(AlertAnswerTest, SnoozeAtTwoMinutesToMidnightMovesToTheNextDayAndReloads) {
+    Reminder(23, 58, 0, 1, "2026-12-07", "睡前");
+    Reload();
+    ASSERT_EQ(TickAt("2026-12-07 23:58:00"), QStringList({"睡前"}));
+    TFormShowAlam* alert = OpenAlerts().back();
+    const QString id = alert->AlamID;
+    ExecSql("Insert into Alam(iHour,iMinute,iMonWeek,ReDay,AlamDate,ReMark)  "
+            "values(8,0,1,1,'2026-12-07','列表刷新后才出现') ");
+    Answer(alert, [](TFormShowAlam* a) { a->pm1()->actions().at(0)->trigger(); });
+    DbAccess->OpenQuery("select * from Alam where ID=" + id);
+    EXPECT_EQ(DbAccess->MainCursor.AsString("AlamDate"), QStringLiteral("2026-12-08"));
+    EXPECT_EQ(DbAccess->MainCursor.AsInteger("iHour"), 0);
+    EXPECT_EQ(DbAccess->MainCursor.AsInteger("iMinute"), 1);
+    EXPECT_EQ(List()->topLevelItemCount(), 2); // reloaded under the current filter
+    // And it falls due again at 00:01.
+    EXPECT_EQ(TickAt("2026-12-08 00:01:00"), QStringList({"睡前"}));
+}
+
+TEST_F(AlertAnswerTest, RepeatingReminderAlertChangesNothing) {
+    Reminder(10, 0, 1, 1, "2026-12-01", "每天十点");
+    Reload();
+    ASSERT_EQ(TickAt("2026-12-07 10:00:00"), QStringList({"每天十点"}));
+    TFormShowAlam* alert = OpenAlerts().back();
+    Answer(alert, [](TFormShowAlam* a) { a->ui()->btnOkSave->click(); });
+    EXPECT_EQ(GetIntValue("select count(*) from Alam where bLook=0 and iHour=10"), 1);
+    EXPECT_EQ(Column(4), QStringList({""}));
 }
