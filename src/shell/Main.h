@@ -11,6 +11,7 @@ class TFormMain;
 class QMenu;
 class QLabel;
 class QTreeWidgetItem;
+class QKeyEvent;
 class TCardTree;
 
 // The main window: the reminders tab, the notepad tab, the bottom bar and the tray icon.
@@ -53,6 +54,15 @@ public:
 
     // ---- notepad tab
     TCardTree* NoteTree() const { return NoteTree_.get(); }
+    QMenu* pmNoteType() const { return pmNoteType_; }
+    void tvNoteClick();
+    void mmoNoteChange();
+    bool mmoNoteKeyDown(QKeyEvent* event);
+    void btn2Click();
+    void NAddNoteTypeClick();
+    void NModNoteTypeClick();
+    void NDelNoteTypeClick();
+    void tvNoteEdited(QTreeWidgetItem* node, const QString& text);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -89,8 +99,12 @@ private:
     QMenu* pmAlam_ = nullptr;
 
     // notepad tab
+    // Puts a stored text into the memo; a text the program puts there is not saved again.
+    void SetNoteText(const QString& text);
     std::unique_ptr<TCardTree> NoteTree_;
     QMenu* pmNoteType_ = nullptr;
+    bool settingNote_ = false;
+    bool pressChangedGroup_ = false;
 };
 
 // Hides a minimised window when a tray icon can bring it back.
