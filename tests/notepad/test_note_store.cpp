@@ -3,6 +3,9 @@
 
 #include "notepad/UntNote.h"
 #include "storage/UException.h"
+#include "storage/UntCompactDatabase.h"
+
+#include <QFile>
 
 class NoteStoreTest : public DbTest {
 protected:
@@ -67,4 +70,32 @@ TEST_F(NoteStoreTest, FailedWritesRaiseAndLeaveTheRowAlone) {
     EXPECT_EQ(StoredNote(1), QStringLiteral("原文"));
     DbAccess->Connection.Exec(QStringLiteral("drop table NoteBook"));
     EXPECT_THROW(note_.Exists(QStringLiteral("1")), EDBException);
+}
+
+TEST_F(NoteStoreTest, BackupAndCompactionCarryTheLatestKeystroke) {
+    QString text;
+    for (int i = 0; i < 300; ++i) {
+        text += QStringLiteral("第%1行 of a long note\n").arg(i);
+        SaveNoteText(note_, QStringLiteral("0"), text);
+    }
+    // The copy is taken while the connection is open, with the log not yet written back.
+    const QString copy = dir_->path() + QStringLiteral("/backup.bat");
+    BackupData(copy);
+    ASSERT_FALSE(QFile::exists(copy + QStringLiteral("-wal")));
+    {
+        TConnection alone;
+        alone.Open(copy, DatabaseKey);
+        TCursor cursor;
+        cursor.Open(alone, QStringLiteral("select ReMark from NoteBook where TypeID=0"));
+        ASSERT_FALSE(cursor.Eof());
+        EXPECT_EQ(cursor.AsString(0), text);
+        cursor.Open(alone, QStringLiteral("PRAGMA integrity_check"));
+        EXPECT_EQ(cursor.AsString(0), QStringLiteral("ok"));
+    }
+
+    SaveNoteText(note_, QStringLiteral("0"), text + QStringLiteral("!"));
+    DbAccess->Disconnect();
+    EXPECT_TRUE(CompactDatabase(DataPath(), DatabaseKey));
+    DbAccess->Connect();
+    EXPECT_EQ(StoredNote(0), text + QStringLiteral("!"));
 }

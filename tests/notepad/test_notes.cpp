@@ -79,12 +79,6 @@ TEST_F(NotepadTest, TabIsSetUpAndShowsTheRootAtStartUp) {
     EXPECT_EQ(Memo()->toPlainText(), QStringLiteral("根目录的笔记"));
 
     EXPECT_EQ(Memo()->font().pixelSize(), 16);
-    EXPECT_EQ(Memo()->lineWrapMode(), QPlainTextEdit::WidgetWidth);
-    EXPECT_EQ(Memo()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-    EXPECT_EQ(Tree()->indentation(), 19);
-    EXPECT_EQ(Tree()->toolTip(), QStringLiteral("点右键可以新建、修改和删除分组"));
-    EXPECT_EQ(Main()->ui()->btn2->text(), QStringLiteral("查找"));
-    EXPECT_EQ(Main()->ui()->Label1->text(), QStringLiteral("查找字符"));
     QStringList captions;
     for (QAction* a : Main()->pmNoteType()->actions())
         captions << a->text();
@@ -211,7 +205,6 @@ TEST_F(NotepadTest, RefusedOrDeclinedDeleteLeavesTheNote) {
     ReportEscaped(nullptr, [&] { MenuItem("NDelNoteType")->trigger(); });
     EXPECT_EQ(boxes_->LastText(), QStringLiteral("还有下级分组，不能删除该分组！"));
     Select(2);
-    NodeOf(Tree(), 2)->setText(0, QStringLiteral("二"));
     boxes_->AnswerNo();
     ReportEscaped(nullptr, [&] { MenuItem("NDelNoteType")->trigger(); });
     EXPECT_EQ(boxes_->LastText(), QStringLiteral("确定要删除 二 分组吗？"));
@@ -366,4 +359,17 @@ TEST_F(NotepadTest, DateStampKeysInsertAndAreSaved) {
     // Without Ctrl the letters are just typed.
     QTest::keyClick(Memo(), Qt::Key_D);
     EXPECT_EQ(StoredNote(0), midnight + QStringLiteral("d"));
+}
+
+TEST_F(NotepadTest, ClosingFreesTheTreeAndLeavesLaterChangesUnsaved) {
+    TypeText(Memo(), QStringLiteral("存"));
+    boxes_->AnswerYes();
+    Main()->close();
+    EXPECT_EQ(Main()->NoteTree(), nullptr);
+    TypeText(Memo(), QStringLiteral("后"));
+    Main()->tvNoteClick();
+    EXPECT_FALSE(DbAccess->Connection.IsOpen());
+    EXPECT_EQ(boxes_->Count(), 1); // only the exit question
+    DbAccess->Connect();
+    EXPECT_EQ(StoredNote(0), QStringLiteral("存"));
 }
