@@ -1,8 +1,27 @@
 #pragma once
 
-// The store of the one note per group.
+#include <QString>
+
+// The store of the one note per group (table NoteBook).
 class TNote {
 public:
+    qint32 TypeID = 0;
+    QString ReMark;
+    QString SqlText;
+
+    // Appends a row with TypeID and ReMark through the main cursor.
+    void Add();
+    void Delete(const QString& typeId);
+    // Reads the group's note into TypeID and ReMark (empty when there is none).
+    void Load(const QString& typeId);
+    bool Exists(const QString& typeId);
+    // Rewrites the ReMark of the row of TypeID through the main cursor.
+    void Update();
 };
 
 extern TNote* NoteData;
+
+// What a change of the memo writes for the group id: loads the stored note and rewrites it
+// when the text differs; makes the row once the text is no longer blank. True when a row
+// was written.
+bool SaveNoteText(TNote& note, const QString& id, const QString& text);

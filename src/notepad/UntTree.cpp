@@ -1,1 +1,236 @@
 #include "UntTree.h"
+
+#include "AddType.h"
+#include "shell/UntPublic.h"
+#include "storage/UException.h"
+#include "storage/UntDbAccess.h"
+#include "storage/UntSqlText.h"
+
+#include <QHash>
+#include <QSet>
+#include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+// Repainting stays off while many nodes go in, and comes back however the work ends.
+class TRedrawPause {
+public:
+    explicit TRedrawPause(QWidget* view) : view_(view), was_(view->updatesEnabled()) {
+        view_->setUpdatesEnabled(false);
+    }
+    ~TRedrawPause() { view_->setUpdatesEnabled(was_); }
+    TRedrawPause(const TRedrawPause&) = delete;
+    TRedrawPause& operator=(const TRedrawPause&) = delete;
+
+private:
+    QWidget* view_;
+    bool was_;
+};
+
+QIcon RootIcon() {
+    QIcon icon;
+    icon.addPixmap(NodeImage(0), QIcon::Normal);
+    icon.addPixmap(NodeImage(0), QIcon::Selected);
+    return icon;
+}
+
+QIcon GroupIcon() {
+    QIcon icon;
+    icon.addPixmap(NodeImage(1), QIcon::Normal);
+    icon.addPixmap(NodeImage(2), QIcon::Selected);
+    return icon;
+}
+
+} // namespace
+
+QPixmap NodeImage(int index) {
+    static const char* const files[] = {":/notepad/root.png", ":/notepad/group.png",
+                                        ":/notepad/group-selected.png"};
+    if (index < 0 || index > 2)
+        return QPixmap();
+    return QPixmap(QString::fromLatin1(files[index]));
+}
+
+TCardTree::TCardTree(QTreeWidget* view, const QString& tableName, const QString& rootCaption)
+    : TableName(tableName), View(view) {
+    View->clear();
+    if (!rootCaption.isEmpty()) {
+        RootCaption = rootCaption;
+        TGroupNode* root = MakeNode(TGroupIndex{}, rootCaption, true);
+        View->addTopLevelItem(root);
+        RootNode = root;
+    }
+}
+
+TGroupNode* TCardTree::MakeNode(const TGroupIndex& record, const QString& caption, bool root) {
+    auto* node = new TGroupNode(record);
+    node->setText(0, caption);
+    static const QIcon rootIcon = RootIcon();
+    static const QIcon groupIcon = GroupIcon();
+    node->setIcon(0, root ? rootIcon : groupIcon);
+    // Read-only until the rename command opens the in-place editor.
+    node->setFlags(node->flags() & ~Qt::ItemIsEditable);
+    return node;
+}
+
+TGroupIndex* TCardTree::RecordOf(QTreeWidgetItem* node) {
+    if (!node || node->type() != TGroupNode::NodeType)
+        return nullptr;
+    return &static_cast<TGroupNode*>(node)->Record;
+}
+
+void TCardTree::LoadTree() {
+    SqlText = FormatSql(QStringLiteral("select SelfIndex,ParentIndex,TypeName from %s where "
+                                       "SelfIndex <>0 order by SelfIndex asc"),
+                        {TableName});
+    DbAccess->OpenQuery(SqlText);
+    TCursor& rows = DbAccess->MainCursor;
+
+    // The first node of each index in tree order. Rows come in ascending index and a parent
+    // always has a smaller index than its child, so a parent is known before its children.
+    QHash<qint32, QTreeWidgetItem*> byIndex;
+    for (QTreeWidgetItemIterator it(View); *it; ++it)
+        if (const TGroupIndex* record = RecordOf(*it);
+            record && !byIndex.contains(record->SelfIndex))
+            byIndex.insert(record->SelfIndex, *it);
+
+    // New nodes are linked to each other while still outside the view, then handed to the
+    // view in one call per parent that is already in it.
+    QSet<QTreeWidgetItem*> fresh;
+    std::vector<std::pair<QTreeWidgetItem*, QList<QTreeWidgetItem*>>> pending;
+    QHash<QTreeWidgetItem*, size_t> pendingOf;
+    try {
+        for (rows.First(); !rows.Eof(); rows.Next()) {
+            TGroupIndex record;
+            record.SelfIndex = static_cast<qint32>(rows.AsInteger(0));
+            record.ParentIndex = static_cast<qint32>(rows.AsInteger(1));
+            TGroupNode* node = MakeNode(record, rows.AsString(2), false);
+            // A row whose parent is unknown is shown under the root.
+            QTreeWidgetItem* parent = byIndex.value(record.ParentIndex, RootNode);
+            if (parent && fresh.contains(parent)) {
+                parent->addChild(node);
+            } else {
+                auto at = pendingOf.find(parent);
+                if (at == pendingOf.end()) {
+                    at = pendingOf.insert(parent, pending.size());
+                    pending.emplace_back(parent, QList<QTreeWidgetItem*>());
+                }
+                pending[*at].second.append(node);
+            }
+            fresh.insert(node);
+            if (!byIndex.contains(record.SelfIndex))
+                byIndex.insert(record.SelfIndex, node);
+            LastRecord = &node->Record;
+        }
+    } catch (...) {
+        for (auto& [parent, nodes] : pending)
+            qDeleteAll(nodes);
+        LastRecord = nullptr;
+        throw;
+    }
+
+    {
+        TRedrawPause pause(View);
+        for (auto& [parent, nodes] : pending) {
+            if (parent)
+                parent->addChildren(nodes);
+            else
+                View->addTopLevelItems(nodes);
+        }
+    }
+    if (RootNode)
+        RootNode->setExpanded(true);
+}
+
+int TCardTree::MaxIndex() const {
+    qint32 largest = 0;
+    for (QTreeWidgetItemIterator it(View); *it; ++it)
+        if (const TGroupIndex* record = RecordOf(*it))
+            largest = std::max(largest, record->SelfIndex);
+    return largest;
+}
+
+QTreeWidgetItem* TCardTree::Selected() const {
+    const QList<QTreeWidgetItem*> selected = View->selectedItems();
+    return selected.isEmpty() ? nullptr : selected.first();
+}
+
+int TCardTree::SelectedIndex() const {
+    const TGroupIndex* record = RecordOf(Selected());
+    return record ? record->SelfIndex : 0;
+}
+
+QTreeWidgetItem* TCardTree::AddGroup(const QString& name) {
+    QTreeWidgetItem* parent = Selected();
+    if (!parent)
+        parent = RootNode;
+    TGroupIndex record;
+    record.SelfIndex = MaxIndex() + 1;
+    record.ParentIndex = SelectedIndex();
+    SqlText = FormatSql(
+        QStringLiteral("insert into %s(SelfIndex,ParentIndex,TypeName) values (%s,%s,'%s')"),
+        {TableName, SqlNum(record.SelfIndex), SqlNum(record.ParentIndex), name});
+    ExecSql(SqlText);
+    TGroupNode* node = MakeNode(record, name, false);
+    if (parent) {
+        parent->addChild(node);
+        parent->setExpanded(true);
+    } else {
+        View->addTopLevelItem(node);
+    }
+    LastRecord = &node->Record;
+    return node;
+}
+
+QString TCardTree::PositionText(QTreeWidgetItem* node) {
+    if (!node)
+        return QString();
+    QString text = node->text(0);
+    for (QTreeWidgetItem* up = node->parent(); up; up = up->parent())
+        text = up->text(0) + QStringLiteral("->") + text;
+    return text;
+}
+
+bool TCardTree::NewGroup() {
+    QTreeWidgetItem* selected = Selected();
+    if (!selected)
+        return false;
+    QString name;
+    if (AskGroupName(PositionText(selected), name) != 1)
+        return false;
+    QTreeWidgetItem* node = AddGroup(name);
+    View->setCurrentItem(node);
+    return true;
+}
+
+bool TCardTree::RenameGroup(const QString& newName) {
+    SqlText = FormatSql(QStringLiteral("update %s set TypeName='%s' where SelfIndex=%s "),
+                        {TableName, newName, SqlNum(SelectedIndex())});
+    ExecSql(SqlText);
+    if (QTreeWidgetItem* node = Selected())
+        node->setText(0, newName);
+    return true;
+}
+
+void TCardTree::DeleteGroup() {
+    QTreeWidgetItem* node = Selected();
+    if (!node)
+        throw EAppError(QStringLiteral("请选择要删除的分组！"));
+    if (node == RootNode)
+        throw EAppError(QStringLiteral("不能删除根分组！"));
+    if (node->childCount() > 0)
+        throw EAppError(QStringLiteral("还有下级分组，不能删除该分组！"));
+    if (!AskYesNo(QStringLiteral("确定要删除 ") + node->text(0) + QStringLiteral(" 分组吗？")))
+        Abort();
+    const QString n = SqlNum(SelectedIndex());
+    SqlText = FormatSql(QStringLiteral("delete from %s where selfIndex=%s "), {TableName, n}) +
+              BatchSeparator +
+              FormatSql(QStringLiteral("delete from %s where ParentIndex=%s "), {TableName, n});
+    ExecSql(SqlText);
+    if (LastRecord == RecordOf(node))
+        LastRecord = nullptr;
+    delete node;
+}

@@ -12,6 +12,7 @@ class QMenu;
 class QLabel;
 class QTreeWidgetItem;
 class QButtonGroup;
+class QKeyEvent;
 class QModelIndex;
 class QStyleOptionViewItem;
 class TCardTree;
@@ -62,6 +63,15 @@ public:
 
     // ---- notepad tab
     TCardTree* NoteTree() const { return NoteTree_.get(); }
+    QMenu* pmNoteType() const { return pmNoteType_; }
+    void tvNoteClick();
+    void mmoNoteChange();
+    bool mmoNoteKeyDown(QKeyEvent* event);
+    void btn2Click();
+    void NAddNoteTypeClick();
+    void NModNoteTypeClick();
+    void NDelNoteTypeClick();
+    void tvNoteEdited(QTreeWidgetItem* node, const QString& text);
 
     // ---- due reminders (MainAlerts.cpp)
     void tmr1Timer();
@@ -116,8 +126,12 @@ private:
     std::unique_ptr<TDueMinutes> dueMinutes_;
 
     // notepad tab
+    // Puts a stored text into the memo; a text the program puts there is not saved again.
+    void SetNoteText(const QString& text);
     std::unique_ptr<TCardTree> NoteTree_;
     QMenu* pmNoteType_ = nullptr;
+    bool settingNote_ = false;
+    bool pressChangedGroup_ = false;
 
     // settings and login
     void RefuseLogin();

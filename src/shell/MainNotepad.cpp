@@ -1,13 +1,273 @@
 // The main window's notepad tab: the group tree and the note of the selected group.
 #include "Main.h"
 
+#include "notepad/UntDateStamp.h"
+#include "notepad/UntNote.h"
 #include "notepad/UntTree.h"
 #include "ui_Main.h"
 
-void TFormMain::SetupNotepadTab() {}
+#include <QApplication>
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QScopedValueRollback>
+#include <QStyledItemDelegate>
+#include <QTreeWidgetItemIterator>
+#include <functional>
 
-void TFormMain::LoadNotepad() {}
+namespace {
 
-void TFormMain::ShowRootNote() {}
+const QString NoteTypeTable = QStringLiteral("NoteType");
+const QString NoteRootCaption = QStringLiteral("根目录");
 
-void TFormMain::FreeNotepad() { NoteTree_.reset(); }
+// Runs a function on every event of the watched object; true from it swallows the event.
+class TEventHook : public QObject {
+public:
+    using Hook = std::function<bool(QEvent*)>;
+    TEventHook(QObject* watched, Hook hook) : QObject(watched), hook_(std::move(hook)) {
+        watched->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        return hook_(event) || QObject::eventFilter(watched, event);
+    }
+
+private:
+    Hook hook_;
+};
+
+// The in-place editor of a group caption: the edited text goes to the window's handler,
+// which decides whether anything is stored; the item itself is never written here.
+class TGroupNameDelegate : public QStyledItemDelegate {
+public:
+    using Edited = std::function<void(QTreeWidgetItem*, const QString&)>;
+    TGroupNameDelegate(QObject* parent, Edited edited)
+        : QStyledItemDelegate(parent), edited_(std::move(edited)) {}
+
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                          const QModelIndex& index) const override {
+        QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
+        Editor = editor;
+        return editor;
+    }
+
+    void setModelData(QWidget* editor, QAbstractItemModel*, const QModelIndex&) const override {
+        if (auto* line = qobject_cast<QLineEdit*>(editor); line && Node)
+            edited_(Node, line->text());
+    }
+
+    // The node being renamed, and its editor while it exists.
+    QTreeWidgetItem* Node = nullptr;
+    mutable QPointer<QWidget> Editor;
+
+private:
+    Edited edited_;
+};
+
+bool InTree(QTreeWidget* view, QTreeWidgetItem* node) {
+    for (QTreeWidgetItemIterator it(view); *it; ++it)
+        if (*it == node)
+            return true;
+    return false;
+}
+
+// Upper case for the ASCII letters only, so the search folds nothing else.
+QString AsciiUpper(QString text) {
+    for (QChar& c : text)
+        if (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
+            c = QChar(c.unicode() - ('a' - 'A'));
+    return text;
+}
+
+TGroupNameDelegate* NameDelegate(QTreeWidget* view) {
+    return dynamic_cast<TGroupNameDelegate*>(view->itemDelegate());
+}
+
+} // namespace
+
+void TFormMain::SetupNotepadTab() {
+    QTreeWidget* tree = ui_->tvNote;
+    NoteTree_ = std::make_unique<TCardTree>(tree, NoteTypeTable, NoteRootCaption);
+    tree->setIconSize(QSize(16, 16));
+    tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
+
+    pmNoteType_ = new QMenu(this);
+    pmNoteType_->setObjectName(QStringLiteral("pmNoteType"));
+    pmNoteType_->addAction(QStringLiteral("新建组"), this, [this] { NAddNoteTypeClick(); })
+        ->setObjectName(QStringLiteral("NAddNoteType"));
+    pmNoteType_->addAction(QStringLiteral("重命名组"), this, [this] { NModNoteTypeClick(); })
+        ->setObjectName(QStringLiteral("NModNoteType"));
+    pmNoteType_->addAction(QStringLiteral("删除组"), this, [this] { NDelNoteTypeClick(); })
+        ->setObjectName(QStringLiteral("NDelNoteType"));
+
+    // A right click opens the menu and leaves the selection alone; a left press starts a
+    // click that may or may not change the group.
+    new TEventHook(tree->viewport(), [this](QEvent* event) {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick: {
+            const auto* mouse = static_cast<QMouseEvent*>(event);
+            if (mouse->button() == Qt::RightButton)
+                return true;
+            if (event->type() == QEvent::MouseButtonPress)
+                pressChangedGroup_ = false;
+            return false;
+        }
+        default:
+            return false;
+        }
+    });
+    connect(tree, &QWidget::customContextMenuRequested, this, [this, tree](const QPoint& at) {
+        pmNoteType_->popup(tree->viewport()->mapToGlobal(at));
+    });
+
+    connect(tree, &QTreeWidget::itemSelectionChanged, this, [this, tree] {
+        // A Ctrl+click can take the selection away, and the memo would then go on showing a
+        // note whose changes nothing saves: the current group stays selected instead.
+        if (tree->selectedItems().isEmpty() && tree->currentItem()) {
+            tree->currentItem()->setSelected(true);
+            return;
+        }
+        pressChangedGroup_ = true;
+        tvNoteClick();
+    });
+    // A click on the group already shown shows its note again.
+    connect(tree, &QTreeWidget::itemClicked, this, [this] {
+        if (!pressChangedGroup_)
+            tvNoteClick();
+        pressChangedGroup_ = false;
+    });
+
+    tree->setItemDelegate(new TGroupNameDelegate(
+        tree, [this](QTreeWidgetItem* node, const QString& text) { tvNoteEdited(node, text); }));
+
+    QPlainTextEdit* memo = ui_->mmoNote;
+    QFont font = QApplication::font();
+    font.setPixelSize(16);
+    memo->setFont(font);
+    memo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    memo->setToolTip(QString());
+    TDateStampKeys::Install(memo, [this](QKeyEvent* event) { return mmoNoteKeyDown(event); });
+    connect(memo, &QPlainTextEdit::textChanged, this, [this] {
+        if (!settingNote_)
+            mmoNoteChange();
+    });
+
+    connect(ui_->btn2, &QPushButton::clicked, this, [this] { btn2Click(); });
+
+    ui_->spl2->setStretchFactor(0, 0);
+    ui_->spl2->setStretchFactor(1, 1);
+    ui_->spl2->setSizes({200, qMax(1, width() - 200)});
+}
+
+void TFormMain::LoadNotepad() {
+    if (NoteTree_)
+        NoteTree_->LoadTree();
+}
+
+void TFormMain::ShowRootNote() {
+    if (QTreeWidgetItem* top = ui_->tvNote->topLevelItem(0))
+        ui_->tvNote->setCurrentItem(top);
+    tvNoteClick();
+}
+
+void TFormMain::FreeNotepad() {
+    NoteTree_.reset();
+}
+
+void TFormMain::SetNoteText(const QString& text) {
+    const QScopedValueRollback<bool> setting(settingNote_, true);
+    ui_->mmoNote->setPlainText(text);
+}
+
+void TFormMain::tvNoteClick() {
+    if (!NoteTree_ || !NoteTree_->Selected())
+        return;
+    const QString id = QString::number(NoteTree_->SelectedIndex());
+    if (NoteData->Exists(id)) {
+        NoteData->Load(id);
+        SetNoteText(NoteData->ReMark);
+    } else {
+        SetNoteText(QString());
+    }
+}
+
+void TFormMain::mmoNoteChange() {
+    if (!NoteTree_ || !NoteTree_->Selected())
+        return;
+    SaveNoteText(*NoteData, QString::number(NoteTree_->SelectedIndex()),
+                 ui_->mmoNote->toPlainText());
+}
+
+bool TFormMain::mmoNoteKeyDown(QKeyEvent* event) {
+    return InsertDateStamp(ui_->mmoNote, event);
+}
+
+void TFormMain::btn2Click() {
+    QPlainTextEdit* memo = ui_->mmoNote;
+    const QString query = ui_->edtQuery->text();
+    QTextCursor cursor = memo->textCursor();
+    const int from = cursor.selectionEnd();
+    const int found =
+        query.isEmpty() ? -1 : AsciiUpper(memo->toPlainText()).indexOf(AsciiUpper(query), from);
+    if (found < 0) {
+        cursor.setPosition(0);
+        memo->setTextCursor(cursor);
+        return;
+    }
+    memo->setFocus();
+    cursor.setPosition(found);
+    cursor.setPosition(found + query.size(), QTextCursor::KeepAnchor);
+    memo->setTextCursor(cursor);
+}
+
+void TFormMain::NAddNoteTypeClick() {
+    if (NoteTree_ && NoteTree_->NewGroup())
+        SetNoteText(QString());
+}
+
+void TFormMain::NModNoteTypeClick() {
+    QTreeWidget* tree = ui_->tvNote;
+    QTreeWidgetItem* node = NoteTree_ ? NoteTree_->Selected() : nullptr;
+    if (!node || node == NoteTree_->RootNode)
+        return;
+    TGroupNameDelegate* delegate = NameDelegate(tree);
+    if (!delegate)
+        return;
+    delegate->Node = node;
+    delegate->Editor = nullptr;
+    node->setFlags(node->flags() | Qt::ItemIsEditable);
+    tree->editItem(node);
+    if (delegate->Editor) {
+        QEventLoop loop;
+        QPointer<QWidget> editor = delegate->Editor;
+        connect(editor, &QObject::destroyed, &loop, &QEventLoop::quit);
+        connect(delegate, &QAbstractItemDelegate::closeEditor, &loop, &QEventLoop::quit);
+        if (editor && editor->isVisible())
+            loop.exec();
+    }
+    delegate->Node = nullptr;
+    if (InTree(tree, node))
+        node->setFlags(node->flags() & ~Qt::ItemIsEditable);
+}
+
+void TFormMain::tvNoteEdited(QTreeWidgetItem* node, const QString& text) {
+    // The statement renames the selected group: never let it reach another one.
+    if (!NoteTree_ || !node || node != NoteTree_->Selected() || text == node->text(0))
+        return;
+    NoteTree_->RenameGroup(text);
+}
+
+void TFormMain::NDelNoteTypeClick() {
+    if (!NoteTree_)
+        return;
+    const QString id = QString::number(NoteTree_->SelectedIndex());
+    NoteTree_->DeleteGroup();
+    NoteData->Delete(id);
+    tvNoteClick();
+}

@@ -122,6 +122,7 @@ TEST_F(MainFrameTest, ExitQuestionNoKeepsRunningYesClosesAndCompacts) {
     for (int i = 0; i < 50; ++i)
         ExecSql(FormatSql("Insert into AlamContext(ReMark) values('%s') ", {QString(500, 'x')}));
     ExecSql("delete from AlamContext where ID > 10");
+    DbAccess->Connection.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
     const qint64 before = QFileInfo(DataPath()).size();
 
     boxes_->AnswerNo();

@@ -1,0 +1,64 @@
+#include "UntDateStamp.h"
+
+#include "shell/UntClock.h"
+
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPlainTextEdit>
+
+QString DateStampText() {
+    return QLocale::system().toString(Clock::Today(), QLocale::ShortFormat);
+}
+
+QString DateTimeStampText() {
+    const QDateTime now = Clock::Now();
+    const QLocale locale = QLocale::system();
+    QString text = locale.toString(now.date(), QLocale::ShortFormat);
+    if (now.time().msecsSinceStartOfDay() != 0)
+        text += QLatin1Char(' ') + locale.toString(now.time(), QLocale::LongFormat);
+    return text;
+}
+
+QString StampForKey(const QKeyEvent* event) {
+    if (!(event->modifiers() & Qt::ControlModifier))
+        return QString();
+    if (event->key() == Qt::Key_D)
+        return DateStampText();
+    if (event->key() == Qt::Key_T)
+        return DateTimeStampText();
+    return QString();
+}
+
+bool InsertAtCaret(QWidget* field, const QString& text) {
+    if (auto* edit = qobject_cast<QLineEdit*>(field)) {
+        edit->insert(text);
+        return true;
+    }
+    if (auto* memo = qobject_cast<QPlainTextEdit*>(field)) {
+        memo->insertPlainText(text);
+        return true;
+    }
+    return false;
+}
+
+bool InsertDateStamp(QWidget* field, const QKeyEvent* event) {
+    const QString stamp = StampForKey(event);
+    return !stamp.isEmpty() && InsertAtCaret(field, stamp);
+}
+
+void TDateStampKeys::Install(QWidget* field, KeyDown keyDown) {
+    field->installEventFilter(new TDateStampKeys(field, std::move(keyDown)));
+}
+
+bool TDateStampKeys::eventFilter(QObject* watched, QEvent* event) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    // Claim the stamp keys before any shortcut of the window can take them.
+    if (event->type() == QEvent::ShortcutOverride && !StampForKey(key).isEmpty()) {
+        event->accept();
+        return true;
+    }
+    if (event->type() == QEvent::KeyPress && keyDown_ && keyDown_(key))
+        return true;
+    return QObject::eventFilter(watched, event);
+}

@@ -1,0 +1,127 @@
+// End to end: keys typed into the real program's note reach the data file at once, so a
+// kill right after typing loses none of them. The program runs on its own X display (Xvfb)
+// and is typed into with xdotool, as a user would.
+#include "TestSupport.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+#include <memory>
+
+namespace {
+
+// An X server of its own on a free display, for as long as the object lives.
+class TXServer {
+public:
+    TXServer() {
+        const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+        if (xvfb.isEmpty())
+            return;
+        process_ = std::make_unique<QProcess>();
+        process_->start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"),
+                               QStringLiteral("-screen"), QStringLiteral("0"),
+                               QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"),
+                               QStringLiteral("tcp")});
+        if (!process_->waitForStarted(5000))
+            return;
+        // The server writes its display number once it accepts clients.
+        WaitFor([&] { return process_->canReadLine() || process_->state() != QProcess::Running; },
+                10000);
+        const QString number = QString::fromLatin1(process_->readLine()).trimmed();
+        if (!number.isEmpty())
+            display_ = QLatin1Char(':') + number;
+    }
+    ~TXServer() {
+        if (process_) {
+            process_->kill();
+            process_->waitForFinished(5000);
+        }
+    }
+    QString Display() const { return display_; }
+
+private:
+    std::unique_ptr<QProcess> process_;
+    QString display_;
+};
+
+// Runs xdotool on the display; its output.
+QString Xdo(const QString& display, const QStringList& arguments) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display);
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral("xdotool"), arguments);
+    p.waitForFinished(15000);
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+} // namespace
+
+TEST(NotepadEndToEnd, EveryKeyTypedBeforeAKillIsStored) {
+    ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty())
+        << "Xvfb is not installed (package xvfb): the real program cannot be shown and typed "
+           "into; run scripts/setup.sh";
+    ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+        << "xdotool is not installed (package xdotool): nothing can type into the real program; "
+           "run scripts/setup.sh";
+    ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("sqlcipher")).isEmpty())
+        << "the sqlcipher command-line tool is not installed: the stored note cannot be read";
+    TXServer server;
+    const QString display = server.Display();
+    ASSERT_FALSE(display.isEmpty()) << "Xvfb did not start";
+
+    QTemporaryDir dir;
+    TProgramRun program(dir.path());
+    QProcess* first = program.Start(
+        QString(), {QStringLiteral("QT_QPA_PLATFORM=xcb"), QStringLiteral("DISPLAY=") + display});
+    ASSERT_TRUE(first->waitForStarted());
+    QString window;
+    ASSERT_TRUE(WaitFor([&] {
+        window = Xdo(display, {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                               QStringLiteral("--name"), QStringLiteral("Quillet-Morvane")})
+                     .section(QLatin1Char('\n'), 0, 0);
+        return !window.isEmpty() || first->state() != QProcess::Running;
+    })) << "the main window did not appear";
+    ASSERT_FALSE(window.isEmpty()) << first->readAll().toStdString();
+
+    int x = -1;
+    int y = -1;
+    for (const QString& line :
+         Xdo(display, {QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), window})
+             .split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("X=")))
+            x = line.mid(2).toInt();
+        if (line.startsWith(QLatin1String("Y=")))
+            y = line.mid(2).toInt();
+    }
+    ASSERT_GE(x, 0);
+    ASSERT_GE(y, 0);
+    QTest::qWait(300); // the first showing loads the tree and the root's note
+
+    const auto click = [&](int dx, int dy) {
+        Xdo(display, {QStringLiteral("mousemove"), QString::number(x + dx), QString::number(y + dy),
+                      QStringLiteral("click"), QStringLiteral("1")});
+        QTest::qWait(200);
+    };
+    click(105, 12);  // the tab "记事本", right of "定时提醒"
+    click(500, 200); // the memo, right of the 200-pixel group tree
+    const QString typed = QStringLiteral("Kill safe note 42, typed key by key.");
+    Xdo(display, {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("25"), typed});
+    // Long enough for the program to take the last key, far too short for any deferred save.
+    QTest::qWait(250);
+    ::kill(static_cast<pid_t>(first->processId()), SIGKILL);
+    ASSERT_TRUE(first->waitForFinished(5000));
+    EXPECT_EQ(first->exitStatus(), QProcess::CrashExit);
+
+    // The next start opens the data as the kill left it.
+    QProcess* second = program.Start();
+    ASSERT_TRUE(second->waitForStarted());
+    EXPECT_FALSE(second->waitForFinished(1500)) << second->readAll().toStdString();
+    EXPECT_EQ(Sqlcipher(program.Data(), QStringLiteral("PRAGMA key='40718293561072';\n"
+                                                       "select ReMark from NoteBook where "
+                                                       "TypeID=0;\n")),
+              typed);
+    EXPECT_EQ(program.Boxes(), QString()); // nothing went wrong on the way
+}

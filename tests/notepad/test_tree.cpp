@@ -1,0 +1,321 @@
+// The note group tree over its table, and the group name dialog.
+#include "NotepadTestSupport.h"
+
+#include "notepad/AddType.h"
+#include "notepad/UntTree.h"
+#include "shell/UntApplication.h"
+#include "shell/UntClock.h"
+#include "storage/UException.h"
+
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+
+namespace {
+
+class TreeTest : public DbTest {
+protected:
+    void SetUp() override {
+        DbTest::SetUp();
+        view_ = std::make_unique<QTreeWidget>();
+        view_->show();
+    }
+    void TearDown() override {
+        tree_.reset();
+        view_.reset();
+        DbTest::TearDown();
+    }
+    TCardTree& Load() {
+        tree_ = std::make_unique<TCardTree>(view_.get(), QStringLiteral("NoteType"),
+                                            QStringLiteral("根目录"));
+        tree_->LoadTree();
+        return *tree_;
+    }
+    void Select(int selfIndex) { view_->setCurrentItem(NodeOf(view_.get(), selfIndex)); }
+    // What the error reporter would show for an escaped exception.
+    void Run(const std::function<void()>& f) { ReportEscaped(nullptr, f); }
+    int Groups() { return CountRows(QStringLiteral("select count(*) from NoteType")); }
+
+    std::unique_ptr<QTreeWidget> view_;
+    std::unique_ptr<TCardTree> tree_;
+};
+
+QImage ImageOf(QTreeWidgetItem* node, QIcon::Mode mode) {
+    return node->icon(0).pixmap(16, 16, mode).toImage().convertToFormat(QImage::Format_ARGB32);
+}
+
+QImage Expected(int index) {
+    return NodeImage(index).toImage().convertToFormat(QImage::Format_ARGB32);
+}
+
+} // namespace
+
+TEST_F(TreeTest, LoadBuildsTheTreeUnderTheRootWithOnlyTheRootExpanded) {
+    InsertGroup(0, 0, QStringLiteral("不显示"));
+    InsertGroup(1, 0, QStringLiteral("工作"));
+    InsertGroup(2, 1, QStringLiteral("项目"));
+    InsertGroup(3, 2, QStringLiteral("会议"));
+    InsertGroup(4, 0, QStringLiteral("生活"));
+    InsertGroup(7, 42, QStringLiteral("孤儿")); // no such parent
+    TCardTree& tree = Load();
+
+    ASSERT_EQ(view_->topLevelItemCount(), 1);
+    QTreeWidgetItem* root = view_->topLevelItem(0);
+    EXPECT_EQ(root, tree.RootNode);
+    EXPECT_EQ(root->text(0), QStringLiteral("根目录"));
+    EXPECT_EQ(TCardTree::RecordOf(root)->SelfIndex, 0);
+    ASSERT_EQ(root->childCount(), 3);
+    EXPECT_EQ(root->child(0)->text(0), QStringLiteral("工作"));
+    EXPECT_EQ(root->child(1)->text(0), QStringLiteral("生活"));
+    EXPECT_EQ(root->child(2)->text(0), QStringLiteral("孤儿"));
+    QTreeWidgetItem* meeting = NodeOf(view_.get(), 3);
+    ASSERT_NE(meeting, nullptr);
+    EXPECT_EQ(TCardTree::PositionText(meeting), QStringLiteral("根目录->工作->项目->会议"));
+    EXPECT_EQ(TCardTree::PositionText(root), QStringLiteral("根目录"));
+    EXPECT_EQ(TCardTree::RecordOf(meeting)->ParentIndex, 2);
+    EXPECT_EQ(tree.LastRecord, TCardTree::RecordOf(NodeOf(view_.get(), 7)));
+
+    EXPECT_TRUE(root->isExpanded());
+    EXPECT_FALSE(root->child(0)->isExpanded());
+    EXPECT_FALSE(NodeOf(view_.get(), 2)->isExpanded());
+    EXPECT_EQ(tree.MaxIndex(), 7);
+    EXPECT_EQ(tree.SelectedIndex(), 0); // nothing selected yet
+    EXPECT_EQ(tree.SqlText, QStringLiteral("select SelfIndex,ParentIndex,TypeName from NoteType "
+                                           "where SelfIndex <>0 order by SelfIndex asc"));
+    int nodes = 0;
+    for (QTreeWidgetItemIterator it(view_.get()); *it; ++it)
+        ++nodes;
+    EXPECT_EQ(nodes, 6); // the row with index 0 is not shown
+}
+
+TEST_F(TreeTest, NodesShowTheRootGroupAndSelectedGroupImages) {
+    InsertGroup(1, 0, QStringLiteral("工作"));
+    TCardTree& tree = Load();
+    QTreeWidgetItem* group = NodeOf(view_.get(), 1);
+    for (int i = 0; i < 3; ++i)
+        ASSERT_FALSE(NodeImage(i).isNull()) << i;
+    EXPECT_NE(Expected(1), Expected(2));
+    EXPECT_EQ(ImageOf(tree.RootNode, QIcon::Normal), Expected(0));
+    EXPECT_EQ(ImageOf(tree.RootNode, QIcon::Selected), Expected(0));
+    EXPECT_EQ(ImageOf(group, QIcon::Normal), Expected(1));
+    EXPECT_EQ(ImageOf(group, QIcon::Selected), Expected(2));
+}
+
+TEST_F(TreeTest, TheFirstGroupGetsIndexOneUnderTheRootAndIsSelected) {
+    TCardTree& tree = Load();
+    Select(0);
+    AnswerGroupName(QStringLiteral("工作"));
+    ASSERT_TRUE(tree.NewGroup());
+    EXPECT_EQ(tree.SqlText, QStringLiteral("insert into NoteType(SelfIndex,ParentIndex,TypeName) "
+                                           "values (1,0,'工作')"));
+    QTreeWidgetItem* node = NodeOf(view_.get(), 1);
+    ASSERT_NE(node, nullptr);
+    EXPECT_EQ(tree.Selected(), node);
+    EXPECT_EQ(node->parent(), tree.RootNode);
+    EXPECT_TRUE(tree.RootNode->isExpanded());
+    EXPECT_EQ(StoredText(QStringLiteral("select TypeName from NoteType where SelfIndex=1 and "
+                                        "ParentIndex=0")),
+              QStringLiteral("工作"));
+}
+
+TEST_F(TreeTest, NextIndexIsOneAboveTheLargestWhicheverNodeIsSelected) {
+    InsertGroup(1, 0, QStringLiteral("一"));
+    InsertGroup(2, 1, QStringLiteral("二"));
+    InsertGroup(5, 0, QStringLiteral("五"));
+    TCardTree& tree = Load();
+    Select(2);
+    QTreeWidgetItem* six = tree.AddGroup(QStringLiteral("六"));
+    EXPECT_EQ(tree.SqlText, QStringLiteral("insert into NoteType(SelfIndex,ParentIndex,TypeName) "
+                                           "values (6,2,'六')"));
+    EXPECT_EQ(six->parent(), NodeOf(view_.get(), 2));
+    EXPECT_TRUE(NodeOf(view_.get(), 2)->isExpanded());
+    EXPECT_EQ(tree.LastRecord->SelfIndex, 6);
+    EXPECT_EQ(tree.LastRecord->ParentIndex, 2);
+
+    Select(0);
+    tree.AddGroup(QStringLiteral("七"));
+    EXPECT_EQ(tree.SqlText, QStringLiteral("insert into NoteType(SelfIndex,ParentIndex,TypeName) "
+                                           "values (7,0,'七')"));
+    // Deleting the largest gives its index to the next group.
+    Select(7);
+    boxes_->AnswerYes();
+    tree.DeleteGroup();
+    Select(5);
+    tree.AddGroup(QStringLiteral("又七"));
+    EXPECT_EQ(tree.LastRecord->SelfIndex, 7);
+    EXPECT_EQ(tree.LastRecord->ParentIndex, 5);
+}
+
+TEST_F(TreeTest, DeleteRunsBothStatementsInOneTransaction) {
+    InsertGroup(1, 0, QStringLiteral("一"));
+    InsertGroup(6, 1, QStringLiteral("六"));
+    TCardTree& tree = Load();
+    Select(6);
+    // The second statement fails: the first must be undone and the node kept.
+    DbAccess->Connection.Exec(
+        QStringLiteral("create trigger refuse before delete on NoteType when old.ParentIndex=6 "
+                       "begin select raise(abort, 'refused'); end"));
+    InsertGroup(9, 6, QStringLiteral("遗留"));
+    QTreeWidgetItem* node = NodeOf(view_.get(), 6); // row 9 is in the table only
+    boxes_->AnswerYes();
+    EXPECT_THROW(tree.DeleteGroup(), EDBException);
+    EXPECT_EQ(tree.SqlText, QStringLiteral("delete from NoteType where selfIndex=6 @#@delete from "
+                                           "NoteType where ParentIndex=6 "));
+    EXPECT_EQ(CountRows(QStringLiteral("select count(*) from NoteType where SelfIndex=6")), 1);
+    EXPECT_EQ(NodeOf(view_.get(), 6), node);
+
+    DbAccess->Connection.Exec(QStringLiteral("drop trigger refuse"));
+    boxes_->Clear();
+    boxes_->AnswerYes();
+    tree.DeleteGroup();
+    ASSERT_EQ(boxes_->Count(), 1);
+    EXPECT_EQ(boxes_->Boxes()[0].kind, BoxKind::Question);
+    EXPECT_EQ(boxes_->Boxes()[0].text, QStringLiteral("确定要删除 六 分组吗？"));
+    EXPECT_EQ(NodeOf(view_.get(), 6), nullptr);
+    EXPECT_EQ(CountRows(QStringLiteral("select count(*) from NoteType where SelfIndex=6 or "
+                                       "ParentIndex=6")),
+              0);
+    EXPECT_EQ(Groups(), 1);
+}
+
+TEST_F(TreeTest, DeleteRefusalsAndTheSilentNo) {
+    InsertGroup(1, 0, QStringLiteral("工作"));
+    InsertGroup(2, 1, QStringLiteral("项目"));
+    TCardTree& tree = Load();
+
+    view_->clearSelection();
+    Run([&] { tree.DeleteGroup(); });
+    Select(0);
+    Run([&] { tree.DeleteGroup(); });
+    Select(1);
+    Run([&] { tree.DeleteGroup(); });
+    ASSERT_EQ(boxes_->Count(), 3); // errors only, no question
+    for (const auto& box : boxes_->Boxes())
+        EXPECT_EQ(box.kind, BoxKind::Error);
+    EXPECT_EQ(boxes_->Boxes()[0].text, QStringLiteral("请选择要删除的分组！"));
+    EXPECT_EQ(boxes_->Boxes()[1].text, QStringLiteral("不能删除根分组！"));
+    EXPECT_EQ(boxes_->Boxes()[2].text, QStringLiteral("还有下级分组，不能删除该分组！"));
+
+    boxes_->Clear();
+    Select(2);
+    tree.SqlText = QStringLiteral("untouched");
+    boxes_->AnswerNo();
+    Run([&] { tree.DeleteGroup(); });
+    ASSERT_EQ(boxes_->Count(), 1); // the question, then nothing
+    EXPECT_EQ(boxes_->LastText(), QStringLiteral("确定要删除 项目 分组吗？"));
+    EXPECT_EQ(tree.SqlText, QStringLiteral("untouched"));
+    EXPECT_NE(NodeOf(view_.get(), 2), nullptr);
+    EXPECT_EQ(Groups(), 2);
+}
+
+TEST_F(TreeTest, NamesWithQuotesAndTheBatchSeparatorRoundTrip) {
+    const QString odd = QStringLiteral("it's @#@ 'x'");
+    const QString renamed = QStringLiteral("@#@'; drop table NoteType; --");
+    {
+        TCardTree& tree = Load();
+        Select(0);
+        tree.AddGroup(odd);
+        tree.AddGroup(QStringLiteral("另一个"));
+        Select(2);
+        EXPECT_TRUE(tree.RenameGroup(renamed));
+        EXPECT_EQ(NodeOf(view_.get(), 2)->text(0), renamed);
+        EXPECT_EQ(tree.SqlText, QStringLiteral("update NoteType set TypeName='@#@''; drop table "
+                                               "NoteType; --' where SelfIndex=2 "));
+    }
+    TCardTree& again = Load();
+    EXPECT_EQ(NodeOf(view_.get(), 1)->text(0), odd);
+    EXPECT_EQ(NodeOf(view_.get(), 2)->text(0), renamed);
+    EXPECT_EQ(again.MaxIndex(), 2);
+}
+
+TEST_F(TreeTest, FailedStatementsLeaveTheTreeAsItWas) {
+    InsertGroup(1, 0, QStringLiteral("工作"));
+    TCardTree& tree = Load();
+    Select(1);
+    DbAccess->Connection.Exec(QStringLiteral(
+        "create trigger refuse before insert on NoteType begin select raise(abort, 'no'); end;"
+        "create trigger refuse2 before update on NoteType begin select raise(abort, 'no'); end"));
+    EXPECT_THROW(tree.AddGroup(QStringLiteral("新")), EDBException);
+    EXPECT_EQ(NodeOf(view_.get(), 1)->childCount(), 0);
+    EXPECT_EQ(tree.MaxIndex(), 1);
+    EXPECT_THROW(tree.RenameGroup(QStringLiteral("改")), EDBException);
+    EXPECT_EQ(NodeOf(view_.get(), 1)->text(0), QStringLiteral("工作"));
+}
+
+TEST_F(TreeTest, NewGroupAsksWithThePositionAndCancelAddsNothing) {
+    InsertGroup(1, 0, QStringLiteral("A"));
+    InsertGroup(2, 1, QStringLiteral("B"));
+    TCardTree& tree = Load();
+    view_->clearSelection();
+    EXPECT_FALSE(tree.NewGroup()); // nothing selected: no dialog either
+
+    Select(2);
+    QString position;
+    OnGroupDialog([&](TFormAddType* form) {
+        position = form->edtPos()->text();
+        EXPECT_TRUE(form->edtPos()->isReadOnly());
+        EXPECT_EQ(form->windowTitle(), QStringLiteral("新建组"));
+        form->btnCancel()->click();
+    });
+    EXPECT_FALSE(tree.NewGroup());
+    EXPECT_EQ(position, QStringLiteral("根目录->A->B"));
+    EXPECT_EQ(Groups(), 2);
+    EXPECT_EQ(boxes_->Count(), 0);
+}
+
+TEST_F(TreeTest, GroupNameDialogRefusesBlankNamesAndKeepsSpaces) {
+    bool stayedOpen = false;
+    OnGroupDialog([&](TFormAddType* form) {
+        EXPECT_EQ(QApplication::focusWidget(), form->edtName());
+        form->edtName()->setText(QStringLiteral(" \t "));
+        form->btnOK()->click();
+        stayedOpen = form->isVisible();
+        form->edtName()->setText(QStringLiteral("  周报  "));
+        form->btnOK()->click();
+    });
+    QString name = QStringLiteral("old");
+    EXPECT_EQ(AskGroupName(QStringLiteral("根目录"), name), 1);
+    EXPECT_TRUE(stayedOpen);
+    ASSERT_EQ(boxes_->Count(), 1);
+    EXPECT_EQ(boxes_->Boxes()[0].kind, BoxKind::Info);
+    EXPECT_EQ(boxes_->Boxes()[0].text, QStringLiteral("名称不能为空!"));
+    EXPECT_EQ(name, QStringLiteral("  周报  "));
+
+    // Stored with the spaces.
+    TCardTree& tree = Load();
+    Select(0);
+    AnswerGroupName(QStringLiteral(" 前后有空格 "));
+    ASSERT_TRUE(tree.NewGroup());
+    EXPECT_EQ(StoredText(QStringLiteral("select TypeName from NoteType where SelfIndex=1")),
+              QStringLiteral(" 前后有空格 "));
+
+    // Cancel clears the name.
+    OnGroupDialog([](TFormAddType* form) {
+        form->edtName()->setText(QStringLiteral("x"));
+        form->btnCancel()->click();
+    });
+    EXPECT_EQ(AskGroupName(QStringLiteral("根目录"), name), 2);
+    EXPECT_TRUE(name.isEmpty());
+}
+
+TEST_F(TreeTest, GroupNameFieldTakesDateStamps) {
+    TPinnedClock clock(At(QStringLiteral("2026-12-07 09:05:03")));
+    const QLocale locale = QLocale::system();
+    const QString date = locale.toString(QDate(2026, 12, 7), QLocale::ShortFormat);
+    const QString time = locale.toString(QTime(9, 5, 3), QLocale::LongFormat);
+    QString name;
+    OnGroupDialog([&](TFormAddType* form) {
+        QLineEdit* edit = form->edtName();
+        edit->setText(QStringLiteral("会议XX"));
+        edit->setSelection(2, 2); // the stamp replaces "XX"
+        QTest::keyClick(edit, Qt::Key_D, Qt::ControlModifier);
+        QTest::keyClick(edit, Qt::Key_Space);
+        QTest::keyClick(edit, Qt::Key_T, Qt::ControlModifier | Qt::ShiftModifier);
+        form->btnOK()->click();
+    });
+    ASSERT_EQ(AskGroupName(QStringLiteral("根目录"), name), 1);
+    EXPECT_EQ(name, QStringLiteral("会议") + date + QStringLiteral(" ") + date +
+                        QStringLiteral(" ") + time);
+}
