@@ -1,6 +1,7 @@
 #include "UntDateStamp.h"
 
 #include "shell/UntClock.h"
+#include "shell/UntPublic.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -8,15 +9,14 @@
 #include <QPlainTextEdit>
 
 QString DateStampText() {
-    return QLocale::system().toString(Clock::Today(), QLocale::ShortFormat);
+    return ShortDateText(Clock::Today());
 }
 
 QString DateTimeStampText() {
     const QDateTime now = Clock::Now();
-    const QLocale locale = QLocale::system();
-    QString text = locale.toString(now.date(), QLocale::ShortFormat);
+    QString text = ShortDateText(now.date());
     if (now.time().msecsSinceStartOfDay() != 0)
-        text += QLatin1Char(' ') + locale.toString(now.time(), QLocale::LongFormat);
+        text += QLatin1Char(' ') + LongTimeText(now.time());
     return text;
 }
 

@@ -3,6 +3,7 @@
 #include "AlamContext.h"
 #include "UntAlam.h"
 #include "shell/UntClock.h"
+#include "shell/UntPublic.h"
 #include "storage/UException.h"
 #include "storage/UntSqlText.h"
 #include "ui_BaseAlam.h"
@@ -108,9 +109,7 @@ QString TFormBaseAlam::WeekdayName(const QDate& day) {
 
 void TFormBaseAlam::tmr1Timer() {
     const QDateTime now = Clock::Now();
-    const QLocale locale = QLocale::system();
-    ui_->LabNow->setText(locale.toString(now.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
-                         locale.toString(now.time(), QLocale::LongFormat));
+    ui_->LabNow->setText(ShortDateText(now.date()) + QLatin1Char(' ') + LongTimeText(now.time()));
     ui_->LabLabWeeks->setText(WeekdayName(now.date()));
 }
 

@@ -10,8 +10,10 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTreeWidget>
 #include <QUrl>
@@ -180,4 +182,15 @@ QString AskOpenFileName(QWidget* owner, const QString& filter) {
     if (fileHook)
         return fileHook(false, filter);
     return QFileDialog::getOpenFileName(owner, QString(), QString(), filter);
+}
+
+QString ShortDateText(const QDate& day) {
+    return QLocale::system().toString(day, QLocale::ShortFormat);
+}
+
+QString LongTimeText(const QTime& time) {
+    static const QRegularExpression zone(QStringLiteral("\\s*\\bt+\\b\\s*"));
+    QString format = QLocale::system().timeFormat(QLocale::LongFormat);
+    format.replace(zone, QStringLiteral(" "));
+    return QLocale::system().toString(time, format.trimmed());
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 #include <functional>
 
@@ -46,3 +47,8 @@ using FileDialogHook = std::function<QString(bool save, const QString& filter)>;
 FileDialogHook SetFileDialogHook(FileDialogHook hook);
 QString AskSaveFileName(QWidget* owner, const QString& filter);
 QString AskOpenFileName(QWidget* owner, const QString& filter);
+
+// Dates and times as the user's system writes them: its short date, and its long time
+// (without a time-zone name, which a clock line or a stamp in a note does not want).
+QString ShortDateText(const QDate& day);
+QString LongTimeText(const QTime& time);

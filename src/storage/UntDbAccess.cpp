@@ -11,6 +11,9 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <sqlite3.h>
 
@@ -133,26 +136,25 @@ void TConnection::Open(const QString& path, const QString& key, bool readOnly) {
         sqlite3_busy_timeout(db_, 2000);
         // A wrong key or a file that is not a database fails only at the first read.
         Exec(QStringLiteral("select count(*) from sqlite_master"));
-        // The notepad commits the whole note on every keystroke. A write-ahead log with
-        // syncs only at checkpoints was the fastest measured set-up that still keeps every
-        // committed change when the process dies and the file consistent after a power cut;
-        // the larger page cache keeps a big note decrypted between keystrokes.
-        if (!readOnly) {
-            Exec(QStringLiteral("PRAGMA synchronous=NORMAL; PRAGMA cache_size=-16384"));
-            // Switching writes the header: an empty file stays untouched until it is ours.
-            sqlite3_int64 pageCount = 0;
-            {
-                Statement pages = Prepare(db_, QStringLiteral("PRAGMA page_count"));
-                if (sqlite3_step(pages.get()) == SQLITE_ROW)
-                    pageCount = sqlite3_column_int64(pages.get(), 0);
-            }
-            if (pageCount > 0)
-                Exec(QStringLiteral("PRAGMA journal_mode=WAL"));
-        }
     } catch (...) {
         Close();
         throw;
     }
+}
+
+void TConnection::UseWriteAheadLog() {
+    // The notepad commits the whole note on every keystroke. A write-ahead log with syncs
+    // only at checkpoints was the fastest measured set-up that still keeps every committed
+    // change when the process dies and the file consistent after a power cut; the larger
+    // page cache keeps a big note decrypted between keystrokes.
+    Exec(QStringLiteral("PRAGMA synchronous=NORMAL; PRAGMA cache_size=-16384; "
+                        "PRAGMA journal_mode=WAL"));
+}
+
+void TConnection::Checkpoint() {
+    if (db_ && sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr,
+                                         nullptr) != SQLITE_OK)
+        throw EEngineError(sqlite3_errmsg(db_));
 }
 
 void TConnection::Close() {
@@ -421,8 +423,7 @@ void TDbAccess::Connect() {
     try {
         if (!QFileInfo::exists(path))
             CreateDatabase(path, DatabaseKey);
-        Connection.Open(path, DatabaseKey);
-        CheckSchema(Connection);
+        OpenData();
     } catch (const std::exception& e) {
         Connection.Close();
         ShowErrorDetail(QStringLiteral("数据库连接失败！"), What(e), QString());
@@ -439,7 +440,7 @@ void TDbAccess::Disconnect() {
 
 void TDbAccess::EnsureOpen() {
     if (!Connection.IsOpen())
-        Connection.Open(DatabasePath(), DatabaseKey);
+        OpenData();
 }
 
 void TDbAccess::OpenCursor(TCursor& cursor, const QString& sql, bool editable) {
@@ -486,10 +487,22 @@ void TDbAccess::ExecuteBatch(const QString& text) {
     }
 }
 
+void TDbAccess::OpenData() {
+    Connection.Open(DatabasePath(), DatabaseKey);
+    try {
+        // Only a file that is ours is tuned: switching the journal writes its header.
+        CheckSchema(Connection);
+        Connection.UseWriteAheadLog();
+    } catch (...) {
+        Connection.Close();
+        throw;
+    }
+}
+
 void TDbAccess::BackupTo(const QString& path) {
     try {
-        if (Connection.IsOpen())
-            Connection.Exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+        // Everything committed goes into the file itself before it is copied.
+        Connection.Checkpoint();
         CopyFileReplacing(DatabasePath(), path);
     } catch (const std::exception& e) {
         throw EDBException(What(e), QStringLiteral("数据库备份失败！"), QString());
@@ -498,32 +511,47 @@ void TDbAccess::BackupTo(const QString& path) {
 
 void TDbAccess::RestoreFrom(const QString& path) {
     const QString failed = QStringLiteral("数据库恢复失败！");
+    const QString data = DatabasePath();
+    // The chosen file is copied beside the data and checked there: it must open with our key
+    // and hold our tables before anything is replaced, and nothing is left beside it.
+    const QString staged = data + QStringLiteral(".restore");
+    auto removeStaged = [&] {
+        for (const char* suffix : {"", "-wal", "-shm"})
+            QFile::remove(staged + QLatin1String(suffix));
+    };
     try {
-        // The chosen file must open with our key and hold our tables before anything changes.
+        removeStaged();
+        CopyFileReplacing(path, staged);
         TConnection probe;
-        probe.Open(path, DatabaseKey, true);
+        probe.Open(staged, DatabaseKey);
         CheckSchema(probe);
     } catch (const std::exception& e) {
+        removeStaged();
         throw EDBException(What(e), failed, QString());
     }
     const bool wasOpen = Connection.IsOpen();
-    if (wasOpen)
-        Connection.Exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
-    Disconnect();
     try {
-        CopyFileReplacing(path, DatabasePath());
+        Connection.Checkpoint();
+        Disconnect();
+        // A log left behind would be replayed into the restored file.
+        if (QFile::exists(data + QStringLiteral("-wal")))
+            throw EEngineError("the data file's log could not be emptied");
+        QFile::remove(data + QStringLiteral("-shm"));
+        if (std::rename(QFile::encodeName(staged).constData(),
+                        QFile::encodeName(data).constData()) != 0)
+            throw EEngineError(std::strerror(errno));
     } catch (const std::exception& e) {
-        // The data file is untouched: carry on with it.
-        if (wasOpen) {
+        removeStaged();
+        if (wasOpen && !Connection.IsOpen()) {
             try {
-                Connection.Open(DatabasePath(), DatabaseKey);
+                OpenData(); // the data file is untouched: carry on with it
             } catch (...) {
             }
         }
         throw EDBException(What(e), failed, QString());
     }
     try {
-        Connection.Open(DatabasePath(), DatabaseKey);
+        OpenData();
     } catch (const std::exception& e) {
         throw EDBException(What(e), failed, QString());
     }

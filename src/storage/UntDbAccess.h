@@ -28,6 +28,10 @@ public:
     void Open(const QString& path, const QString& key, bool readOnly = false);
     void Close();
     bool IsOpen() const { return db_ != nullptr; }
+    // The journal and cache set-up of the program's own data file.
+    void UseWriteAheadLog();
+    // Moves everything committed from the log into the file; a no-op without a log.
+    void Checkpoint();
     QString Path() const { return path_; }
     sqlite3* Handle() const { return db_; }
 
@@ -144,6 +148,7 @@ public:
     static QString DatabasePath();
 
 private:
+    void OpenData();
     void EnsureOpen();
     void OpenCursor(TCursor& cursor, const QString& sql, bool editable);
 };

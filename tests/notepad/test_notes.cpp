@@ -330,7 +330,7 @@ TEST_F(NotepadTest, DateStampKeysInsertAndAreSaved) {
     TPinnedClock clock(At(QStringLiteral("2026-12-07 14:30:15")));
     const QLocale locale = QLocale::system();
     const QString date = locale.toString(QDate(2026, 12, 7), QLocale::ShortFormat);
-    const QString time = locale.toString(QTime(14, 30, 15), QLocale::LongFormat);
+    const QString time = LongTimeText(QTime(14, 30, 15));
     Memo()->setFocus();
     TypeText(Memo(), QStringLiteral("日期XX"));
     QTextCursor c = Memo()->textCursor();

@@ -304,7 +304,7 @@ TEST_F(TreeTest, GroupNameFieldTakesDateStamps) {
     TPinnedClock clock(At(QStringLiteral("2026-12-07 09:05:03")));
     const QLocale locale = QLocale::system();
     const QString date = locale.toString(QDate(2026, 12, 7), QLocale::ShortFormat);
-    const QString time = locale.toString(QTime(9, 5, 3), QLocale::LongFormat);
+    const QString time = LongTimeText(QTime(9, 5, 3));
     QString name;
     OnGroupDialog([&](TFormAddType* form) {
         QLineEdit* edit = form->edtName();

@@ -65,7 +65,7 @@ TEST_F(AlamEditorTest, ClockLineShowsDateTimeAndWeekdayFromTheFirstTick) {
     dlg->tmr1Timer();
     const QLocale locale = QLocale::system();
     EXPECT_EQ(ui->LabNow->text(), locale.toString(Monday, QLocale::ShortFormat) + " " +
-                                      locale.toString(QTime(10, 15, 20), QLocale::LongFormat));
+                                      LongTimeText(QTime(10, 15, 20)));
     EXPECT_EQ(ui->LabLabWeeks->text(), QStringLiteral("星期一"));
     QStringList names;
     for (int d = 0; d < 7; ++d)

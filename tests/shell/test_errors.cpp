@@ -136,3 +136,12 @@ TEST(MessageBoxes, QuestionDefaultsToNoAndCaptionsAreFixed) {
     ShowError(QStringLiteral("x"));
     EXPECT_EQ(seenCaption, QStringLiteral("错误"));
 }
+
+TEST(DisplayTexts, LongTimeHasNoTimeZoneName) {
+    const QString text = LongTimeText(QTime(10, 15, 20));
+    EXPECT_TRUE(text.contains(QStringLiteral("15:20"))) << text;
+    EXPECT_FALSE(text.contains(QDateTime::currentDateTime().timeZoneAbbreviation())) << text;
+    EXPECT_EQ(text, text.trimmed());
+    EXPECT_EQ(ShortDateText(QDate(2026, 12, 7)),
+              QLocale::system().toString(QDate(2026, 12, 7), QLocale::ShortFormat));
+}

@@ -291,6 +291,13 @@ TEST_F(BackupTest, RestoreBringsBackThatMomentAndKeepsASafetyCopy) {
     EXPECT_EQ(CountIn(AppDir() + "tmpData.bat", "select count(*) from AlamContext"), 2);
     const QString log = QString::fromUtf8(ReadAll(ErrorLogPath(QDate(2026, 12, 7))));
     EXPECT_EQ(log, QStringLiteral("2026-12-07 11:00:00：数据恢复！\r\n"));
+    // Nothing is left beside the chosen backup or the data file.
+    EXPECT_EQ(QDir(dir_->path()).entryList({"moment.bat*"}), QStringList({"moment.bat"}));
+    EXPECT_FALSE(QFile::exists(DataPath() + ".restore"));
+    // The restored data keeps taking writes, and a later backup holds them.
+    ExecSql("Insert into AlamContext(ReMark) values('after') ");
+    Backup(InDir("after.bat"));
+    EXPECT_EQ(CountIn(InDir("after.bat"), "select count(*) from AlamContext"), 2);
 }
 
 TEST_F(BackupTest, RestoreAskedNoOrCancelledDoesNothing) {

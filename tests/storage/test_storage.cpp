@@ -211,6 +211,25 @@ TEST_F(StorageTest, EmptyOrForeignDatabaseFileIsNotTakenOver) {
     EXPECT_EQ(QFileInfo(DataPath()).size(), 0);
 }
 
+TEST_F(StorageTest, DatabaseWithOurKeyButOtherTablesIsReportedAndKept) {
+    DbAccess->Disconnect();
+    QFile::remove(DataPath());
+    {
+        sqlite3* raw = nullptr;
+        sqlite3_open(QFile::encodeName(DataPath()).constData(), &raw);
+        sqlite3_exec(raw,
+                     "PRAGMA key='40718293561072'; create table t(x); insert into t values(1);",
+                     nullptr, nullptr, nullptr);
+        sqlite3_close(raw);
+    }
+    const QByteArray before = ReadAll(DataPath());
+    boxes_->Clear();
+    DbAccess->Connect();
+    EXPECT_FALSE(DbAccess->Connection.IsOpen());
+    EXPECT_TRUE(boxes_->LastText().contains(QStringLiteral("no such table: Alam")));
+    EXPECT_EQ(ReadAll(DataPath()), before);
+}
+
 TEST_F(StorageTest, QueriesReopenAClosedConnectionButBatchesDoNot) {
     DbAccess->Connection.Close();
     EXPECT_EQ(ExpectDbError([] { ExecSql(QStringLiteral("delete from Alam")); }),
