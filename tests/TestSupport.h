@@ -101,6 +101,10 @@ private:
     std::vector<QProcess*> processes_;
 };
 
+// What the sqlcipher command-line tool needs first to read the program's files.
+inline const QString SqlcipherUnlock =
+    QStringLiteral("PRAGMA key='40718293561072';\nPRAGMA cipher_page_size = 16384;\n");
+
 // Runs the sqlcipher command-line tool on file with script on its input; its output.
 QString Sqlcipher(const QString& file, const QString& script);
 

@@ -130,7 +130,9 @@ void TConnection::Open(const QString& path, const QString& key, bool readOnly) {
     }
     path_ = path;
     try {
-        Exec(QStringLiteral("PRAGMA key = '%1'").arg(QuoteSql(key)));
+        Exec(QStringLiteral("PRAGMA key = '%1'; PRAGMA cipher_page_size = %2")
+                 .arg(QuoteSql(key))
+                 .arg(DatabasePageSize));
         if (RegisterEngineFunctions(db_) != SQLITE_OK)
             throw EEngineError(sqlite3_errmsg(db_));
         sqlite3_busy_timeout(db_, 2000);
@@ -147,8 +149,23 @@ void TConnection::UseWriteAheadLog() {
     // only at checkpoints was the fastest measured set-up that still keeps every committed
     // change when the process dies and the file consistent after a power cut; the larger
     // page cache keeps a big note decrypted between keystrokes.
+    // Checkpoints happen when writing pauses (and before a backup, a restore, at close), so
+    // a keystroke never pays for one.
     Exec(QStringLiteral("PRAGMA synchronous=NORMAL; PRAGMA cache_size=-16384; "
-                        "PRAGMA journal_mode=WAL"));
+                        "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0"));
+}
+
+void TConnection::OnCommit(std::function<void(int)> hook) {
+    onCommit_ = std::move(hook);
+    sqlite3_wal_hook(
+        db_,
+        [](void* self, sqlite3*, const char*, int frames) {
+            auto* connection = static_cast<TConnection*>(self);
+            if (connection->onCommit_)
+                connection->onCommit_(frames);
+            return SQLITE_OK;
+        },
+        this);
 }
 
 void TConnection::Checkpoint() {
@@ -158,6 +175,7 @@ void TConnection::Checkpoint() {
 }
 
 void TConnection::Close() {
+    onCommit_ = nullptr;
     if (db_)
         sqlite3_close_v2(db_);
     db_ = nullptr;
@@ -432,6 +450,7 @@ void TDbAccess::Connect() {
 }
 
 void TDbAccess::Disconnect() {
+    idleCheckpoint_.stop();
     MainCursor.Close();
     SideCursor.Close();
     ScalarCursor.Close();
@@ -487,12 +506,35 @@ void TDbAccess::ExecuteBatch(const QString& text) {
     }
 }
 
+TDbAccess::TDbAccess() {
+    idleCheckpoint_.setSingleShot(true);
+    idleCheckpoint_.setInterval(IdleCheckpointMs);
+    QObject::connect(&idleCheckpoint_, &QTimer::timeout, [this] {
+        try {
+            Connection.Checkpoint();
+        } catch (...) {
+            // Tried again after the next write; the log keeps every commit meanwhile.
+        }
+    });
+}
+
+void TDbAccess::LogGrew(int frames) {
+    if (frames < MaxLogFrames) {
+        idleCheckpoint_.start();
+        return;
+    }
+    // Inside the commit hook: no exceptions may leave, and a failure is retried next time.
+    sqlite3_wal_checkpoint_v2(Connection.Handle(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr,
+                              nullptr);
+}
+
 void TDbAccess::OpenData() {
     Connection.Open(DatabasePath(), DatabaseKey);
     try {
         // Only a file that is ours is tuned: switching the journal writes its header.
         CheckSchema(Connection);
         Connection.UseWriteAheadLog();
+        Connection.OnCommit([this](int frames) { LogGrew(frames); });
     } catch (...) {
         Connection.Close();
         throw;

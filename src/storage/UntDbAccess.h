@@ -3,7 +3,9 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <QVariant>
+#include <functional>
 #include <vector>
 
 struct sqlite3;
@@ -28,8 +30,11 @@ public:
     void Open(const QString& path, const QString& key, bool readOnly = false);
     void Close();
     bool IsOpen() const { return db_ != nullptr; }
-    // The journal and cache set-up of the program's own data file.
+    // The journal and cache set-up of the program's own data file: a write-ahead log that is
+    // moved into the file only by Checkpoint(), so no commit waits for one.
     void UseWriteAheadLog();
+    // Called after each commit with the number of frames in the log.
+    void OnCommit(std::function<void(int logFrames)> hook);
     // Moves everything committed from the log into the file; a no-op without a log.
     void Checkpoint();
     QString Path() const { return path_; }
@@ -43,6 +48,7 @@ public:
 private:
     sqlite3* db_ = nullptr;
     QString path_;
+    std::function<void(int)> onCommit_;
 };
 
 // Begins a transaction; rolls it back on destruction unless Commit() ran.
@@ -122,7 +128,7 @@ private:
 
 class TDbAccess {
 public:
-    TDbAccess() = default;
+    TDbAccess();
     ~TDbAccess();
     TDbAccess(const TDbAccess&) = delete;
     TDbAccess& operator=(const TDbAccess&) = delete;
@@ -150,6 +156,10 @@ public:
 private:
     void OpenData();
     void EnsureOpen();
+    void LogGrew(int frames);
+
+    // The log is moved into the file once writing has paused, off the keystroke path.
+    QTimer idleCheckpoint_;
     void OpenCursor(TCursor& cursor, const QString& sql, bool editable);
 };
 
@@ -157,6 +167,15 @@ extern TDbAccess* DbAccess;
 
 inline const QString DatabaseKey = QStringLiteral("40718293561072");
 inline const QString DatabaseFileName = QStringLiteral("bookkeep.dat");
+// Every file of the program is encrypted in pages of this size (part of its format: the
+// sqlcipher tool needs "PRAGMA cipher_page_size = 16384" after the key). Large pages keep a
+// keystroke that rewrites a big note to a few pages, each encrypted on its own.
+constexpr int DatabasePageSize = 16384;
+// A log this long (256 MB of pages) is moved into the file at once, even while writing goes
+// on; normally the pauses in typing empty it long before.
+constexpr int MaxLogFrames = 16384;
+// How long writing must pause before the log is moved into the file.
+constexpr int IdleCheckpointMs = 2000;
 
 void ExecSql(const QString& text);
 int GetIntValue(const QString& sql);

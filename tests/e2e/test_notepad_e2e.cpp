@@ -119,9 +119,9 @@ TEST(NotepadEndToEnd, EveryKeyTypedBeforeAKillIsStored) {
     QProcess* second = program.Start();
     ASSERT_TRUE(second->waitForStarted());
     EXPECT_FALSE(second->waitForFinished(1500)) << second->readAll().toStdString();
-    EXPECT_EQ(Sqlcipher(program.Data(), QStringLiteral("PRAGMA key='40718293561072';\n"
-                                                       "select ReMark from NoteBook where "
-                                                       "TypeID=0;\n")),
+    EXPECT_EQ(Sqlcipher(program.Data(),
+                        SqlcipherUnlock + QStringLiteral("select ReMark from NoteBook where "
+                                                         "TypeID=0;\n")),
               typed);
     EXPECT_EQ(program.Boxes(), QString()); // nothing went wrong on the way
 }

@@ -24,8 +24,7 @@ TEST(Startup, RealProgramCreatesEncryptedDataAndRunsOncePerSession) {
     if (!QStandardPaths::findExecutable("sqlcipher").isEmpty()) {
         EXPECT_TRUE(
             Sqlcipher(program.Data(), "select count(*) from SysSet;\n").contains("not a database"));
-        EXPECT_EQ(Sqlcipher(program.Data(),
-                            "PRAGMA key='40718293561072';\nselect count(*) from SysSet;\n"),
+        EXPECT_EQ(Sqlcipher(program.Data(), SqlcipherUnlock + "select count(*) from SysSet;\n"),
                   QStringLiteral("1"));
     } else {
         ADD_FAILURE() << "the sqlcipher command-line tool is not installed";

@@ -239,7 +239,7 @@ TEST_F(ConfigDialogTest, TheDatabaseNeverHoldsTheTypedPassword) {
                                  QStringLiteral("it's"), QStringLiteral("@#@")})
         EXPECT_FALSE(row.PassWord.contains(trace)) << trace.toStdString();
     // Nothing else in the file holds it either.
-    const QString dump = Sqlcipher(DataPath(), "PRAGMA key='40718293561072';\n.dump\n");
+    const QString dump = Sqlcipher(DataPath(), SqlcipherUnlock + ".dump\n");
     EXPECT_TRUE(dump.contains(QStringLiteral("SysSet"))) << dump.toStdString();
     EXPECT_FALSE(dump.contains(QStringLiteral("Tr4ce")));
 

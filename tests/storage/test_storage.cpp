@@ -218,7 +218,8 @@ TEST_F(StorageTest, DatabaseWithOurKeyButOtherTablesIsReportedAndKept) {
         sqlite3* raw = nullptr;
         sqlite3_open(QFile::encodeName(DataPath()).constData(), &raw);
         sqlite3_exec(raw,
-                     "PRAGMA key='40718293561072'; create table t(x); insert into t values(1);",
+                     "PRAGMA key='40718293561072'; PRAGMA cipher_page_size = 16384; "
+                     "create table t(x); insert into t values(1);",
                      nullptr, nullptr, nullptr);
         sqlite3_close(raw);
     }
@@ -266,4 +267,22 @@ TEST_F(StorageTest, DatabaseFileIsEncrypted) {
     const QByteArray bytes = ReadAll(DataPath());
     EXPECT_FALSE(bytes.startsWith("SQLite format 3"));
     EXPECT_FALSE(bytes.contains("CREATE TABLE"));
+}
+
+TEST_F(StorageTest, CommitsStayInTheLogUntilWritingPauses) {
+    const QString log = DataPath() + "-wal";
+    ExecSql(FormatSql("Insert into AlamContext(ReMark) values('%s') ", {QString(50000, 'x')}));
+    ASSERT_GT(QFileInfo(log).size(), 0);
+    const qint64 grown = QFileInfo(log).size();
+    ExecSql("Insert into AlamContext(ReMark) values('y') ");
+    EXPECT_GT(QFileInfo(log).size(), grown); // no checkpoint on the way
+    // Once writing pauses the log is moved into the file and emptied.
+    EXPECT_TRUE(WaitFor([&] { return QFileInfo(log).size() == 0; }, IdleCheckpointMs + 1500));
+    DbAccess->Disconnect();
+    EXPECT_FALSE(QFile::exists(log));
+    TConnection reader;
+    reader.Open(DataPath(), DatabaseKey, true);
+    TCursor c;
+    c.Open(reader, "select count(*) from AlamContext");
+    EXPECT_EQ(c.AsInteger(0), 2);
 }
