@@ -159,18 +159,18 @@ QString Sqlcipher(const QString& file, const QString& script) {
     return QString::fromUtf8(p.readAll()).trimmed();
 }
 
-struct MainWindowTest::Singles {
+struct TTestSingles {
     TNote note;
     TConfig config;
     TAlamContext alamContext;
     TAlam alam;
-    Singles() {
+    TTestSingles() {
         NoteData = &note;
         ConfigData = &config;
         AlamContextData = &alamContext;
         AlamData = &alam;
     }
-    ~Singles() {
+    ~TTestSingles() {
         AlamData = nullptr;
         AlamContextData = nullptr;
         ConfigData = nullptr;
@@ -178,11 +178,25 @@ struct MainWindowTest::Singles {
     }
 };
 
+std::shared_ptr<TTestSingles> MakeTestSingles() {
+    return std::make_shared<TTestSingles>();
+}
+
+void MainWindowTest::Restart() {
+    boxes_->AnswerYes();
+    main_->close();
+    main_.reset();
+    DbAccess->Connect();
+    main_ = std::make_unique<TFormMain>();
+    main_->show();
+    QTest::qWait(1);
+}
+
 void MainWindowTest::SetUp() {
     DbTest::SetUp();
     if (HasFatalFailure())
         return;
-    singles_ = std::make_shared<Singles>();
+    singles_ = MakeTestSingles();
     main_ = std::make_unique<TFormMain>();
     main_->show();
     QTest::qWait(1);

@@ -108,6 +108,10 @@ inline const QString SqlcipherUnlock =
 // Runs the sqlcipher command-line tool on file with script on its input; its output.
 QString Sqlcipher(const QString& file, const QString& script);
 
+// The program's single objects (NoteData, ConfigData, AlamContextData, AlamData) while alive.
+struct TTestSingles;
+std::shared_ptr<TTestSingles> MakeTestSingles();
+
 // DbTest plus the program's single objects and a shown main window (FormCreate and
 // FormShow have run). The window's exit question is answered Yes on TearDown.
 class MainWindowTest : public DbTest {
@@ -115,10 +119,12 @@ protected:
     void SetUp() override;
     void TearDown() override;
     TFormMain* Main() const { return main_.get(); }
+    // Closes the window (answering Yes) and opens a fresh one over the same data, as at the
+    // next start.
+    void Restart();
 
     std::unique_ptr<TFormMain> main_;
 
 private:
-    struct Singles;
-    std::shared_ptr<Singles> singles_;
+    std::shared_ptr<TTestSingles> singles_;
 };

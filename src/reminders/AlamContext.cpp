@@ -5,6 +5,7 @@
 #include "UntAlamContext.h"
 #include "UntReportView.h"
 #include "shell/UntPublic.h"
+#include "shell/UntTypingHint.h"
 #include "storage/UException.h"
 #include "ui_AlamContext.h"
 
@@ -30,12 +31,9 @@ TFormAlamContext::TFormAlamContext(QWidget* parent)
     connect(ui_->lv1, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { pm1_->popup(ui_->lv1->viewport()->mapToGlobal(at)); });
 
-    statHintPanel_ = new QLabel(ui_->statHint);
-    statHintPanel_->setObjectName(QStringLiteral("statHintPanel"));
-    ui_->statHint->addWidget(statHintPanel_, 1);
-    tmrHint_.setInterval(200);
-    connect(&tmrHint_, &QTimer::timeout, this, [this] { tmrHintTimer(); });
-    tmrHint_.start();
+    hint_ = std::make_unique<TTypingHint>(ui_->statHint, AlamContextHint);
+    connect(tmrHint(), &QTimer::timeout, this, [this] { tmrHintTimer(); });
+    tmrHint()->start();
 }
 
 TFormAlamContext::~TFormAlamContext() = default;
@@ -82,12 +80,16 @@ void TFormAlamContext::btnOKClick() {
     Done(mrOk);
 }
 
+QLabel* TFormAlamContext::statHintPanel() const {
+    return hint_->Panel();
+}
+
+QTimer* TFormAlamContext::tmrHint() {
+    return hint_->Timer();
+}
+
 void TFormAlamContext::tmrHintTimer() {
-    const QString current = statHintPanel_->text();
-    if (current != AlamContextHint && AlamContextHint.startsWith(current))
-        statHintPanel_->setText(current + AlamContextHint.at(current.size()));
-    else
-        statHintPanel_->clear();
+    hint_->Tick();
 }
 
 int PickAlamContext(QString& text) {

@@ -11,6 +11,7 @@ class TFormAlamContext;
 class QLabel;
 class QMenu;
 class QTreeWidgetItem;
+class TTypingHint;
 
 // "预设提醒内容": the list of preset reminder texts, to choose one and to keep the list.
 class TFormAlamContext : public TFormBaseDlg {
@@ -21,8 +22,8 @@ public:
 
     Ui::TFormAlamContext* ui() const { return ui_.get(); }
     QMenu* pm1() const { return pm1_; }
-    QLabel* statHintPanel() const { return statHintPanel_; }
-    QTimer* tmrHint() { return &tmrHint_; }
+    QLabel* statHintPanel() const;
+    QTimer* tmrHint();
 
     QString SelectedText; // the chosen entry, after OK
 
@@ -40,8 +41,7 @@ private:
 
     std::unique_ptr<Ui::TFormAlamContext> ui_;
     QMenu* pm1_ = nullptr;
-    QLabel* statHintPanel_ = nullptr;
-    QTimer tmrHint_;
+    std::unique_ptr<TTypingHint> hint_;
 };
 
 // Lets the user choose a preset text; on mrOk text holds it.

@@ -5,6 +5,7 @@
 #include "dialogs/BaseDlg.h"
 #include "notepad/UntTree.h"
 #include "shell/UntDueCheck.h"
+#include "shell/UntTypingHint.h"
 #include "storage/UException.h"
 #include "storage/UntCompactDatabase.h"
 #include "storage/UntDbAccess.h"
@@ -177,12 +178,9 @@ void TFormMain::FormCreate() {
     connect(ui_->btnSystem, &QPushButton::clicked, this, [this] { btnSystemClick(); });
     connect(ui_->chk1, &QCheckBox::clicked, this, [this] { chk1Click(); });
 
-    statHintPanel_ = new QLabel(ui_->statHint);
-    statHintPanel_->setObjectName(QStringLiteral("statHintPanel"));
-    ui_->statHint->addWidget(statHintPanel_, 1);
-    tmrHint_.setInterval(200);
-    connect(&tmrHint_, &QTimer::timeout, this, [this] { tmrHintTimer(); });
-    tmrHint_.start();
+    hint_ = std::make_unique<TTypingHint>(ui_->statHint, NotepadHint);
+    connect(tmrHint(), &QTimer::timeout, this, [this] { tmrHintTimer(); });
+    tmrHint()->start();
 
     // The desktop session asks before it ends, like every other close.
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager& manager) {
@@ -282,12 +280,16 @@ void TFormMain::chk1Click() {
 
 // ---------------------------------------------------------------- notepad hint
 
+QLabel* TFormMain::statHintPanel() const {
+    return hint_->Panel();
+}
+
+QTimer* TFormMain::tmrHint() {
+    return hint_->Timer();
+}
+
 void TFormMain::tmrHintTimer() {
-    const QString current = statHintPanel_->text();
-    if (current != NotepadHint)
-        statHintPanel_->setText(current + NotepadHint.at(current.size()));
-    else
-        statHintPanel_->clear();
+    hint_->Tick();
 }
 
 // ---------------------------------------------------------------- backup and restore
@@ -336,7 +338,7 @@ void TFormMain::closeEvent(QCloseEvent* event) {
     }
     closing_ = true;
     event->accept();
-    tmrHint_.stop();
+    tmrHint()->stop();
     tmr1_.stop();
     FormClose();
     RemoveTrayIcon();

@@ -17,6 +17,7 @@ class QModelIndex;
 class QStyleOptionViewItem;
 class TCardTree;
 class TDueMinutes;
+class TTypingHint;
 
 // The main window: the reminders tab, the notepad tab, the bottom bar and the tray icon.
 // Its handlers are split by area: the frame in Main.cpp, the reminders tab and alerts in
@@ -47,8 +48,8 @@ public:
     QSystemTrayIcon* TrayIcon() const { return trayIcon_; }
     QMenu* PopupMenu() const { return PopupMenu_; }
     QMenu* pmSystem() const { return pmSystem_; }
-    QLabel* statHintPanel() const { return statHintPanel_; }
-    QTimer* tmrHint() { return &tmrHint_; }
+    QLabel* statHintPanel() const;
+    QTimer* tmrHint();
 
     // ---- reminders tab and alerts
     void rgAlamClick();
@@ -114,8 +115,7 @@ private:
     QSystemTrayIcon* trayIcon_ = nullptr;
     QMenu* PopupMenu_ = nullptr;
     QMenu* pmSystem_ = nullptr;
-    QLabel* statHintPanel_ = nullptr;
-    QTimer tmrHint_;
+    std::unique_ptr<TTypingHint> hint_;
 
     // reminders tab and alerts
     QMenu* pmAlam_ = nullptr;

@@ -43,13 +43,7 @@ protected:
     }
     // A fresh window over the same data, as at the next start.
     void Restart() {
-        boxes_->AnswerYes();
-        main_->close();
-        main_.reset();
-        DbAccess->Connect();
-        main_ = std::make_unique<TFormMain>();
-        main_->show();
-        QTest::qWait(1);
+        MainWindowTest::Restart();
         Main()->ui()->pgc1->setCurrentIndex(1);
     }
     void Search(const QString& query) {

@@ -78,30 +78,11 @@ bool TPromptAnswerer::eventFilter(QObject* watched, QEvent* event) {
     return false;
 }
 
-struct SettingsTest::Singles {
-    TNote note;
-    TConfig config;
-    TAlamContext alamContext;
-    TAlam alam;
-    Singles() {
-        NoteData = &note;
-        ConfigData = &config;
-        AlamContextData = &alamContext;
-        AlamData = &alam;
-    }
-    ~Singles() {
-        AlamData = nullptr;
-        AlamContextData = nullptr;
-        ConfigData = nullptr;
-        NoteData = nullptr;
-    }
-};
-
 void SettingsTest::SetUp() {
     DbTest::SetUp();
     if (HasFatalFailure())
         return;
-    singles_ = std::make_shared<Singles>();
+    singles_ = MakeTestSingles();
 }
 
 void SettingsTest::TearDown() {

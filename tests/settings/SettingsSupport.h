@@ -96,6 +96,5 @@ protected:
     std::unique_ptr<TFormMain> main_;
 
 private:
-    struct Singles;
-    std::shared_ptr<Singles> singles_;
+    std::shared_ptr<TTestSingles> singles_;
 };

@@ -57,15 +57,6 @@ protected:
         qunsetenv("XDG_CONFIG_HOME");
     }
     QString Entry() const { return RunAtStartupEntry(AppTitle); }
-    // Reopens the window so FormShow reads the run-at-login state afresh.
-    void ReopenWindow() {
-        boxes_->AnswerYes();
-        main_->close();
-        main_.reset();
-        DbAccess->Connect();
-        main_ = std::make_unique<TFormMain>();
-        main_->show();
-    }
     void ClickBox(bool checked) {
         Main()->ui()->chk1->setChecked(checked);
         Main()->chk1Click();
@@ -186,7 +177,7 @@ TEST_F(MainFrameTest, RunAtLoginFollowsWhatWasStored) {
 
     // An entry for a program that was moved shows the box unticked; ticking rewrites it.
     SetRunAtStartup(AppTitle, "/opt/elsewhere/quillet", true);
-    ReopenWindow();
+    Restart(); // FormShow reads the run-at-login state afresh
     EXPECT_FALSE(Main()->ui()->chk1->isChecked());
     EXPECT_TRUE(QFile::exists(Entry())); // reading the state leaves it as it was
     ClickBox(true);

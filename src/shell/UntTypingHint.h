@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+#include <QTimer>
+
+class QLabel;
+class QStatusBar;
+
+// The typing hint of a status bar: every 200 ms tick extends its first panel by the hint's
+// next character until the hint is complete, empties it on the following tick, and starts
+// again; never part of a character.
+class TTypingHint {
+public:
+    TTypingHint(QStatusBar* bar, const QString& hint);
+    TTypingHint(const TTypingHint&) = delete;
+    TTypingHint& operator=(const TTypingHint&) = delete;
+
+    // The owner's timer handler calls this on every tick.
+    void Tick();
+    QLabel* Panel() const { return panel_; }
+    QTimer* Timer() { return &timer_; }
+
+private:
+    QString hint_;
+    QLabel* panel_;
+    QTimer timer_;
+};
