@@ -50,6 +50,11 @@ TFormBaseAlam::~TFormBaseAlam() {
 }
 
 void TFormBaseAlam::FormCreate() {
+    // The picker is narrow: the system's short date, in figures when it spells the month.
+    QString dateFormat = QLocale::system().dateFormat(QLocale::ShortFormat);
+    if (dateFormat.contains(QLatin1String("MMM")))
+        dateFormat = QStringLiteral("yyyy-MM-dd");
+    ui_->DBDay->setDisplayFormat(dateFormat);
     ui_->DBDay->setDate(Clock::Today());
     ui_->LabMonWord->hide();
     ui_->edtMonWeek->hide();
