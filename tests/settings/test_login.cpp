@@ -5,8 +5,10 @@
 #include "settings/UntConfig.h"
 #include "settings/UntPassHash.h"
 #include "shell/Main.h"
+#include "shell/ShowAlam.h"
 #include "storage/UntDbAccess.h"
 #include "ui_Pass.h"
+#include "ui_ShowAlam.h"
 
 #include <QGuiApplication>
 #include <QLabel>
@@ -122,4 +124,27 @@ TEST_F(LoginTest, UnreadableSettingsEndTheProgramAfterSayingWhy) {
     main_->close();
     EXPECT_FALSE(BoxShown(QStringLiteral("确定要退出程序吗？")));
     EXPECT_TRUE(DbAccess->Connection.IsOpen());
+}
+
+TEST_F(LoginTest, AReminderDueWhileThePromptIsOpenStillShowsItsAlert) {
+    TPinnedClock clock(At("2026-12-07 09:59:58"));
+    Store(true, QStringLiteral("pw"));
+    ExecSql("Insert into Alam(iHour,iMinute,iMonWeek,ReDay,AlamDate,ReMark)  "
+            "values(10,0,1,0,'2026-12-07','登录时到期') ");
+    QStringList shown;
+    TPromptAnswerer prompts;
+    prompts.Then([&](TFormPass* prompt) {
+        clock.Set(At("2026-12-07 10:00:00"));
+        // The main window's own timer keeps ticking under the prompt.
+        WaitFor([] { return !OpenAlerts().isEmpty(); }, 3000);
+        for (TFormShowAlam* alert : OpenAlerts())
+            shown << alert->ui()->mmo1->toPlainText();
+        Retype(prompt->ui()->edtPass, QStringLiteral("pw"));
+        Click(prompt->btnOK());
+    });
+    Start();
+    EXPECT_EQ(shown, QStringList({"登录时到期"}));
+    EXPECT_FALSE(main_->LoginRefused());
+    for (TFormShowAlam* alert : OpenAlerts())
+        alert->btnOkSaveClick();
 }
