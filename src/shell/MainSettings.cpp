@@ -12,21 +12,16 @@ void TFormMain::N15Click() {
 }
 
 void TFormMain::LoginGate() {
-    // Settings that cannot be read cannot say that no password is needed: anything that
-    // escapes here ends the program as a refused login would.
-    bool passed = false;
-    struct TRefuseUnlessPassed {
-        TFormMain* window;
-        const bool& passed;
-        ~TRefuseUnlessPassed() {
-            if (!passed)
-                window->RefuseLogin();
-        }
-    } guard{this, passed};
-
-    ConfigData->Load();
-    passed = !ConfigData->bPass ||
-             AskPassword(ConfigData->PassWord, QStringLiteral("先输入密码登录软件")) == mrOk;
+    try {
+        ConfigData->Load();
+    } catch (...) {
+        // Settings that cannot be read cannot say that no password is needed.
+        RefuseLogin();
+        throw;
+    }
+    if (ConfigData->bPass &&
+        AskPassword(ConfigData->PassWord, QStringLiteral("先输入密码登录软件")) != mrOk)
+        RefuseLogin();
 }
 
 void TFormMain::RefuseLogin() {
