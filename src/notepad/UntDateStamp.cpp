@@ -52,6 +52,8 @@ void TDateStampKeys::Install(QWidget* field, KeyDown keyDown) {
 }
 
 bool TDateStampKeys::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::ShortcutOverride && event->type() != QEvent::KeyPress)
+        return QObject::eventFilter(watched, event);
     auto* key = static_cast<QKeyEvent*>(event);
     // Claim the stamp keys before any shortcut of the window can take them.
     if (event->type() == QEvent::ShortcutOverride && !StampForKey(key).isEmpty()) {

@@ -111,7 +111,7 @@ TEST(NotepadEndToEnd, EveryKeyTypedBeforeAKillIsStored) {
     Xdo(display, {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("25"), typed});
     // Long enough for the program to take the last key, far too short for any deferred save.
     QTest::qWait(250);
-    ::kill(static_cast<pid_t>(first->processId()), SIGKILL);
+    first->kill(); // SIGKILL
     ASSERT_TRUE(first->waitForFinished(5000));
     EXPECT_EQ(first->exitStatus(), QProcess::CrashExit);
 

@@ -36,7 +36,7 @@ TEST(Startup, RealProgramCreatesEncryptedDataAndRunsOncePerSession) {
     EXPECT_EQ(program.Boxes(), QStringLiteral("提示|桌面Quillet软件已经运行!\n"));
     EXPECT_EQ(first->state(), QProcess::Running);
 
-    ::kill(static_cast<pid_t>(first->processId()), SIGKILL);
+    first->kill(); // SIGKILL
     ASSERT_TRUE(first->waitForFinished(5000));
 
     QProcess* third = program.Start();
