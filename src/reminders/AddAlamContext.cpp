@@ -1,8 +1,6 @@
 #include "AddAlamContext.h"
 
 #include "UntAlamContext.h"
-#include "storage/UException.h"
-#include "storage/UntSqlText.h"
 #include "ui_AddAlamContext.h"
 
 TFormAddAlamContext::TFormAddAlamContext(QWidget* parent)
@@ -14,8 +12,7 @@ TFormAddAlamContext::TFormAddAlamContext(QWidget* parent)
 TFormAddAlamContext::~TFormAddAlamContext() = default;
 
 void TFormAddAlamContext::btnOKClick() {
-    if (IsBlank(ui_->mmoNote->toPlainText()))
-        throw EAppError(QStringLiteral("提醒内容不能为空！"));
+    CheckReminderText(ui_->mmoNote->toPlainText());
     AlamContextData->ReMark = ui_->mmoNote->toPlainText();
     AlamContextData->Add();
     Done(mrOk);

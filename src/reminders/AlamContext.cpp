@@ -20,16 +20,11 @@ TFormAlamContext::TFormAlamContext(QWidget* parent)
     SetupReportView(ui_->lv1, {{0, Qt::AlignLeft}, {460, Qt::AlignHCenter}});
     connect(ui_->lv1, &QTreeWidget::itemDoubleClicked, this, [this] { btnOKClick(); });
 
-    pm1_ = new QMenu(this);
-    pm1_->setObjectName(QStringLiteral("pm1"));
-    pm1_->addAction(QStringLiteral("新建"), this, [this] { N1Click(); })
-        ->setObjectName(QStringLiteral("N1"));
-    pm1_->addAction(QStringLiteral("修改"), this, [this] { N2Click(); })
-        ->setObjectName(QStringLiteral("N2"));
-    pm1_->addAction(QStringLiteral("删除"), this, [this] { N3Click(); })
-        ->setObjectName(QStringLiteral("N3"));
-    connect(ui_->lv1, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { pm1_->popup(ui_->lv1->viewport()->mapToGlobal(at)); });
+    pm1_ = MakeMenu(this, "pm1",
+                    {{"N1", QStringLiteral("新建"), [this] { N1Click(); }},
+                     {"N2", QStringLiteral("修改"), [this] { N2Click(); }},
+                     {"N3", QStringLiteral("删除"), [this] { N3Click(); }}});
+    PopUpOnRightClick(ui_->lv1, pm1_);
 
     hint_ = std::make_unique<TTypingHint>(ui_->statHint, AlamContextHint);
     connect(tmrHint(), &QTimer::timeout, this, [this] { tmrHintTimer(); });

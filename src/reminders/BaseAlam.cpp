@@ -2,6 +2,7 @@
 
 #include "AlamContext.h"
 #include "UntAlam.h"
+#include "UntAlamContext.h"
 #include "shell/UntClock.h"
 #include "shell/UntPublic.h"
 #include "storage/UException.h"
@@ -120,41 +121,30 @@ void TFormBaseAlam::tmr1Timer() {
 
 // ---------------------------------------------------------------- repeat kind
 
+void TFormBaseAlam::ShowKindControls(bool date, bool monthDay, bool weekdays) {
+    ui_->LabDay->setVisible(date);
+    ui_->DBDay->setVisible(date);
+    ui_->LabMonWord->setVisible(monthDay);
+    ui_->edtMonWeek->setVisible(monthDay);
+    ui_->LabModWordAlam->setVisible(monthDay);
+    ui_->pnlMonth->setVisible(weekdays);
+}
+
 void TFormBaseAlam::rbOnlyClick() {
-    ui_->LabDay->show();
-    ui_->DBDay->show();
-    ui_->LabMonWord->hide();
-    ui_->edtMonWeek->hide();
-    ui_->LabModWordAlam->hide();
-    ui_->pnlMonth->hide();
+    ShowKindControls(true, false, false);
     ui_->DBDay->setDate(Clock::Today());
 }
 
 void TFormBaseAlam::rbDayClick() {
-    ui_->LabDay->hide();
-    ui_->DBDay->hide();
-    ui_->LabMonWord->hide();
-    ui_->edtMonWeek->hide();
-    ui_->LabModWordAlam->hide();
-    ui_->pnlMonth->hide();
+    ShowKindControls(false, false, false);
 }
 
 void TFormBaseAlam::rbWeekClick() {
-    ui_->LabDay->hide();
-    ui_->DBDay->hide();
-    ui_->LabMonWord->hide();
-    ui_->edtMonWeek->hide();
-    ui_->LabModWordAlam->hide();
-    ui_->pnlMonth->show();
+    ShowKindControls(false, false, true);
 }
 
 void TFormBaseAlam::rbMonthClick() {
-    ui_->LabDay->hide();
-    ui_->DBDay->hide();
-    ui_->pnlMonth->hide();
-    ui_->LabMonWord->show();
-    ui_->edtMonWeek->show();
-    ui_->LabModWordAlam->show();
+    ShowKindControls(false, true, false);
     ui_->edtMonWeek->setMaxLength(2);
     ui_->edtMonWeek->setText(QStringLiteral("1"));
 }
@@ -227,8 +217,7 @@ void TFormBaseAlam::btnAlamContextClick() {
 // ---------------------------------------------------------------- checking and saving
 
 void TFormBaseAlam::CheckInput() {
-    if (IsBlank(ui_->mmoNote->toPlainText()))
-        throw EAppError(QStringLiteral("提醒内容不能为空！"));
+    CheckReminderText(ui_->mmoNote->toPlainText());
     if (ui_->rbOnly->isChecked()) {
         const int hour = qBound(0, FieldValue(ui_->edtHour, 0), 23);
         const int minute = qBound(0, FieldValue(ui_->edtMinute, 0), 59);

@@ -50,6 +50,8 @@ protected:
 
 private:
     void FormCreate();
+    // The repeat kind's controls: the date row, the day-of-month row, the weekday panel.
+    void ShowKindControls(bool date, bool monthDay, bool weekdays);
     bool edtHourKeyPress(QEvent* event) const;
     bool edtMonWeekKeyPress(QEvent* event) const;
 

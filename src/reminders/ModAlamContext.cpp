@@ -1,8 +1,6 @@
 #include "ModAlamContext.h"
 
 #include "UntAlamContext.h"
-#include "storage/UException.h"
-#include "storage/UntSqlText.h"
 #include "ui_ModAlamContext.h"
 
 TFormModAlamContext::TFormModAlamContext(QWidget* parent)
@@ -14,8 +12,7 @@ TFormModAlamContext::TFormModAlamContext(QWidget* parent)
 TFormModAlamContext::~TFormModAlamContext() = default;
 
 void TFormModAlamContext::btnOKClick() {
-    if (IsBlank(ui_->mmoNote->toPlainText()))
-        throw EAppError(QStringLiteral("提醒内容不能为空！"));
+    CheckReminderText(ui_->mmoNote->toPlainText());
     AlamContextData->ReMark = ui_->mmoNote->toPlainText();
     AlamContextData->Update(ContextID);
     Done(mrOk);

@@ -1,6 +1,7 @@
 #include "UntAlamContext.h"
 
 #include "shell/UntPublic.h"
+#include "storage/UException.h"
 #include "storage/UntDbAccess.h"
 #include "storage/UntSqlText.h"
 
@@ -25,4 +26,9 @@ void TAlamContext::Update(const QString& id) {
     SqlText =
         FormatSql(QStringLiteral("update AlamContext set Remark='%s' where ID=%s  "), {ReMark, id});
     ExecSql(SqlText);
+}
+
+void CheckReminderText(const QString& text) {
+    if (IsBlank(text))
+        throw EAppError(QStringLiteral("提醒内容不能为空！"));
 }

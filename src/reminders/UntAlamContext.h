@@ -4,6 +4,10 @@
 
 class QTreeWidget;
 
+// A reminder text, typed or preset, must hold more than blanks and line breaks; throws
+// "提醒内容不能为空！" otherwise.
+void CheckReminderText(const QString& text);
+
 // The store of preset reminder texts (table AlamContext).
 class TAlamContext {
 public:

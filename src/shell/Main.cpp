@@ -149,31 +149,19 @@ TFormMain::~TFormMain() {
 
 void TFormMain::FormCreate() {
     // Menus
-    PopupMenu_ = new QMenu(this);
-    PopupMenu_->setObjectName(QStringLiteral("PopupMenu"));
-    auto* N10 =
-        PopupMenu_->addAction(QStringLiteral("新建提醒"), this, [this] { NAddAlamClick(); });
-    N10->setObjectName(QStringLiteral("N10"));
-    PopupMenu_->addAction(QStringLiteral("软件主页"), this, [this] { NOpenWWW2Click(); })
-        ->setObjectName(QStringLiteral("NOpenWWW2"));
-    PopupMenu_->addSeparator()->setObjectName(QStringLiteral("N9"));
-    PopupMenu_->addAction(QStringLiteral("显示窗口"), this, [this] { NShowFormClick(); })
-        ->setObjectName(QStringLiteral("NShowForm"));
-    PopupMenu_->addAction(QStringLiteral("关闭"), this, [this] { NCloseClick(); })
-        ->setObjectName(QStringLiteral("NClose"));
-
-    pmSystem_ = new QMenu(this);
-    pmSystem_->setObjectName(QStringLiteral("pmSystem"));
-    pmSystem_->addAction(QStringLiteral("软件主页"), this, [this] { NOpenWWW2Click(); })
-        ->setObjectName(QStringLiteral("NOpenWWW1"));
-    pmSystem_->addSeparator()->setObjectName(QStringLiteral("N12"));
-    pmSystem_->addAction(QStringLiteral("软件设置"), this, [this] { N15Click(); })
-        ->setObjectName(QStringLiteral("N15"));
-    pmSystem_->addSeparator()->setObjectName(QStringLiteral("N7"));
-    pmSystem_->addAction(QStringLiteral("数据备份"), this, [this] { Ndfdf1Click(); })
-        ->setObjectName(QStringLiteral("Ndfdf1"));
-    pmSystem_->addAction(QStringLiteral("数据恢复"), this, [this] { N11Click(); })
-        ->setObjectName(QStringLiteral("N11"));
+    PopupMenu_ = MakeMenu(this, "PopupMenu",
+                          {{"N10", QStringLiteral("新建提醒"), [this] { NAddAlamClick(); }},
+                           {"NOpenWWW2", QStringLiteral("软件主页"), [this] { NOpenWWW2Click(); }},
+                           {"N9", QString(), {}},
+                           {"NShowForm", QStringLiteral("显示窗口"), [this] { NShowFormClick(); }},
+                           {"NClose", QStringLiteral("关闭"), [this] { NCloseClick(); }}});
+    pmSystem_ = MakeMenu(this, "pmSystem",
+                         {{"NOpenWWW1", QStringLiteral("软件主页"), [this] { NOpenWWW2Click(); }},
+                          {"N12", QString(), {}},
+                          {"N15", QStringLiteral("软件设置"), [this] { N15Click(); }},
+                          {"N7", QString(), {}},
+                          {"Ndfdf1", QStringLiteral("数据备份"), [this] { Ndfdf1Click(); }},
+                          {"N11", QStringLiteral("数据恢复"), [this] { N11Click(); }}});
 
     connect(ui_->btnSystem, &QPushButton::clicked, this, [this] { btnSystemClick(); });
     connect(ui_->chk1, &QCheckBox::clicked, this, [this] { chk1Click(); });

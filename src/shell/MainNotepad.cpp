@@ -4,6 +4,7 @@
 #include "notepad/UntDateStamp.h"
 #include "notepad/UntNote.h"
 #include "notepad/UntTree.h"
+#include "shell/UntPublic.h"
 #include "ui_Main.h"
 
 #include <QApplication>
@@ -94,14 +95,11 @@ void TFormMain::SetupNotepadTab() {
     tree->setIconSize(QSize(16, 16));
     tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
 
-    pmNoteType_ = new QMenu(this);
-    pmNoteType_->setObjectName(QStringLiteral("pmNoteType"));
-    pmNoteType_->addAction(QStringLiteral("新建组"), this, [this] { NAddNoteTypeClick(); })
-        ->setObjectName(QStringLiteral("NAddNoteType"));
-    pmNoteType_->addAction(QStringLiteral("重命名组"), this, [this] { NModNoteTypeClick(); })
-        ->setObjectName(QStringLiteral("NModNoteType"));
-    pmNoteType_->addAction(QStringLiteral("删除组"), this, [this] { NDelNoteTypeClick(); })
-        ->setObjectName(QStringLiteral("NDelNoteType"));
+    pmNoteType_ =
+        MakeMenu(this, "pmNoteType",
+                 {{"NAddNoteType", QStringLiteral("新建组"), [this] { NAddNoteTypeClick(); }},
+                  {"NModNoteType", QStringLiteral("重命名组"), [this] { NModNoteTypeClick(); }},
+                  {"NDelNoteType", QStringLiteral("删除组"), [this] { NDelNoteTypeClick(); }}});
 
     // A right click opens the menu and leaves the selection alone; a left press starts a
     // click that may or may not change the group.
@@ -121,9 +119,7 @@ void TFormMain::SetupNotepadTab() {
             return false;
         }
     });
-    connect(tree, &QWidget::customContextMenuRequested, this, [this, tree](const QPoint& at) {
-        pmNoteType_->popup(tree->viewport()->mapToGlobal(at));
-    });
+    PopUpOnRightClick(tree, pmNoteType_);
 
     connect(tree, &QTreeWidget::itemSelectionChanged, this, [this, tree] {
         // A Ctrl+click can take the selection away, and the memo would then go on showing a

@@ -29,17 +29,11 @@ void TFormMain::SetupRemindersTab() {
     lv1->setFont(font);
     lv1->setToolTip(QStringLiteral("点右键可以新建、修改和删除提醒"));
 
-    pmAlam_ = new QMenu(this);
-    pmAlam_->setObjectName(QStringLiteral("pmAlam"));
-    pmAlam_->addAction(QStringLiteral("新建提醒"), this, [this] { NAddAlamClick(); })
-        ->setObjectName(QStringLiteral("NAddAlam"));
-    pmAlam_->addAction(QStringLiteral("修改"), this, [this] { NModAlamClick(); })
-        ->setObjectName(QStringLiteral("NModAlam"));
-    pmAlam_->addAction(QStringLiteral("删除"), this, [this] { NDelAlamClick(); })
-        ->setObjectName(QStringLiteral("NDelAlam"));
-    lv1->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(lv1, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { pmAlam_->popup(ui_->lv1->viewport()->mapToGlobal(at)); });
+    pmAlam_ = MakeMenu(this, "pmAlam",
+                       {{"NAddAlam", QStringLiteral("新建提醒"), [this] { NAddAlamClick(); }},
+                        {"NModAlam", QStringLiteral("修改"), [this] { NModAlamClick(); }},
+                        {"NDelAlam", QStringLiteral("删除"), [this] { NDelAlamClick(); }}});
+    PopUpOnRightClick(lv1, pmAlam_);
     connect(lv1, &QTreeWidget::itemDoubleClicked, this, [this] { NModAlamClick(); });
 
     rgAlam_ = new QButtonGroup(this);

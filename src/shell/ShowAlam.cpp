@@ -85,14 +85,12 @@ TFormShowAlam::TFormShowAlam()
     centred.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     ui_->mmo1->document()->setDefaultTextOption(centred);
 
-    pm1_ = new QMenu(this);
-    const char* names[] = {"N31", "N51", "N101", "N301", "N11"};
-    const QString captions[] = {QStringLiteral("3分钟后再提醒"), QStringLiteral("5分钟后再提醒"),
-                                QStringLiteral("10分钟后再提醒"), QStringLiteral("30分钟后再提醒"),
-                                QStringLiteral("1小时后再提醒")};
-    for (int delay = 0; delay < 5; ++delay)
-        pm1_->addAction(captions[delay], this, [this, delay] { SnoozeClick(delay); })
-            ->setObjectName(QLatin1String(names[delay]));
+    pm1_ = MakeMenu(this, "pm1",
+                    {{"N31", QStringLiteral("3分钟后再提醒"), [this] { SnoozeClick(0); }},
+                     {"N51", QStringLiteral("5分钟后再提醒"), [this] { SnoozeClick(1); }},
+                     {"N101", QStringLiteral("10分钟后再提醒"), [this] { SnoozeClick(2); }},
+                     {"N301", QStringLiteral("30分钟后再提醒"), [this] { SnoozeClick(3); }},
+                     {"N11", QStringLiteral("1小时后再提醒"), [this] { SnoozeClick(4); }}});
 
     connect(ui_->btnOkSave, &QPushButton::clicked, this, [this] { btnOkSaveClick(); });
     connect(ui_->btnOkDel, &QPushButton::clicked, this, [this] { btnOkDelClick(); });

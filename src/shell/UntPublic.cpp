@@ -2,6 +2,7 @@
 
 #include "storage/UntDbAccess.h"
 
+#include <QAbstractScrollArea>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -11,6 +12,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLocale>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
 #include <QRegularExpression>
@@ -193,4 +195,23 @@ QString LongTimeText(const QTime& time) {
     QString format = QLocale::system().timeFormat(QLocale::LongFormat);
     format.replace(zone, QStringLiteral(" "));
     return QLocale::system().toString(time, format.trimmed());
+}
+
+QMenu* MakeMenu(QWidget* owner, const char* name, std::initializer_list<TMenuItem> items) {
+    auto* menu = new QMenu(owner);
+    menu->setObjectName(QLatin1String(name));
+    for (const TMenuItem& item : items) {
+        QAction* action = item.caption.isEmpty()
+                              ? menu->addSeparator()
+                              : menu->addAction(item.caption, owner, item.command);
+        action->setObjectName(QLatin1String(item.name));
+    }
+    return menu;
+}
+
+void PopUpOnRightClick(QAbstractScrollArea* view, QMenu* menu) {
+    view->setContextMenuPolicy(Qt::CustomContextMenu);
+    QObject::connect(
+        view, &QWidget::customContextMenuRequested, menu,
+        [view, menu](const QPoint& at) { menu->popup(view->viewport()->mapToGlobal(at)); });
 }

@@ -52,3 +52,18 @@ QString AskOpenFileName(QWidget* owner, const QString& filter);
 // (without a time-zone name, which a clock line or a stamp in a note does not want).
 QString ShortDateText(const QDate& day);
 QString LongTimeText(const QTime& time);
+
+class QMenu;
+class QAbstractScrollArea;
+
+// One item of a popup menu: its object name, caption and command; no caption makes a
+// separator.
+struct TMenuItem {
+    const char* name;
+    QString caption;
+    std::function<void()> command;
+};
+// A popup menu of owner, named name, holding items in order.
+QMenu* MakeMenu(QWidget* owner, const char* name, std::initializer_list<TMenuItem> items);
+// Opens menu where view is right-clicked (the view asks for it with a custom context menu).
+void PopUpOnRightClick(QAbstractScrollArea* view, QMenu* menu);
