@@ -27,6 +27,8 @@ lintian --fail-on error "$deb"
 desktop-file-validate packaging/quillet.desktop
 appstreamcli validate --no-net packaging/*.metainfo.xml
 if dpkg-deb -c "$deb" | grep -Ei 'test|bench'; then fail "tests or benchmarks in the package"; fi
+grep -q "<release version=\"$version\"" packaging/*.metainfo.xml || fail "no release $version in the metainfo"
+grep -q "^\.TH QUILLET 1 .*\"Quillet $version\"" packaging/quillet.1 || fail "manual page is not for $version"
 
 step "install it with apt"
 dpkg -r quillet >/dev/null 2>&1 || true
