@@ -77,3 +77,18 @@ TEST(Startup, VersionAnswersWithoutDisplayLockOrDataFile) {
     EXPECT_FALSE(QFile::exists(program.Data()));
     EXPECT_TRUE(QDir(dir.path() + "/run").isEmpty()) << "no lock file";
 }
+
+TEST(Startup, InstalledCopyKeepsItsDataPerUserEvenInAWritableFolder) {
+    QTemporaryDir dir;
+    const QString prefix = dir.path() + "/usr";
+    QDir().mkpath(prefix + "/share/applications");
+    QFile entry(prefix + "/share/applications/quillet.desktop");
+    ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
+    entry.close();
+    TProgramRun program(prefix + "/bin");
+    const QString data = dir.path() + "/home-data/Quillet/bookkeep.dat";
+    QProcess* p = program.Start({}, {"XDG_DATA_HOME=" + dir.path() + "/home-data"});
+    ASSERT_TRUE(p->waitForStarted());
+    EXPECT_TRUE(WaitFor([&] { return QFile::exists(data); })) << p->readAll().toStdString();
+    EXPECT_FALSE(QFile::exists(program.Data()));
+}
