@@ -79,6 +79,7 @@ done
 [ ! -s "$boxes" ] || { cat "$boxes"; fail "the first start showed a message box"; }
 grep -q '"quillet"' "$work/out/wmclass" || { cat "$work/out/wmclass"; fail "window class"; }
 cp "$work/out/first-start.png" build/first-start.png
+echo "main window: $(cat "$work/out/wmclass")"
 stop
 trap - EXIT
 echo "program output:"; sed 's/^/  /' "$work/log"
