@@ -158,11 +158,11 @@ void AnswerRealBoxLater(const QString& text, bool byKey) {
     });
 }
 
-TProgramRun::TProgramRun(const QString& folder) : folder_(folder) {
+TProgramRun::TProgramRun(const QString& folder, const QString& executable) : folder_(folder) {
     QDir().mkpath(folder + "/run");
     exe_ = folder + "/quillet";
     if (!QFile::exists(exe_))
-        QFile::copy(QStringLiteral(QUILLET_EXE), exe_);
+        QFile::copy(executable, exe_);
 }
 
 TProgramRun::~TProgramRun() {

@@ -20,6 +20,7 @@
 #include <QStandardPaths>
 #include <QTreeWidget>
 #include <QUrl>
+#include <memory>
 
 namespace {
 
@@ -102,7 +103,10 @@ void SetAppDir(const QString& dir) {
 
 QString ResolveAppDir() {
     const QString exeDir = QCoreApplication::applicationDirPath();
-    if (QFileInfo(exeDir).isWritable())
+    // An installed copy keeps its data per user even where it could write beside itself
+    // (root and /usr/bin): nothing may appear in a folder the package owns.
+    const bool installed = QFileInfo::exists(exeDir + "/../share/applications/quillet.desktop");
+    if (!installed && QFileInfo(exeDir).isWritable())
         return WithSlash(exeDir);
     const QString data = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
     QDir().mkpath(data);
@@ -186,6 +190,16 @@ FileDialogHook SetFileDialogHook(FileDialogHook hook) {
     FileDialogHook previous = std::move(fileHook);
     fileHook = std::move(hook);
     return previous;
+}
+
+void InstallScriptedFileDialogsFromEnvironment() {
+    if (!qEnvironmentVariableIsSet("QUILLET_TEST_FILES"))
+        return;
+    auto answers = std::make_shared<QStringList>(
+        qEnvironmentVariable("QUILLET_TEST_FILES").split(QLatin1Char('|')));
+    SetFileDialogHook([answers](bool, const QString&) {
+        return answers->isEmpty() ? QString() : answers->takeFirst();
+    });
 }
 
 QString AskSaveFileName(QWidget* owner, const QString& filter) {
