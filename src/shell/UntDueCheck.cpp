@@ -1,6 +1,18 @@
 #include "UntDueCheck.h"
 
+#include "ShowAlam.h"
+#include "storage/UntDbAccess.h"
+#include "storage/UntSqlEngine.h"
+
 namespace {
+
+// Due in the minute the engine's Time() names, by kind: a one-off on its date, a daily one,
+// a weekly one whose digits hold today (Monday = 1), a monthly one on its day.
+const QString DueQuery = QStringLiteral(
+    "select ID,ReDay,Remark from Alam  where Hour(Time())=iHour and Minute(Time())=iMinute  "
+    "and ((AlamDate=Date() and ReDay=0) or (ReDay=1) or  (ReDay=2 and "
+    "InStr(CStr(iMonWeek),CStr(WeekDay(date(Date(),'-1 day'))))<>0 ) or  (ReDay=3 and "
+    "Day(Date())=iMonWeek ) ) ");
 
 QDateTime MinuteOf(const QDateTime& t) {
     return QDateTime(t.date(), QTime(t.time().hour(), t.time().minute()), t.timeSpec());
@@ -31,4 +43,14 @@ QList<QDateTime> TDueMinutes::Tick(const QDateTime& now) {
     }
     last_ = minute;
     return due;
+}
+
+void ShowDueAlerts(const QDateTime& minute) {
+    {
+        TEngineMoment at(minute);
+        DbAccess->OpenSideQuery(DueQuery);
+    }
+    TCursor& due = DbAccess->SideCursor;
+    for (due.First(); !due.Eof(); due.Next())
+        ShowAlert(due.AsString("ID"), due.AsString("Remark"), due.AsInteger("ReDay") != 0);
 }

@@ -22,3 +22,6 @@ public:
 private:
     QDateTime last_; // start of the last minute checked (or passed at start)
 };
+
+// Opens an alert for every reminder due in minute (at second 0).
+void ShowDueAlerts(const QDateTime& minute);

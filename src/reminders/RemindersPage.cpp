@@ -1,19 +1,33 @@
-// The main window's reminders tab and the handling of due reminders.
-#include "Main.h"
+#include "RemindersPage.h"
 
-#include "dialogs/BaseDlg.h"
-#include "reminders/AddAlam.h"
-#include "reminders/ModAlam.h"
-#include "reminders/UntAlam.h"
-#include "reminders/UntReportView.h"
-#include "shell/UntPublic.h"
-#include "storage/UException.h"
-#include "ui_Main.h"
+#include "AddAlam.h"
+#include "ModAlam.h"
+#include "UntAlam.h"
+#include "UntReportView.h"
+#include "common/UntHandler.h"
+#include "common/UntMenu.h"
+#include "common/UntPublic.h"
+#include "ui_RemindersPage.h"
 
 #include <QButtonGroup>
 #include <QMenu>
 
-void TFormMain::SetupRemindersTab() {
+namespace {
+
+// The row whose caption is key, or null: rows are found again by key after anything that
+// may have changed the list.
+QTreeWidgetItem* RowOf(QTreeWidget* list, const QString& key) {
+    for (int row = 0; row < list->topLevelItemCount(); ++row)
+        if (list->topLevelItem(row)->text(0) == key)
+            return list->topLevelItem(row);
+    return nullptr;
+}
+
+} // namespace
+
+TRemindersPage::TRemindersPage(QWidget* parent)
+    : QWidget(parent), ui_(std::make_unique<Ui::TRemindersPage>()) {
+    ui_->setupUi(this);
     QTreeWidget* lv1 = ui_->lv1;
     SetupReportView(lv1,
                     {{1, Qt::AlignLeft},
@@ -34,7 +48,7 @@ void TFormMain::SetupRemindersTab() {
                         {"NModAlam", QStringLiteral("修改"), [this] { NModAlamClick(); }},
                         {"NDelAlam", QStringLiteral("删除"), [this] { NDelAlamClick(); }}});
     PopUpOnRightClick(lv1, pmAlam_);
-    connect(lv1, &QTreeWidget::itemDoubleClicked, this, [this] { NModAlamClick(); });
+    connect(lv1, &QTreeWidget::itemDoubleClicked, this, Handler(this, [this] { NModAlamClick(); }));
 
     rgAlam_ = new QButtonGroup(this);
     const QList<QRadioButton*> items = {ui_->rgAlam0, ui_->rgAlam1, ui_->rgAlam2, ui_->rgAlam3,
@@ -46,20 +60,23 @@ void TFormMain::SetupRemindersTab() {
         ui_->layRgAlam->setColumnStretch(column, 1);
     connect(rgAlam_, &QButtonGroup::idToggled, this, [this](int, bool checked) {
         if (checked)
-            rgAlamClick();
+            RunHandler(this, [this] { rgAlamClick(); });
     });
 }
 
-void TFormMain::ShowReminders() {
+TRemindersPage::~TRemindersPage() = default;
+
+void TRemindersPage::ShowReminders() {
     AlamData->LoadList(ui_->lv1, 0);
 }
 
-int TFormMain::FilterIndex() const {
+int TRemindersPage::FilterIndex() const {
     const int index = rgAlam_ ? rgAlam_->checkedId() : 0;
     return index < 0 ? 0 : index;
 }
 
-void TFormMain::lv1CustomDrawItem(const QModelIndex& index, QStyleOptionViewItem* option) const {
+void TRemindersPage::lv1CustomDrawItem(const QModelIndex& index,
+                                       QStyleOptionViewItem* option) const {
     const QString kind = index.siblingAtColumn(1).data().toString();
     if (kind == AlamOnceText)
         option->palette.setColor(QPalette::Text, QColor(255, 0, 0));
@@ -69,17 +86,17 @@ void TFormMain::lv1CustomDrawItem(const QModelIndex& index, QStyleOptionViewItem
         option->palette.setColor(QPalette::Text, QColor(0, 0, 255));
 }
 
-void TFormMain::rgAlamClick() {
+void TRemindersPage::rgAlamClick() {
     AlamData->LoadList(ui_->lv1, FilterIndex());
 }
 
-void TFormMain::NAddAlamClick() {
+void TRemindersPage::NAddAlamClick() {
     const int filter = FilterIndex();
     if (ShowAddAlam() == mrOk)
         AlamData->LoadList(ui_->lv1, filter);
 }
 
-void TFormMain::NModAlamClick() {
+void TRemindersPage::NModAlamClick() {
     const QList<QTreeWidgetItem*> selected = ui_->lv1->selectedItems();
     if (selected.isEmpty())
         return;
@@ -88,13 +105,36 @@ void TFormMain::NModAlamClick() {
         AlamData->LoadList(ui_->lv1, filter);
 }
 
-void TFormMain::NDelAlamClick() {
+void TRemindersPage::NDelAlamClick() {
     const QList<QTreeWidgetItem*> selected = ui_->lv1->selectedItems();
     if (selected.isEmpty())
         return;
-    QTreeWidgetItem* item = selected.first();
-    if (!AskYesNo(QStringLiteral("确实要删除 ") + item->text(2) + QStringLiteral(" 的提醒吗？")))
+    // The question runs a loop of its own, in which an alert may change the list.
+    const QString key = selected.first()->text(0);
+    if (!AskYesNo(QStringLiteral("确实要删除 ") + selected.first()->text(2) +
+                  QStringLiteral(" 的提醒吗？")))
         Abort();
-    AlamData->Delete(item->text(0));
-    delete item;
+    AlamData->Delete(key);
+    delete RowOf(ui_->lv1, key);
+}
+
+void TRemindersPage::WMAlamDelete(int id) {
+    const QString key = QString::number(id);
+    AlamData->Delete(key);
+    while (QTreeWidgetItem* row = RowOf(ui_->lv1, key))
+        delete row;
+}
+
+void TRemindersPage::WMAlamSeen(int id) {
+    const QString key = QString::number(id);
+    AlamData->MarkSeen(key);
+    QTreeWidget* list = ui_->lv1;
+    for (int row = 0; row < list->topLevelItemCount(); ++row)
+        if (list->topLevelItem(row)->text(0) == key)
+            list->topLevelItem(row)->setText(4, AlamSeenText);
+}
+
+void TRemindersPage::WMAlamSnooze(int id, int delay) {
+    AlamData->Reschedule(QString::number(id), delay);
+    AlamData->LoadList(ui_->lv1, FilterIndex());
 }
