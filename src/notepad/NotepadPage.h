@@ -22,6 +22,8 @@ public:
 
     // Loads the tree, selects the root and shows its note, as at start.
     void LoadNotepad();
+    // After a restore: the tree and the root's note as the file now holds them.
+    void ReloadNotepad();
     // Frees the tree as the window closes; the page then does nothing more.
     void FreeNotepad();
     // NoteTree, while the page has one.
@@ -39,6 +41,7 @@ public:
     void tmrHintTimer();
 
 private:
+    void ShowRootNote();
     // Puts a stored text into the memo; a text the program puts there is not saved again.
     void SetNoteText(const QString& text);
 
