@@ -1,19 +1,14 @@
 #pragma once
 
 #include <QApplication>
-#include <functional>
 
-// The application object: every exception that escapes an event handler ends here and goes
-// to the error reporter; a silent abort is dropped.
+// The application object.
 class TQuilletApp : public QApplication {
     Q_OBJECT
 public:
     TQuilletApp(int& argc, char** argv);
     bool notify(QObject* receiver, QEvent* event) override;
 };
-
-// Runs f and reports what escapes it as an event handler would.
-void ReportEscaped(QObject* sender, const std::function<void()>& f);
 
 // The application title: taskbar caption and the name of the run-at-login entry.
 inline const QString AppTitle = QStringLiteral("Quillet软件-Morvane软件");

@@ -1,7 +1,8 @@
 #include "UException.h"
 
-#include "shell/UntClock.h"
-#include "shell/UntPublic.h"
+#include "common/UntAppDir.h"
+#include "common/UntClock.h"
+#include "common/UntPublic.h"
 
 #include <QFile>
 
@@ -12,6 +13,15 @@ EAppError::EAppError(const QString& message) : std::runtime_error(message.toStdS
 EDBException::EDBException(const QString& message, const QString& userMessage,
                            const QString& sqlText)
     : std::runtime_error(message.toStdString()), UserMessage(userMessage), SqlText(sqlText) {}
+
+TCardException::TCardException() {
+    SetExceptionReporter(
+        [this](QObject* sender, const std::exception& e) { ReportException(sender, e); });
+}
+
+TCardException::~TCardException() {
+    SetExceptionReporter({});
+}
 
 void TCardException::ReportException(QObject*, const std::exception& e) {
     Message = QString::fromUtf8(e.what());
@@ -45,8 +55,4 @@ void WriteErrorLog(const QString& text) {
     const QString entry = now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
                           QStringLiteral("：") + text + QStringLiteral("\r\n");
     file.write(entry.toUtf8());
-}
-
-void Abort() {
-    throw EAbort();
 }

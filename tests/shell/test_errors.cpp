@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include "common/UntDateStamp.h"
+#include "common/UntListRows.h"
 #include "shell/UntApplication.h"
 #include "storage/UException.h"
 #include "storage/UntDbAccess.h"
@@ -16,7 +18,7 @@ class ErrorTest : public DbTest {};
 
 TEST_F(ErrorTest, FailedQueryIsShownAndLoggedAsThreeLines) {
     TPinnedClock clock(At("2026-03-05 14:07:09"));
-    ReportEscaped(nullptr, [] { DbAccess->OpenQuery("select * from Missing"); });
+    RunHandler(nullptr, [] { DbAccess->OpenQuery("select * from Missing"); });
     ASSERT_EQ(boxes_->Count(), 1);
     EXPECT_EQ(boxes_->Boxes()[0].kind, BoxKind::Error);
     EXPECT_EQ(boxes_->LastText(),
@@ -48,7 +50,7 @@ TEST_F(ErrorTest, OneFilePerDayAndANewOneAfterMidnight) {
 }
 
 TEST_F(ErrorTest, PlainErrorShowsItsMessageAloneAndLogsNothing) {
-    ReportEscaped(nullptr, [] { throw EAppError(QStringLiteral("提醒内容不能为空！")); });
+    RunHandler(nullptr, [] { throw EAppError(QStringLiteral("提醒内容不能为空！")); });
     ASSERT_EQ(boxes_->Count(), 1);
     EXPECT_EQ(boxes_->Boxes()[0].caption, QStringLiteral("错误"));
     EXPECT_EQ(boxes_->LastText(), QStringLiteral("提醒内容不能为空！"));
@@ -95,19 +97,19 @@ TEST_F(ErrorTest, FillListViewTakesCaptionAndSubItemsAsText) {
     view.setColumnCount(3);
     ExecSql("insert into Alam(iHour,ReMark) values(5,'x')");
     ExecSql("insert into Alam(iHour,ReMark) values(NULL,NULL)");
-    FillListView("select ID,iHour,ReMark from Alam order by ID", &view);
+    FillListView(&view, [] { return ReadRows("select ID,iHour,ReMark from Alam order by ID"); });
     ASSERT_EQ(view.topLevelItemCount(), 2);
     EXPECT_EQ(view.topLevelItem(0)->text(1), QStringLiteral("5"));
     EXPECT_EQ(view.topLevelItem(0)->text(2), QStringLiteral("x"));
     EXPECT_EQ(view.topLevelItem(1)->text(1), QString());
     EXPECT_EQ(view.columnCount(), 3);
-    FillListView("select ID from Alam where 1<> 1 ", &view);
+    FillListView(&view, [] { return ReadRows("select ID from Alam where 1<> 1 "); });
     EXPECT_EQ(view.topLevelItemCount(), 0);
     EXPECT_EQ(view.columnCount(), 3);
-    FillListView("select ID from Alam", &view);
+    FillListView(&view, [] { return ReadRows("select ID from Alam"); });
     EXPECT_EQ(view.topLevelItem(0)->columnCount(), 1);
     // A failing query leaves the view empty.
-    EXPECT_THROW(FillListView("select * from Nope", &view), EDBException);
+    EXPECT_THROW(FillListView(&view, [] { return ReadRows("select * from Nope"); }), EDBException);
     EXPECT_EQ(view.topLevelItemCount(), 0);
 }
 

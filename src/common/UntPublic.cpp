@@ -1,37 +1,20 @@
 #include "UntPublic.h"
 
-#include "storage/UntDbAccess.h"
-
-#include <QAbstractScrollArea>
 #include <QApplication>
-#include <QCoreApplication>
 #include <QDesktopServices>
-#include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QLocale>
-#include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
-#include <QRegularExpression>
 #include <QScopeGuard>
-#include <QStandardPaths>
-#include <QTreeWidget>
 #include <QUrl>
 #include <memory>
 
 namespace {
 
-QString appDir;
 MessageBoxHook boxHook;
-
-QString WithSlash(QString dir) {
-    if (!dir.endsWith(QLatin1Char('/')))
-        dir += QLatin1Char('/');
-    return dir;
-}
 
 } // namespace
 
@@ -93,26 +76,6 @@ int Box(BoxKind kind, const QString& caption, const QString& text) {
 
 } // namespace
 
-QString AppDir() {
-    return appDir;
-}
-
-void SetAppDir(const QString& dir) {
-    appDir = WithSlash(dir);
-}
-
-QString ResolveAppDir() {
-    const QString exeDir = QCoreApplication::applicationDirPath();
-    // An installed copy keeps its data per user even where it could write beside itself
-    // (root and /usr/bin): nothing may appear in a folder the package owns.
-    const bool installed = QFileInfo::exists(exeDir + "/../share/applications/quillet.desktop");
-    if (!installed && QFileInfo(exeDir).isWritable())
-        return WithSlash(exeDir);
-    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
-    QDir().mkpath(data);
-    return WithSlash(data);
-}
-
 MessageBoxHook SetMessageBoxHook(MessageBoxHook hook) {
     MessageBoxHook previous = std::move(boxHook);
     boxHook = std::move(hook);
@@ -135,25 +98,6 @@ void OpenDocument(QWidget*, const QString& target) {
     const QUrl url =
         QFileInfo::exists(target) ? QUrl::fromLocalFile(target) : QUrl::fromUserInput(target);
     QDesktopServices::openUrl(url);
-}
-
-void FillListView(const QString& sql, QTreeWidget* view) {
-    view->clear();
-    DbAccess->OpenQuery(sql);
-    TCursor& cursor = DbAccess->MainCursor;
-    view->setUpdatesEnabled(false);
-    QList<QTreeWidgetItem*> items;
-    items.reserve(cursor.RecordCount());
-    const int columns = cursor.FieldCount();
-    for (cursor.First(); !cursor.Eof(); cursor.Next()) {
-        QStringList texts;
-        texts.reserve(columns);
-        for (int c = 0; c < columns; ++c)
-            texts << cursor.AsString(c);
-        items << new QTreeWidgetItem(texts);
-    }
-    view->addTopLevelItems(items);
-    view->setUpdatesEnabled(true);
 }
 
 namespace {
@@ -213,34 +157,4 @@ QString AskOpenFileName(QWidget* owner, const QString& filter) {
     if (fileHook)
         return fileHook(false, filter);
     return QFileDialog::getOpenFileName(owner, QString(), QString(), filter);
-}
-
-QString ShortDateText(const QDate& day) {
-    return QLocale::system().toString(day, QLocale::ShortFormat);
-}
-
-QString LongTimeText(const QTime& time) {
-    static const QRegularExpression zone(QStringLiteral("\\s*\\bt+\\b\\s*"));
-    QString format = QLocale::system().timeFormat(QLocale::LongFormat);
-    format.replace(zone, QStringLiteral(" "));
-    return QLocale::system().toString(time, format.trimmed());
-}
-
-QMenu* MakeMenu(QWidget* owner, const char* name, std::initializer_list<TMenuItem> items) {
-    auto* menu = new QMenu(owner);
-    menu->setObjectName(QLatin1String(name));
-    for (const TMenuItem& item : items) {
-        QAction* action = item.caption.isEmpty()
-                              ? menu->addSeparator()
-                              : menu->addAction(item.caption, owner, item.command);
-        action->setObjectName(QLatin1String(item.name));
-    }
-    return menu;
-}
-
-void PopUpOnRightClick(QAbstractScrollArea* view, QMenu* menu) {
-    view->setContextMenuPolicy(Qt::CustomContextMenu);
-    QObject::connect(
-        view, &QWidget::customContextMenuRequested, menu,
-        [view, menu](const QPoint& at) { menu->popup(view->viewport()->mapToGlobal(at)); });
 }
