@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QDateTime>
 #include <QList>
 #include <QString>
@@ -65,5 +66,9 @@ inline const QString AlamWeeklyText = QStringLiteral("每周");
 inline const QString AlamMonthlyText = QStringLiteral("每月");
 inline const QString AlamYearlyText = QStringLiteral("每年");
 inline const QString AlamLunarYearlyText = QStringLiteral("农历每年");
+// Row colours of the yearly kinds in the list, apart from those of the other kinds and
+// readable on white (contrast above 4.5:1).
+inline const QColor AlamYearlyColor = QColor(128, 0, 128);
+inline const QColor AlamLunarYearlyColor = QColor(176, 96, 0);
 inline const QString AlamSeenText = QStringLiteral("看过的");
 inline const QString AlamMissedText = QStringLiteral("错过的");

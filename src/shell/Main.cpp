@@ -5,6 +5,7 @@
 #include "dialogs/BaseDlg.h"
 #include "notepad/UntTree.h"
 #include "shell/UntDueCheck.h"
+#include "shell/UntTodayLine.h"
 #include "shell/UntTypingHint.h"
 #include "storage/UException.h"
 #include "storage/UntCompactDatabase.h"
@@ -179,6 +180,7 @@ void TFormMain::FormCreate() {
     AddTrayIcon();
     SetupAlerts();
     SetupRemindersTab();
+    new TTodayLine(ui_->LabToday, this); // the bottom bar's date, lunar date included
     SetupNotepadTab();
 }
 

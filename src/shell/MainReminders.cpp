@@ -38,7 +38,7 @@ void TFormMain::SetupRemindersTab() {
 
     rgAlam_ = new QButtonGroup(this);
     const QList<QRadioButton*> items = {ui_->rgAlam0, ui_->rgAlam1, ui_->rgAlam2, ui_->rgAlam3,
-                                        ui_->rgAlam4, ui_->rgAlam5, ui_->rgAlam6};
+                                        ui_->rgAlam4, ui_->rgAlam5, ui_->rgAlam6, ui_->rgAlam7};
     for (int i = 0; i < items.size(); ++i)
         rgAlam_->addButton(items.at(i), i);
     ui_->rgAlam0->setChecked(true);
@@ -67,6 +67,10 @@ void TFormMain::lv1CustomDrawItem(const QModelIndex& index, QStyleOptionViewItem
         option->palette.setColor(QPalette::Text, QColor(0, 128, 0));
     else if (kind == AlamMonthlyText)
         option->palette.setColor(QPalette::Text, QColor(0, 0, 255));
+    else if (kind == AlamYearlyText)
+        option->palette.setColor(QPalette::Text, AlamYearlyColor);
+    else if (kind == AlamLunarYearlyText)
+        option->palette.setColor(QPalette::Text, AlamLunarYearlyColor);
 }
 
 void TFormMain::rgAlamClick() {
