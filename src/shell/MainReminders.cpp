@@ -18,8 +18,9 @@ void TFormMain::SetupRemindersTab() {
     SetupReportView(lv1,
                     {{1, Qt::AlignLeft},
                      {80, Qt::AlignLeft},
-                     {180, Qt::AlignHCenter},
-                     {400, Qt::AlignHCenter},
+                     // wide enough for a yearly reminder's date, time and days ahead
+                     {300, Qt::AlignHCenter},
+                     {280, Qt::AlignHCenter},
                      {80, Qt::AlignHCenter}},
                     [this](const QModelIndex& index, QStyleOptionViewItem* option) {
                         lv1CustomDrawItem(index, option);

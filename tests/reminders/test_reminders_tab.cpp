@@ -59,7 +59,7 @@ protected:
 
 TEST_F(RemindersTabTest, ListHasItsColumnsFontMenuAndFilters) {
     const QStringList captions = {"ID", "重复频率", "提醒时间", "内容", "状态"};
-    const int widths[] = {1, 80, 180, 400, 80};
+    const int widths[] = {1, 80, 300, 280, 80};
     const Qt::Alignment alignments[] = {Qt::AlignLeft, Qt::AlignLeft, Qt::AlignHCenter,
                                         Qt::AlignHCenter, Qt::AlignHCenter};
     ASSERT_EQ(lv1->columnCount(), 5);
