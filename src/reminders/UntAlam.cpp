@@ -73,11 +73,24 @@ QSet<QString> MissedKeys() {
 } // namespace
 
 void TAlam::Add() {
-    SqlText = FormatSql(QStringLiteral("Insert into Alam(iHour,iMinute,iMonWeek,ReDay,AlamDate,"
-                                       "ReMark)  values(%s,%s,%s,%s,'%s','%s') "),
-                        {SqlNum(iHour), SqlNum(iMinute), SqlNum(iMonWeek), SqlNum(ReDay),
-                         DateText(AlamDate), ReMark});
+    SqlText = AddStatement();
     ExecSql(SqlText);
+}
+
+QString TAlam::AddStatement(bool seen) const {
+    if (seen)
+        return FormatSql(QStringLiteral("Insert into Alam(iHour,iMinute,iMonWeek,ReDay,AlamDate,"
+                                        "ReMark,bLook)  values(%s,%s,%s,%s,'%s','%s',1) "),
+                         {SqlNum(iHour), SqlNum(iMinute), SqlNum(iMonWeek), SqlNum(ReDay),
+                          DateText(AlamDate), ReMark});
+    return FormatSql(QStringLiteral("Insert into Alam(iHour,iMinute,iMonWeek,ReDay,AlamDate,"
+                                    "ReMark)  values(%s,%s,%s,%s,'%s','%s') "),
+                     {SqlNum(iHour), SqlNum(iMinute), SqlNum(iMonWeek), SqlNum(ReDay),
+                      DateText(AlamDate), ReMark});
+}
+
+QString AlamFilterCondition(int filter) {
+    return FilterCondition(filter);
 }
 
 void TAlam::LoadList(QTreeWidget* view, int filter) {

@@ -9,8 +9,6 @@
 #include "storage/UntSqlEngine.h"
 #include "ui_Main.h"
 
-namespace {
-
 // Due in the minute the engine's Time() names, by kind: a one-off on its date, a daily one,
 // a weekly one whose digits hold today (Monday = 1), a monthly one on its day.
 const QString DueQuery = QStringLiteral(
@@ -18,8 +16,6 @@ const QString DueQuery = QStringLiteral(
     "and ((AlamDate=Date() and ReDay=0) or (ReDay=1) or  (ReDay=2 and "
     "InStr(CStr(iMonWeek),CStr(WeekDay(date(Date(),'-1 day'))))<>0 ) or  (ReDay=3 and "
     "Day(Date())=iMonWeek ) ) ");
-
-} // namespace
 
 void TFormMain::SetupAlerts() {
     SetAlertTarget(this);

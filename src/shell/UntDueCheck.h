@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QList>
+#include <QString>
 
 // Decides which minutes a tick of the due check must look at, so that every minute whose
 // second 0 falls inside the run is checked exactly once, by the first tick that sees it.
@@ -22,3 +23,7 @@ public:
 private:
     QDateTime last_; // start of the last minute checked (or passed at start)
 };
+
+// The due check's statement: the reminders due in the minute the engine's Date() and Time()
+// name (columns ID, ReDay, Remark).
+extern const QString DueQuery;
