@@ -1,6 +1,7 @@
 #include "UntAlamIcs.h"
 
 #include "UntAlam.h"
+#include "common/UntLunar.h"
 #include "shell/UntClock.h"
 #include "storage/UException.h"
 #include "storage/UntDbAccess.h"
@@ -27,6 +28,12 @@ struct BufferFree {
     void operator()(char* s) const { icalmemory_free_buffer(s); }
 };
 using Buffer = std::unique_ptr<char, BufferFree>;
+
+// Yearly kinds: on AlamDate's month and day, and on a lunar month and day (iMonWeek).
+constexpr int KindYearly = 4;
+constexpr int KindLunar = 5;
+constexpr int LunarRdates = 10;
+constexpr int MaxAheadDays = 30;
 
 const char* const IdProperty = "X-QUILLET-ID";
 const char* const SeenProperty = "X-QUILLET-SEEN";
@@ -107,6 +114,18 @@ QString RuleOf(const TAlamRecord& a) {
     }
     case rdMonthly:
         return QStringLiteral("FREQ=MONTHLY;BYMONTHDAY=%1").arg(a.iMonWeek);
+    case KindYearly:
+        // 29 February falls on the last day of February in other years.
+        if (a.AlamDate.month() == 2 && a.AlamDate.day() == 29)
+            return QStringLiteral("FREQ=YEARLY;BYMONTH=2;BYMONTHDAY=-1");
+        return QStringLiteral("FREQ=YEARLY");
+    case KindLunar:
+        // Backward: day 30 of a short month is its last day, a missing leap month the ordinary
+        // month of its number.
+        return QStringLiteral("RSCALE=CHINESE;FREQ=YEARLY;BYMONTH=%1%2;BYMONTHDAY=%3;SKIP=BACKWARD")
+            .arg(LunarMonthOf(a.iMonWeek))
+            .arg(LunarLeapOf(a.iMonWeek) ? QStringLiteral("L") : QString())
+            .arg(LunarDayOf(a.iMonWeek));
     default:
         return QString();
     }
@@ -123,9 +142,22 @@ Component EventOf(const TAlamRecord& a, const QDate& start, const QDateTime& sta
     const QString rule = RuleOf(a);
     if (!rule.isEmpty())
         AddProperty(e, QStringLiteral("RRULE:") + rule);
+    if (a.ReDay == KindLunar) {
+        // For clients without the Chinese calendar: the next occurrences as plain dates.
+        QDate day = start;
+        for (int i = 0; i < LunarRdates && day.isValid(); ++i) {
+            AddProperty(e, QStringLiteral("RDATE:") + day.toString(QStringLiteral("yyyyMMdd")) +
+                               QStringLiteral("T%1%200")
+                                   .arg(a.iHour, 2, 10, QLatin1Char('0'))
+                                   .arg(a.iMinute, 2, 10, QLatin1Char('0')));
+            day = NextLunarYearlyDay(a.iMonWeek, day.addDays(1));
+        }
+    }
     AddX(e, IdProperty, QString::number(a.ID));
     AddX(e, SeenProperty, a.bLook ? QStringLiteral("1") : QStringLiteral("0"));
     AddAlarm(e, QStringLiteral("PT0S"), a.ReMark);
+    if (a.AheadDays > 0)
+        AddAlarm(e, QStringLiteral("-P%1D").arg(a.AheadDays), a.ReMark);
     return event;
 }
 
@@ -201,6 +233,8 @@ private:
     QString ReadRule(const icalrecurrencetype& rule, TAlamRecord* a);
     QString CheckZone(TAlamRecord* a);
     QString CheckExceptions();
+    QString CheckExtraDates(const TAlamRecord& a);
+    int AheadDays();
     bool Ended(const icalrecurrencetype& rule);
 
     icalcomponent* e_;
@@ -267,12 +301,14 @@ QString TEventReader::Read(TAlamRecord* a) {
         icalproperty_get_rrule(icalcomponent_get_first_property(e_, ICAL_RRULE_PROPERTY));
     if (QString why = ReadRule(rule, a); !why.isEmpty())
         return why;
-    if (icalcomponent_get_first_property(e_, ICAL_RDATE_PROPERTY))
-        return QStringLiteral("有另加的日期（RDATE）");
     if (QString why = CheckExceptions(); !why.isEmpty())
         return why;
     if (QString why = CheckZone(a); !why.isEmpty())
         return why;
+    if (QString why = CheckExtraDates(*a); !why.isEmpty())
+        return why;
+    if (a->ReDay == KindYearly || a->ReDay == KindLunar)
+        a->AheadDays = AheadDays();
     // Quillet repeats from today on: a rule that begins later would fire too early.
     const QDate first = FirstDueDay(*a, now_.date());
     if (!first.isValid())
@@ -283,7 +319,8 @@ QString TEventReader::Read(TAlamRecord* a) {
 }
 
 QString TEventReader::ReadRule(const icalrecurrencetype& rule, TAlamRecord* a) {
-    if (rule.rscale && qstricmp(rule.rscale, "GREGORIAN") != 0)
+    const bool lunar = rule.rscale && qstricmp(rule.rscale, "CHINESE") == 0;
+    if (rule.rscale && !lunar && qstricmp(rule.rscale, "GREGORIAN") != 0)
         return QStringLiteral("使用了不支持的历法（%1）").arg(Utf8(rule.rscale));
     if (rule.count > 0 || !icaltime_is_null_time(rule.until))
         return Ended(rule) ? QStringLiteral("重复已经结束")
@@ -313,6 +350,23 @@ QString TEventReader::ReadRule(const icalrecurrencetype& rule, TAlamRecord* a) {
         return number != 0;
     };
     const QString cannot = QStringLiteral("重复规则无法表示");
+    if (lunar) {
+        if (rule.freq != ICAL_YEARLY_RECURRENCE || !byDay.isEmpty() || byMonth.size() != 1 ||
+            byMonthDay.size() != 1)
+            return cannot;
+        const int month = icalrecurrencetype_month_month(static_cast<short>(byMonth.first()));
+        const bool leap = icalrecurrencetype_month_is_leap(static_cast<short>(byMonth.first()));
+        const int day = byMonthDay.first();
+        if (month < 1 || month > 12 || day < 1 || day > 30)
+            return cannot;
+        // Skipping a missing day instead of moving back to the month's end differs from
+        // Quillet's rule, unless the day exists every year.
+        if ((leap || day == 30) && rule.skip != ICAL_SKIP_BACKWARD)
+            return QStringLiteral("农历缺日时的处理方式不同（SKIP）");
+        a->ReDay = KindLunar;
+        a->iMonWeek = EncodeLunarMonthDay(month, day, leap);
+        return QString();
+    }
     switch (rule.freq) {
     case ICAL_DAILY_RECURRENCE:
         if (!byMonthDay.isEmpty() || !byMonth.isEmpty())
@@ -344,9 +398,68 @@ QString TEventReader::ReadRule(const icalrecurrencetype& rule, TAlamRecord* a) {
             return QStringLiteral("按倒数第几天重复");
         a->ReDay = rdMonthly;
         return QString();
+    case ICAL_YEARLY_RECURRENCE: {
+        if (!byDay.isEmpty() || byMonth.size() > 1 || byMonthDay.size() > 1)
+            return cannot;
+        const QDate start = local_.date();
+        const int month = byMonth.isEmpty() ? start.month() : byMonth.first();
+        const int day = byMonthDay.isEmpty() ? start.day() : byMonthDay.first();
+        a->ReDay = KindYearly;
+        if (month == 2 && day == -1) {
+            // The last day of February: Quillet's 29 February, stored on a leap year's day.
+            int year = start.year();
+            while (!QDate::isLeapYear(year))
+                --year;
+            a->AlamDate = QDate(year, 2, 29);
+            return QString();
+        }
+        // Elsewhere 29 February is left out in other years; Quillet moves it to the 28th.
+        if (day < 1 || (month == 2 && day == 29))
+            return cannot;
+        a->AlamDate = QDate(start.year(), month, day);
+        return a->AlamDate.isValid() ? QString() : cannot;
+    }
     default:
         return cannot;
     }
+}
+
+// Extra dates are only kept as the plain-date copy of a lunar rule's own occurrences.
+QString TEventReader::CheckExtraDates(const TAlamRecord& a) {
+    for (icalproperty* p = icalcomponent_get_first_property(e_, ICAL_RDATE_PROPERTY); p;
+         p = icalcomponent_get_next_property(e_, ICAL_RDATE_PROPERTY)) {
+        const icaldatetimeperiodtype rdate = icalproperty_get_rdate(p);
+        icaltimetype t = rdate.time;
+        if (icaltime_is_null_time(t) || a.ReDay != KindLunar)
+            return QStringLiteral("有另加的日期（RDATE）");
+        if (!t.zone && !icaltime_is_utc(t))
+            t.zone = start_.zone;
+        const QDateTime local =
+            t.is_date ? QDateTime(QDate(t.year, t.month, t.day), QTime(a.iHour, a.iMinute))
+                      : LocalMoment(t);
+        if (local.time() != QTime(a.iHour, a.iMinute) ||
+            NextLunarYearlyDay(a.iMonWeek, local.date()) != local.date())
+            return QStringLiteral("有另加的日期（RDATE）");
+    }
+    return QString();
+}
+
+// A reminder some whole days before the event (1 to 30): Quillet's days ahead.
+int TEventReader::AheadDays() {
+    int days = 0;
+    for (icalcomponent* alarm = icalcomponent_get_first_component(e_, ICAL_VALARM_COMPONENT); alarm;
+         alarm = icalcomponent_get_next_component(e_, ICAL_VALARM_COMPONENT)) {
+        icalproperty* p = icalcomponent_get_first_property(alarm, ICAL_TRIGGER_PROPERTY);
+        if (!p)
+            continue;
+        const icaltriggertype trigger = icalproperty_get_trigger(p);
+        if (!icaltime_is_null_time(trigger.time))
+            continue;
+        const int seconds = icaldurationtype_as_int(trigger.duration);
+        if (seconds < 0 && seconds % 86400 == 0 && -seconds / 86400 <= MaxAheadDays)
+            days = qMax(days, -seconds / 86400);
+    }
+    return days;
 }
 
 bool TEventReader::Ended(const icalrecurrencetype& rule) {
@@ -431,12 +544,21 @@ QString Key(const TAlamRecord& a) {
         break;
     }
     case rdMonthly:
+    case KindLunar:
         day = QString::number(a.iMonWeek);
+        break;
+    case KindYearly:
+        day = a.AlamDate.toString(QStringLiteral("MM-dd"));
         break;
     default:
         break;
     }
-    return QStringLiteral("%1|%2|%3:%4|").arg(a.ReDay).arg(day).arg(a.iHour).arg(a.iMinute) +
+    return QStringLiteral("%1|%2|%3:%4|%5|")
+               .arg(a.ReDay)
+               .arg(day)
+               .arg(a.iHour)
+               .arg(a.iMinute)
+               .arg(a.AheadDays) +
            a.ReMark;
 }
 
@@ -508,6 +630,10 @@ QDate FirstDueDay(const TAlamRecord& a, const QDate& from) {
         }
         return QDate();
     }
+    case KindYearly:
+        return NextYearlyDay(a.AlamDate, from);
+    case KindLunar:
+        return NextLunarYearlyDay(a.iMonWeek, from);
     default:
         return QDate();
     }
@@ -522,7 +648,7 @@ QByteArray AlamsToIcs(const QList<TAlamRecord>& alams, const QDate& from, const 
     AddProperty(calendar.get(), QStringLiteral("CALSCALE:GREGORIAN"));
     for (const TAlamRecord& a : alams) {
         const QDate start = FirstDueDay(a, from);
-        if (!start.isValid() || a.ReDay < rdOnce || a.ReDay > rdMonthly) {
+        if (!start.isValid() || a.ReDay < rdOnce || a.ReDay > KindLunar) {
             if (skipped)
                 *skipped << Quoted(a.ReMark) + QStringLiteral("：永远不会到期");
             continue;
@@ -555,11 +681,10 @@ QList<TAlamRecord> IcsToAlams(const QByteArray& data, const QDateTime& now,
 }
 
 QList<TAlamRecord> ReadAlams(int filter) {
-    DbAccess->OpenQuery(
-        QStringLiteral(
-            "select ID,iHour,iMinute,iMonWeek,ReDay,AlamDate,ReMark,bLook from Alam where 1=1 ") +
-        AlamFilterCondition(filter) + QStringLiteral(" order by ID"));
+    DbAccess->OpenQuery(QStringLiteral("select * from Alam where 1=1 ") +
+                        AlamFilterCondition(filter) + QStringLiteral(" order by ID"));
     TCursor& cursor = DbAccess->MainCursor;
+    const int ahead = cursor.FieldIndex(QStringLiteral("AheadDays"));
     QList<TAlamRecord> alams;
     for (cursor.First(); !cursor.Eof(); cursor.Next()) {
         TAlamRecord a;
@@ -571,6 +696,7 @@ QList<TAlamRecord> ReadAlams(int filter) {
         a.AlamDate = cursor.AsDateTime(QStringLiteral("AlamDate")).date();
         a.ReMark = cursor.AsString(QStringLiteral("ReMark"));
         a.bLook = cursor.AsBoolean(QStringLiteral("bLook"));
+        a.AheadDays = ahead < 0 ? 0 : static_cast<int>(cursor.AsInteger(ahead));
         alams << a;
     }
     cursor.Close();

@@ -20,6 +20,7 @@ struct TAlamRecord {
     QDate AlamDate;
     QString ReMark;
     bool bLook = false;
+    int AheadDays = 0; // yearly kinds: also due this many days before
 };
 
 // What an export wrote: Count reminders, Skipped those left out ("“text”：reason"), and one
