@@ -338,7 +338,7 @@ QString SafeFileName(const QString& name) {
 }
 
 TNoteFolderResult ExportNotes(const QString& dir, const QString& lineBreak) {
-    const QFileInfo target(dir);
+    const QFileInfo target(QDir::cleanPath(QDir(dir).absolutePath()));
     if (target.exists() &&
         (!target.isDir() ||
          !QDir(dir).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)))

@@ -147,9 +147,7 @@ Component EventOf(const TAlamRecord& a, const QDate& start, const QDateTime& sta
         QDate day = start;
         for (int i = 0; i < LunarRdates && day.isValid(); ++i) {
             AddProperty(e, QStringLiteral("RDATE:") + day.toString(QStringLiteral("yyyyMMdd")) +
-                               QStringLiteral("T%1%200")
-                                   .arg(a.iHour, 2, 10, QLatin1Char('0'))
-                                   .arg(a.iMinute, 2, 10, QLatin1Char('0')));
+                               QTime(a.iHour, a.iMinute).toString(QStringLiteral("'T'HHmm'00'")));
             day = NextLunarYearlyDay(a.iMonWeek, day.addDays(1));
         }
     }
@@ -696,7 +694,9 @@ QList<TAlamRecord> ReadAlams(int filter) {
         a.AlamDate = cursor.AsDateTime(QStringLiteral("AlamDate")).date();
         a.ReMark = cursor.AsString(QStringLiteral("ReMark"));
         a.bLook = cursor.AsBoolean(QStringLiteral("bLook"));
-        a.AheadDays = ahead < 0 ? 0 : static_cast<int>(cursor.AsInteger(ahead));
+        // Only the yearly kinds use days ahead; the column may keep an old value for others.
+        if (ahead >= 0 && (a.ReDay == KindYearly || a.ReDay == KindLunar))
+            a.AheadDays = static_cast<int>(cursor.AsInteger(ahead));
         alams << a;
     }
     cursor.Close();
