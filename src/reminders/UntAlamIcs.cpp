@@ -29,11 +29,7 @@ struct BufferFree {
 };
 using Buffer = std::unique_ptr<char, BufferFree>;
 
-// Yearly kinds: on AlamDate's month and day, and on a lunar month and day (iMonWeek).
-constexpr int KindYearly = 4;
-constexpr int KindLunar = 5;
 constexpr int LunarRdates = 10;
-constexpr int MaxAheadDays = 30;
 
 const char* const IdProperty = "X-QUILLET-ID";
 const char* const SeenProperty = "X-QUILLET-SEEN";
@@ -114,12 +110,12 @@ QString RuleOf(const TAlamRecord& a) {
     }
     case rdMonthly:
         return QStringLiteral("FREQ=MONTHLY;BYMONTHDAY=%1").arg(a.iMonWeek);
-    case KindYearly:
+    case rdYearly:
         // 29 February falls on the last day of February in other years.
         if (a.AlamDate.month() == 2 && a.AlamDate.day() == 29)
             return QStringLiteral("FREQ=YEARLY;BYMONTH=2;BYMONTHDAY=-1");
         return QStringLiteral("FREQ=YEARLY");
-    case KindLunar:
+    case rdLunarYearly:
         // Backward: day 30 of a short month is its last day, a missing leap month the ordinary
         // month of its number.
         return QStringLiteral("RSCALE=CHINESE;FREQ=YEARLY;BYMONTH=%1%2;BYMONTHDAY=%3;SKIP=BACKWARD")
@@ -142,7 +138,7 @@ Component EventOf(const TAlamRecord& a, const QDate& start, const QDateTime& sta
     const QString rule = RuleOf(a);
     if (!rule.isEmpty())
         AddProperty(e, QStringLiteral("RRULE:") + rule);
-    if (a.ReDay == KindLunar) {
+    if (a.ReDay == rdLunarYearly) {
         // For clients without the Chinese calendar: the next occurrences as plain dates.
         QDate day = start;
         for (int i = 0; i < LunarRdates && day.isValid(); ++i) {
@@ -305,7 +301,7 @@ QString TEventReader::Read(TAlamRecord* a) {
         return why;
     if (QString why = CheckExtraDates(*a); !why.isEmpty())
         return why;
-    if (a->ReDay == KindYearly || a->ReDay == KindLunar)
+    if (a->ReDay == rdYearly || a->ReDay == rdLunarYearly)
         a->AheadDays = AheadDays();
     // Quillet repeats from today on: a rule that begins later would fire too early.
     const QDate first = FirstDueDay(*a, now_.date());
@@ -361,7 +357,7 @@ QString TEventReader::ReadRule(const icalrecurrencetype& rule, TAlamRecord* a) {
         // Quillet's rule, unless the day exists every year.
         if ((leap || day == 30) && rule.skip != ICAL_SKIP_BACKWARD)
             return QStringLiteral("农历缺日时的处理方式不同（SKIP）");
-        a->ReDay = KindLunar;
+        a->ReDay = rdLunarYearly;
         a->iMonWeek = EncodeLunarMonthDay(month, day, leap);
         return QString();
     }
@@ -402,7 +398,7 @@ QString TEventReader::ReadRule(const icalrecurrencetype& rule, TAlamRecord* a) {
         const QDate start = local_.date();
         const int month = byMonth.isEmpty() ? start.month() : byMonth.first();
         const int day = byMonthDay.isEmpty() ? start.day() : byMonthDay.first();
-        a->ReDay = KindYearly;
+        a->ReDay = rdYearly;
         if (month == 2 && day == -1) {
             // The last day of February: Quillet's 29 February, stored on a leap year's day.
             int year = start.year();
@@ -428,7 +424,7 @@ QString TEventReader::CheckExtraDates(const TAlamRecord& a) {
          p = icalcomponent_get_next_property(e_, ICAL_RDATE_PROPERTY)) {
         const icaldatetimeperiodtype rdate = icalproperty_get_rdate(p);
         icaltimetype t = rdate.time;
-        if (icaltime_is_null_time(t) || a.ReDay != KindLunar)
+        if (icaltime_is_null_time(t) || a.ReDay != rdLunarYearly)
             return QStringLiteral("有另加的日期（RDATE）");
         if (!t.zone && !icaltime_is_utc(t))
             t.zone = start_.zone;
@@ -542,10 +538,10 @@ QString Key(const TAlamRecord& a) {
         break;
     }
     case rdMonthly:
-    case KindLunar:
+    case rdLunarYearly:
         day = QString::number(a.iMonWeek);
         break;
-    case KindYearly:
+    case rdYearly:
         day = a.AlamDate.toString(QStringLiteral("MM-dd"));
         break;
     default:
@@ -628,9 +624,9 @@ QDate FirstDueDay(const TAlamRecord& a, const QDate& from) {
         }
         return QDate();
     }
-    case KindYearly:
+    case rdYearly:
         return NextYearlyDay(a.AlamDate, from);
-    case KindLunar:
+    case rdLunarYearly:
         return NextLunarYearlyDay(a.iMonWeek, from);
     default:
         return QDate();
@@ -646,7 +642,7 @@ QByteArray AlamsToIcs(const QList<TAlamRecord>& alams, const QDate& from, const 
     AddProperty(calendar.get(), QStringLiteral("CALSCALE:GREGORIAN"));
     for (const TAlamRecord& a : alams) {
         const QDate start = FirstDueDay(a, from);
-        if (!start.isValid() || a.ReDay < rdOnce || a.ReDay > KindLunar) {
+        if (!start.isValid() || a.ReDay < rdOnce || a.ReDay > rdLunarYearly) {
             if (skipped)
                 *skipped << Quoted(a.ReMark) + QStringLiteral("：永远不会到期");
             continue;
@@ -695,7 +691,7 @@ QList<TAlamRecord> ReadAlams(int filter) {
         a.ReMark = cursor.AsString(QStringLiteral("ReMark"));
         a.bLook = cursor.AsBoolean(QStringLiteral("bLook"));
         // Only the yearly kinds use days ahead; the column may keep an old value for others.
-        if (ahead >= 0 && (a.ReDay == KindYearly || a.ReDay == KindLunar))
+        if (ahead >= 0 && (a.ReDay == rdYearly || a.ReDay == rdLunarYearly))
             a.AheadDays = static_cast<int>(cursor.AsInteger(ahead));
         alams << a;
     }
@@ -752,6 +748,7 @@ TImportSummary ImportIcs(const QString& path) {
         alam.ReDay = a.ReDay;
         alam.AlamDate = QDateTime(a.AlamDate, QTime(0, 0));
         alam.ReMark = a.ReMark;
+        alam.AheadDays = a.AheadDays;
         batch << alam.AddStatement(a.bLook);
     }
     if (!batch.isEmpty())

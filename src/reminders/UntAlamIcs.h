@@ -39,7 +39,7 @@ struct TImportSummary {
     QString Text() const;
 };
 
-// Writes the reminders under list filter 0..6 (0 = all) into one calendar file, replacing
+// Writes the reminders under list filter 0..7 (0 = all) into one calendar file, replacing
 // path whole or not at all. Throws EAppError when it cannot be written.
 TExchangeResult ExportIcs(const QString& path, int filter = 0);
 
@@ -60,5 +60,5 @@ QList<TAlamRecord> IcsToAlams(const QByteArray& data, const QDateTime& now,
 // The first day on or after from on which a repeating reminder falls due; invalid when never
 // (a one-off: its own day).
 QDate FirstDueDay(const TAlamRecord& alam, const QDate& from);
-// The reminders under list filter 0..6, in key order.
+// The reminders under list filter 0..7, in key order.
 QList<TAlamRecord> ReadAlams(int filter = 0);

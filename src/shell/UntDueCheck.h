@@ -2,7 +2,6 @@
 
 #include <QDateTime>
 #include <QList>
-#include <QString>
 
 // Decides which minutes a tick of the due check must look at, so that every minute whose
 // second 0 falls inside the run is checked exactly once, by the first tick that sees it.
@@ -23,7 +22,3 @@ public:
 private:
     QDateTime last_; // start of the last minute checked (or passed at start)
 };
-
-// The due check's statement: the reminders due in the minute the engine's Date() and Time()
-// name (columns ID, ReDay, Remark).
-extern const QString DueQuery;

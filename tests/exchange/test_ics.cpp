@@ -2,9 +2,7 @@
 
 #include "reminders/UntAlam.h"
 #include "reminders/UntAlamIcs.h"
-#include "shell/UntDueCheck.h"
 #include "storage/UException.h"
-#include "storage/UntSqlEngine.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -40,8 +38,9 @@ protected:
     }
 
     qint64 Add(int reDay, int hour, int minute, int monWeek, const QDate& day, const QString& text,
-               bool seen = false) {
+               bool seen = false, int aheadDays = 0) {
         TAlam alam;
+        alam.AheadDays = aheadDays;
         alam.ReDay = reDay;
         alam.iHour = hour;
         alam.iMinute = minute;
@@ -61,17 +60,12 @@ protected:
         for (const TAlamRecord& a : ReadAlams())
             times.insert(QTime(a.iHour, a.iMinute));
         QStringList rings;
+        TAlam alam;
         for (QDate day = first; day < last; day = day.addDays(1)) {
             for (const QTime& t : times) {
                 const QDateTime moment(day, t);
-                {
-                    TEngineMoment at(moment);
-                    DbAccess->OpenSideQuery(DueQuery);
-                }
-                TCursor& due = DbAccess->SideCursor;
-                for (due.First(); !due.Eof(); due.Next())
-                    rings << due.AsString(QStringLiteral("ID")) + u' ' +
-                                 moment.toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+                for (const TDueAlam& due : alam.DueList(moment))
+                    rings << due.ID + u' ' + moment.toString(QStringLiteral("yyyy-MM-dd HH:mm"));
             }
         }
         rings.sort();
@@ -102,24 +96,34 @@ protected:
     QByteArray oldZone_;
 };
 
+// What a reminder means: kind, its day (by kind), time, days ahead, seen mark and text.
 QStringList Describe(const QList<TAlamRecord>& alams) {
     QStringList rows;
-    for (const TAlamRecord& a : alams)
+    for (const TAlamRecord& a : alams) {
+        QString day;
+        if (a.ReDay == rdOnce)
+            day = a.AlamDate.toString(Qt::ISODate);
+        else if (a.ReDay == rdYearly)
+            day = a.AlamDate.toString(QStringLiteral("MM-dd"));
+        else if (a.ReDay != rdDaily)
+            day = QString::number(a.iMonWeek);
         rows << QStringLiteral("%1 %2 %3:%4 %5 %6 %7")
                     .arg(a.ReDay)
-                    .arg(a.ReDay == rdOnce ? a.AlamDate.toString(Qt::ISODate) : QString())
+                    .arg(day)
                     .arg(a.iHour)
                     .arg(a.iMinute)
-                    .arg(a.ReDay >= rdWeekly ? a.iMonWeek : 0)
+                    .arg(a.AheadDays)
                     .arg(a.bLook ? 1 : 0)
                     .arg(a.ReMark);
+    }
     return rows;
 }
 
 } // namespace
 
-// Every kind, month ends and leap day included: the alarms another parser expands from the
-// file ring on exactly the minutes the program's due check fires, for two years.
+// Every kind, month ends, leap day, leap months, day 30 and days ahead included: the alarms another
+// parser expands from the file ring on exactly the minutes the program's due check fires, for two
+// years.
 TEST_F(IcsTest, ExportedOccurrencesMatchTheDueCheckForTwoYears) {
     Add(rdOnce, 9, 30, 1, QDate(2026, 12, 20), QStringLiteral("交报告"));
     Add(rdOnce, 23, 59, 1, QDate(2028, 2, 29), QStringLiteral("闰日"));
@@ -132,15 +136,21 @@ TEST_F(IcsTest, ExportedOccurrencesMatchTheDueCheckForTwoYears) {
     Add(rdMonthly, 0, 0, 1, QDate(2026, 1, 1), QStringLiteral("月初\n第二行"));
     Add(rdWeekly, 9, 0, 0, QDate(2026, 1, 1), QStringLiteral("没有星期"));
     Add(rdMonthly, 9, 0, 32, QDate(2026, 1, 1), QStringLiteral("三十二号"));
+    Add(rdYearly, 8, 0, 1, QDate(2024, 2, 29), QStringLiteral("闰日生日"), false, 2);
+    Add(rdYearly, 18, 30, 1, QDate(2026, 12, 9), QStringLiteral("纪念日"), false, 30);
+    Add(rdLunarYearly, 9, 0, 815, QDate(2026, 9, 25), QStringLiteral("中秋"), false, 3);
+    Add(rdLunarYearly, 7, 0, 10408, QDate(2026, 1, 1), QStringLiteral("闰四月初八"));
+    Add(rdLunarYearly, 20, 0, 1230, QDate(2026, 1, 1), QStringLiteral("除夕（三十）"), false, 1);
+    Add(rdLunarYearly, 6, 0, 101, QDate(2026, 1, 1), QStringLiteral("春节"));
 
     const TExchangeResult result = ExportIcs(Ics());
-    EXPECT_EQ(result.Count, 9);
+    EXPECT_EQ(result.Count, 15);
     EXPECT_EQ(result.Skipped, QStringList({QStringLiteral("“没有星期”：永远不会到期"),
                                            QStringLiteral("“三十二号”：永远不会到期")}));
 
     const QDate first(2026, 12, 7), last(2028, 12, 7);
     const QStringList ours = QuilletRings(first, last);
-    EXPECT_GT(ours.size(), 900);
+    EXPECT_GT(ours.size(), 950);
     EXPECT_EQ(ParserRings(Ics(), first, last), ours);
 }
 
@@ -149,19 +159,21 @@ TEST_F(IcsTest, ReimportAddsNothingAndAFreshFileGetsTheSameReminders) {
     Add(rdDaily, 7, 5, 1, QDate(2026, 1, 1), QStringLiteral("吃早饭\n两行"), true);
     Add(rdWeekly, 8, 0, 246, QDate(2026, 1, 1), QStringLiteral("健身"));
     Add(rdMonthly, 12, 0, 31, QDate(2026, 1, 1), QStringLiteral("对账; 逗号, 反斜杠\\"));
+    Add(rdYearly, 8, 0, 1, QDate(2028, 2, 29), QStringLiteral("闰日"), false, 2);
+    Add(rdLunarYearly, 7, 0, 10408, QDate(2026, 1, 1), QStringLiteral("闰四月初八"), true, 30);
     const QStringList before = Describe(ReadAlams());
     ExportIcs(Ics());
 
     const TImportSummary again = ImportIcs(Ics());
     EXPECT_EQ(again.Imported, 0);
-    EXPECT_EQ(Count(), 4);
-    EXPECT_TRUE(again.Text().startsWith(QStringLiteral("导入了0条提醒，跳过4条：\n")))
+    EXPECT_EQ(Count(), 6);
+    EXPECT_TRUE(again.Text().startsWith(QStringLiteral("导入了0条提醒，跳过6条：\n")))
         << again.Text();
     EXPECT_TRUE(again.Skipped.contains(QStringLiteral("“健身”：已有相同的提醒")));
 
     ExecSql(QStringLiteral("delete from Alam"));
     const TImportSummary fresh = ImportIcs(Ics());
-    EXPECT_EQ(fresh.Text(), QStringLiteral("导入了4条提醒，跳过0条。"));
+    EXPECT_EQ(fresh.Text(), QStringLiteral("导入了6条提醒，跳过0条。"));
     EXPECT_EQ(Describe(ReadAlams()), before);
 }
 
@@ -184,10 +196,10 @@ TEST_F(IcsTest, FilesOfOtherCalendarProgramsImportWhatFitsAndSayWhatNot) {
                                            "“买菜”：没有开始时间"));
     // Tokyo 10:00 is 9:00 here; UTC times are converted; a past exception is harmless.
     EXPECT_EQ(Describe(ReadAlams()), QStringList({
-                                         QStringLiteral("2  9:0 13 0 周会"),
+                                         QStringLiteral("2 13 9:0 0 0 周会"),
                                          QStringLiteral("1  8:30 0 0 喝水"),
                                          QStringLiteral("0 2026-12-15 14:30 0 0 看牙, 带医保卡"),
-                                         QStringLiteral("3  19:30 15 0 交房租"),
+                                         QStringLiteral("3 15 19:30 0 0 交房租"),
                                          QStringLiteral("0 2026-12-20 9:0 0 0 交电费"),
                                      }));
 }
@@ -218,4 +230,16 @@ TEST_F(IcsTest, AFileThatIsNotACalendarOrIsDamagedChangesNothing) {
     EXPECT_TRUE(refused(broken).startsWith(QStringLiteral("日历文件已损坏")));
     EXPECT_THROW(ImportIcs(dir_->filePath(QStringLiteral("missing.ics"))), EAppError);
     EXPECT_EQ(Count(), 0);
+}
+
+TEST_F(IcsTest, LunarAndYearlyEventsWithDaysAhead) {
+    const TImportSummary summary = ImportIcs(Here(QStringLiteral("data/lunar-style.ics")));
+    EXPECT_EQ(summary.Text(), QStringLiteral("导入了2条提醒，跳过4条：\n"
+                                             "“闰六月初一”：农历缺日时的处理方式不同（SKIP）\n"
+                                             "“逾越节”：使用了不支持的历法（HEBREW）\n"
+                                             "“闰日生日”：重复规则无法表示\n"
+                                             "“腊八”：有另加的日期（RDATE）"));
+    EXPECT_EQ(Describe(ReadAlams()),
+              QStringList({QStringLiteral("5 815 8:0 7 0 奶奶生日（农历八月十五）"),
+                           QStringLiteral("4 05-20 19:0 1 0 结婚纪念日")}));
 }
