@@ -43,6 +43,9 @@ public:
     QString SqlText;   // the statement built last
 
     void Add();
+    // The statement Add runs for the fields; seen also stores the seen mark (an import keeps
+    // the mark a reminder had when it was exported).
+    QString AddStatement(bool seen = false) const;
     // The reminders under filter 0..7 ("全部提醒", "今天", "明天", "错过", "每天", "每周",
     // "每月", "每年"), the missed one-off reminders marked in column 4.
     TRows ListRows(int filter);
@@ -64,6 +67,9 @@ private:
 };
 
 extern TAlam* AlamData;
+
+// The condition LoadList appends for filter 0..7, to select the same reminders elsewhere.
+QString AlamFilterCondition(int filter);
 
 // Texts of the reminder list's columns 1 and 4.
 inline const QString AlamOnceText = QStringLiteral("仅一次");
