@@ -533,6 +533,7 @@ void TDbAccess::OpenData() {
     try {
         // Only a file that is ours is tuned: switching the journal writes its header.
         CheckSchema(Connection);
+        UpgradeSchema(Connection);
         Connection.UseWriteAheadLog();
         Connection.OnCommit([this](int frames) { LogGrew(frames); });
     } catch (...) {
