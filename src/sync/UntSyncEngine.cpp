@@ -120,6 +120,11 @@ void TSyncEngine::Queue(std::function<void()> work) {
     Pump();
 }
 
+void TSyncEngine::QueueFirst(std::function<void()> work) {
+    work_.push_front(std::move(work));
+    Pump();
+}
+
 void TSyncEngine::Then(std::function<void()> next) {
     next_ = std::move(next);
     Pump();
@@ -865,7 +870,7 @@ void TSyncEngine::PushOne(int coll, const TSyncPending& pending) {
                     return void(again_ = true); // changed there meanwhile: it comes back
                 if (!r.Ok() && r.Status != 404)
                     return Fail(r.Describe());
-                Queue([this, coll, gone] {
+                QueueFirst([this, coll, gone] {
                     store_.DropItem(coll, gone.Uid);
                     if (coll == scReminders ? !store_.Reminder(gone.Uid) : !store_.Group(gone.Uid))
                         store_.DropPending(coll, gone.Uid);
@@ -901,7 +906,7 @@ void TSyncEngine::PushOne(int coll, const TSyncPending& pending) {
             }
             if (!r.Ok())
                 return Fail(r.Describe());
-            Queue([this, coll, sending, hash, etag = r.ETag] {
+            QueueFirst([this, coll, sending, hash, etag = r.ETag] {
                 TSyncItem agreed = sending;
                 agreed.ETag = etag;
                 agreed.Hash = hash;

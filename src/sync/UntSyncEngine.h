@@ -99,6 +99,8 @@ private:
 
     // Work queue and the barrier that runs `next` once all queued work and requests are done.
     void Queue(std::function<void()> work);
+    // Answers are recorded before more requests go out.
+    void QueueFirst(std::function<void()> work);
     void Then(std::function<void()> next);
     void Request(std::function<void(std::function<void(TDavResult&)>)> send,
                  std::function<void(TDavResult&)> done);

@@ -4,6 +4,7 @@
 #include "sync/UntSyncStore.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QUrl>
@@ -19,7 +20,11 @@ QString Script() {
 
 TRadicale::TRadicale(const QString& dir) : dir_(dir) {
     if (dir_.isEmpty()) {
-        temp_ = std::make_unique<QTemporaryDir>();
+        // In memory where there is a tmpfs: the server writes every object with fsync.
+        const QString shm = QStringLiteral("/dev/shm");
+        temp_ = QFileInfo(shm).isWritable()
+                    ? std::make_unique<QTemporaryDir>(shm + "/quillet-caldav-XXXXXX")
+                    : std::make_unique<QTemporaryDir>();
         dir_ = temp_->path();
         owned_ = true;
         Start();
@@ -74,6 +79,17 @@ TMachine::TMachine(const QString& url, const QString& user) {
     s.UserName = user;
     s.PassWord = user + "-pw";
     s.Save(db_);
+    engine_ = std::make_unique<TSyncEngine>(db_);
+}
+
+void TMachine::Close() {
+    engine_.reset();
+    db_.Disconnect();
+}
+
+void TMachine::Reopen() {
+    SetAppDir(dir_.path());
+    db_.Connect();
     engine_ = std::make_unique<TSyncEngine>(db_);
 }
 

@@ -35,6 +35,10 @@ public:
     TMachine(const QString& url, const QString& user);
     ~TMachine();
     TDbAccess& Db() { return db_; }
+    QString Dir() const { return dir_.path(); }
+    // Lets another process use the data file, and takes it back.
+    void Close();
+    void Reopen();
     TSyncEngine& Engine() { return *engine_; }
     QString Path() const { return dir_.path() + "/bookkeep.dat"; }
     // One pass; true when it succeeded. message gets the failure text.
