@@ -6,20 +6,7 @@
 #include "UntDueCheck.h"
 #include "reminders/UntAlam.h"
 #include "storage/UntDbAccess.h"
-#include "storage/UntSqlEngine.h"
 #include "ui_Main.h"
-
-namespace {
-
-// Due in the minute the engine's Time() names, by kind: a one-off on its date, a daily one,
-// a weekly one whose digits hold today (Monday = 1), a monthly one on its day.
-const QString DueQuery = QStringLiteral(
-    "select ID,ReDay,Remark from Alam  where Hour(Time())=iHour and Minute(Time())=iMinute  "
-    "and ((AlamDate=Date() and ReDay=0) or (ReDay=1) or  (ReDay=2 and "
-    "InStr(CStr(iMonWeek),CStr(WeekDay(date(Date(),'-1 day'))))<>0 ) or  (ReDay=3 and "
-    "Day(Date())=iMonWeek ) ) ");
-
-} // namespace
 
 void TFormMain::SetupAlerts() {
     SetAlertTarget(this);
@@ -31,15 +18,9 @@ void TFormMain::SetupAlerts() {
 
 void TFormMain::tmr1Timer() {
     LiftAlertsAboveModalDialog();
-    for (const QDateTime& minute : dueMinutes_->Tick(Clock::Now())) {
-        {
-            TEngineMoment at(minute);
-            DbAccess->OpenSideQuery(DueQuery);
-        }
-        TCursor& due = DbAccess->SideCursor;
-        for (due.First(); !due.Eof(); due.Next())
-            ShowAlert(due.AsString("ID"), due.AsString("Remark"), due.AsInteger("ReDay") != 0);
-    }
+    for (const QDateTime& minute : dueMinutes_->Tick(Clock::Now()))
+        for (const TDueAlam& due : AlamData->DueList(minute))
+            ShowAlert(due.ID, due.Text, due.Repeating);
 }
 
 bool TFormMain::event(QEvent* event) {

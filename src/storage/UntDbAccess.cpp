@@ -442,6 +442,10 @@ void TDbAccess::Connect() {
         if (!QFileInfo::exists(path))
             CreateDatabase(path, DatabaseKey);
         OpenData();
+    } catch (const ESchemaUpgradeError& e) {
+        Connection.Close();
+        ShowErrorDetail(UpgradeFailedText, What(e), QString());
+        QCoreApplication::quit();
     } catch (const std::exception& e) {
         Connection.Close();
         ShowErrorDetail(QStringLiteral("数据库连接失败！"), What(e), QString());

@@ -21,7 +21,8 @@ CREATE TABLE Alam (
     ReDay INTEGER,
     AlamDate TEXT,
     ReMark TEXT,
-    bLook INTEGER NOT NULL DEFAULT 0
+    bLook INTEGER NOT NULL DEFAULT 0,
+    AheadDays INTEGER DEFAULT 0
 );
 CREATE TABLE AlamContext (
     ID INTEGER PRIMARY KEY AUTOINCREMENT,
@@ -46,7 +47,7 @@ INSERT INTO SysSet(bPass, PassWord) VALUES (0, '');
 
 // Version 2: notice days ahead for the yearly kinds.
 const char* const UpgradeTo2 = R"sql(
-ALTER TABLE Alam ADD COLUMN AheadDays INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE Alam ADD COLUMN AheadDays INTEGER DEFAULT 0;
 )sql";
 
 // Version 3: a stable UID on every reminder, preset and group (what other machines know
@@ -190,7 +191,7 @@ void CreateDatabase(const QString& path, const QString& key) {
         {
             TTransaction tx(connection);
             connection.Exec(QString::fromUtf8(CreateStatements));
-            RunUpgradeSteps(connection, 1);
+            RunUpgradeSteps(connection, 2);
             tx.Commit();
         }
         connection.Close();
@@ -214,15 +215,14 @@ void CheckSchema(TConnection& connection) {
 }
 
 void UpgradeSchema(TConnection& connection) {
-    const int from = UserVersion(connection);
-    if (from >= SchemaVersion)
-        return;
     try {
+        const int from = UserVersion(connection);
+        if (from >= SchemaVersion)
+            return;
         TTransaction tx(connection);
         RunUpgradeSteps(connection, std::max(from, 1));
         tx.Commit();
     } catch (const std::exception& e) {
-        throw EEngineError(
-            std::string("the data file could not be upgraded and was left as it was: ") + e.what());
+        throw ESchemaUpgradeError(e.what());
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <stdexcept>
 
 class TConnection;
 
@@ -15,8 +16,15 @@ void CreateDatabase(const QString& path, const QString& key);
 // Throws EEngineError unless the open database holds the program's five tables.
 void CheckSchema(TConnection& connection);
 
-// Brings an older file up to SchemaVersion in place, in one transaction: on failure the file
-// is left exactly as it was and EEngineError says why. A newer file is left alone.
+// The upgrade of an older file failed; the file was left exactly as it was.
+class ESchemaUpgradeError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Brings an open database of an older schema version up to SchemaVersion in place, in one
+// transaction (version 2 adds Alam.AheadDays, version 3 the UIDs and the sync's tables).
+// Throws ESchemaUpgradeError, with everything rolled back. A newer file is left alone.
 void UpgradeSchema(TConnection& connection);
 
 // The UID of the notes' root group, which has no row of its own.

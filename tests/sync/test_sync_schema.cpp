@@ -69,7 +69,7 @@ TEST(SyncSchema, FailedUpgradeLeavesTheFileByteForByte) {
     const QByteArray before = ReadAll(path);
     TConnection c;
     c.Open(path, DatabaseKey);
-    EXPECT_THROW(UpgradeSchema(c), EEngineError);
+    EXPECT_THROW(UpgradeSchema(c), ESchemaUpgradeError);
     c.Close();
     EXPECT_EQ(ReadAll(path), before);
 }
