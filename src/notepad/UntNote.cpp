@@ -14,6 +14,11 @@ void TNote::Add() {
     cursor.Post();
 }
 
+QString TNote::AddStatement(int typeId, const QString& text) {
+    return FormatSql(QStringLiteral("insert into NoteBook(TypeID,ReMark) values (%s,'%s')"),
+                     {SqlNum(typeId), text});
+}
+
 void TNote::Delete(const QString& typeId) {
     SqlText = FormatSql(QStringLiteral("delete from NoteBook where TypeID=%s"), {typeId});
     ExecSql(SqlText);

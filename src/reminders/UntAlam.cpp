@@ -105,20 +105,29 @@ QSet<QString> MissedKeys() {
 } // namespace
 
 void TAlam::Add() {
-    if (HasAheadDays()) {
-        SqlText =
-            FormatSql(QStringLiteral("Insert into Alam(iHour,iMinute,iMonWeek,ReDay,"
-                                     "AlamDate,ReMark,AheadDays)  "
-                                     "values(%s,%s,%s,%s,'%s','%s',%s) "),
-                      {SqlNum(iHour), SqlNum(iMinute), SqlNum(iMonWeek), SqlNum(ReDay),
-                       DateText(AlamDate), ReMark, SqlNum(qBound(0, AheadDays, MaxAheadDays))});
-    } else {
-        SqlText = FormatSql(QStringLiteral("Insert into Alam(iHour,iMinute,iMonWeek,ReDay,AlamDate,"
-                                           "ReMark)  values(%s,%s,%s,%s,'%s','%s') "),
-                            {SqlNum(iHour), SqlNum(iMinute), SqlNum(iMonWeek), SqlNum(ReDay),
-                             DateText(AlamDate), ReMark});
-    }
+    SqlText = AddStatement();
     ExecSql(SqlText);
+}
+
+QString TAlam::AddStatement(bool seen) const {
+    // Days ahead only for the yearly kinds; the seen mark only from an import.
+    const QString pattern =
+        QStringLiteral("Insert into Alam(iHour,iMinute,iMonWeek,ReDay,AlamDate,ReMark") +
+        (HasAheadDays() ? QStringLiteral(",AheadDays") : QString()) +
+        (seen ? QStringLiteral(",bLook") : QString()) +
+        QStringLiteral(")  values(%s,%s,%s,%s,'%s','%s'") +
+        (HasAheadDays() ? QStringLiteral(",%s") : QString()) +
+        (seen ? QStringLiteral(",1") : QString()) + QStringLiteral(") ");
+    if (HasAheadDays())
+        return FormatSql(pattern,
+                         {SqlNum(iHour), SqlNum(iMinute), SqlNum(iMonWeek), SqlNum(ReDay),
+                          DateText(AlamDate), ReMark, SqlNum(qBound(0, AheadDays, MaxAheadDays))});
+    return FormatSql(pattern, {SqlNum(iHour), SqlNum(iMinute), SqlNum(iMonWeek), SqlNum(ReDay),
+                               DateText(AlamDate), ReMark});
+}
+
+QString AlamFilterCondition(int filter) {
+    return FilterCondition(filter);
 }
 
 void TAlam::LoadList(QTreeWidget* view, int filter) {

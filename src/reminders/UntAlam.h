@@ -40,6 +40,9 @@ public:
     QString SqlText;   // the statement built last
 
     void Add();
+    // The statement Add runs for the fields; seen also stores the seen mark (an import keeps
+    // the mark a reminder had when it was exported).
+    QString AddStatement(bool seen = false) const;
     // Fills view with the reminders under filter 0..7 ("全部提醒", "今天", "明天", "错过",
     // "每天", "每周", "每月", "每年") and marks the missed one-off reminders.
     void LoadList(QTreeWidget* view, int filter);
@@ -57,6 +60,9 @@ private:
 };
 
 extern TAlam* AlamData;
+
+// The condition LoadList appends for filter 0..7, to select the same reminders elsewhere.
+QString AlamFilterCondition(int filter);
 
 // Texts of the reminder list's columns 1 and 4.
 inline const QString AlamOnceText = QStringLiteral("仅一次");
