@@ -1,5 +1,7 @@
 #include "UntSyncIcs.h"
 
+#include "reminders/UntAlamIcs.h"
+#include "shell/UntClock.h"
 #include "storage/UntSchema.h"
 
 #include <algorithm>
@@ -137,6 +139,8 @@ QDateTime ChangedOf(icalcomponent* c) {
 
 Component Parse(const QByteArray& ics, icalcomponent_kind kind, icalcomponent*& inner,
                 QString& why) {
+    // A damaged object is refused, never fatal.
+    icalerror_set_errors_are_fatal(0);
     Component cal(icalparser_parse_string(ics.constData()));
     inner = cal ? (icalcomponent_isa(cal.get()) == kind
                        ? cal.get()
@@ -148,79 +152,71 @@ Component Parse(const QByteArray& ics, icalcomponent_kind kind, icalcomponent*& 
     return cal;
 }
 
-const char* const WeekdayCodes[] = {"MO", "TU", "WE", "TH", "FR", "SA", "SU"};
-
-// The first day on or after from that a weekly (digits) or monthly (day) rule hits.
-QDate FirstOccurrence(const TSyncReminder& r) {
-    QDate d = r.AlamDate.isValid() ? r.AlamDate : QDate(2000, 1, 1);
-    for (int i = 0; i < 400; ++i, d = d.addDays(1)) {
-        if (r.ReDay == 2 && QString::number(r.iMonWeek).contains(QChar('0' + d.dayOfWeek())))
-            return d;
-        if (r.ReDay == 3 && d.day() == r.iMonWeek)
-            return d;
-    }
-    return r.AlamDate;
-}
-
-QString RuleOf(const TSyncReminder& r) {
-    switch (r.ReDay) {
-    case 1:
-        return QStringLiteral("FREQ=DAILY");
-    case 2: {
-        QStringList days;
-        for (QChar c : QString::number(r.iMonWeek))
-            if (c >= QLatin1Char('1') && c <= QLatin1Char('7'))
-                days << QLatin1String(WeekdayCodes[c.unicode() - '1']);
-        return QStringLiteral("FREQ=WEEKLY;BYDAY=") + days.join(QLatin1Char(','));
-    }
-    case 3:
-        return QStringLiteral("FREQ=MONTHLY;BYMONTHDAY=%1").arg(r.iMonWeek);
-    case 4:
-        // 29 February falls on the month's last day in other years.
-        if (r.AlamDate.month() == 2 && r.AlamDate.day() == 29)
-            return QStringLiteral("FREQ=YEARLY;BYMONTH=2;BYMONTHDAY=-1");
-        return QStringLiteral("FREQ=YEARLY");
-    default:
-        // The lunar kind: servers check repeat rules with calendars that know no RSCALE and
-        // refuse the object, so it travels as its day and its own property.
-        return QString();
+void RemoveX(icalcomponent* c, const char* name) {
+    for (icalproperty* p = icalcomponent_get_first_property(c, ICAL_X_PROPERTY); p;) {
+        icalproperty* next = icalcomponent_get_next_property(c, ICAL_X_PROPERTY);
+        if (qstrcmp(icalproperty_get_x_name(p), name) == 0) {
+            icalcomponent_remove_property(c, p);
+            icalproperty_free(p);
+        }
+        p = next;
     }
 }
 
 } // namespace
 
 QByteArray ReminderToIcs(const TSyncReminder& r, const QDateTime& changed) {
-    Component cal = NewCalendar();
-    icalcomponent* ev = icalcomponent_new(ICAL_VEVENT_COMPONENT);
-    icalcomponent_add_component(cal.get(), ev);
-    AddStamps(ev, r.Uid, changed);
-    const QDate start = (r.ReDay == 2 || r.ReDay == 3) ? FirstOccurrence(r) : r.AlamDate;
-    icalcomponent_add_property(ev, icalproperty_new_dtstart(LocalTime(start, r.iHour, r.iMinute)));
-    icalcomponent_add_property(ev, icalproperty_new_duration(icaldurationtype_from_int(0)));
-    SetText(ev, icalproperty_new_summary(Readable(r.ReMark).toUtf8().constData()),
-            "X-QUILLET-SUMMARY-RAW", r.ReMark);
-    const QString rule = RuleOf(r);
-    if (!rule.isEmpty())
+    // The event itself is the calendar export's; what only the sync needs is added to it.
+    TAlamRecord a;
+    a.ReDay = r.ReDay;
+    a.iHour = r.iHour;
+    a.iMinute = r.iMinute;
+    a.iMonWeek = r.iMonWeek;
+    a.AlamDate = r.AlamDate;
+    a.ReMark = Readable(r.ReMark);
+    a.bLook = r.bLook;
+    a.AheadDays = r.AheadDays;
+    // The lunar kind's plain dates are the coming ones.
+    const QDate from = r.ReDay == 5 ? Clock::Today() : r.AlamDate;
+    QStringList skipped;
+    Component cal(icalparser_parse_string(
+        AlamsToIcs({a}, from.isValid() ? from : Clock::Today(), Clock::Now(), &skipped)
+            .constData()));
+    icalcomponent* ev =
+        cal ? icalcomponent_get_first_component(cal.get(), ICAL_VEVENT_COMPONENT) : nullptr;
+    if (!ev) {
+        // One that can never fall due: kept as its day, with its values beside it.
+        cal = NewCalendar();
+        ev = icalcomponent_new(ICAL_VEVENT_COMPONENT);
+        icalcomponent_add_component(cal.get(), ev);
+        icalcomponent_add_property(ev, icalproperty_new_uid(""));
+        icalcomponent_add_property(ev, icalproperty_new_dtstamp(UtcTime(changed)));
         icalcomponent_add_property(
-            ev, icalproperty_new_from_string(("RRULE:" + rule).toUtf8().constData()));
-    for (int ahead : {0, r.AheadDays}) {
-        if (ahead == 0 && icalcomponent_get_first_component(ev, ICAL_VALARM_COMPONENT))
-            continue;
-        icalcomponent* alarm = icalcomponent_new(ICAL_VALARM_COMPONENT);
-        icalcomponent_add_property(alarm, icalproperty_new_action(ICAL_ACTION_DISPLAY));
-        icaltriggertype trigger;
-        trigger.time = icaltime_null_time();
-        trigger.duration = icaldurationtype_from_int(-ahead * 86400);
-        icalcomponent_add_property(alarm, icalproperty_new_trigger(trigger));
-        icalcomponent_add_property(
-            alarm, icalproperty_new_description(Readable(r.ReMark).toUtf8().constData()));
-        icalcomponent_add_component(ev, alarm);
+            ev, icalproperty_new_dtstart(LocalTime(
+                    r.AlamDate.isValid() ? r.AlamDate : Clock::Today(), r.iHour, r.iMinute)));
+        icalcomponent_add_property(ev, icalproperty_new_summary(a.ReMark.toUtf8().constData()));
+        AddX(ev, "X-QUILLET-SEEN", r.bLook ? QStringLiteral("1") : QStringLiteral("0"));
+        AddX(ev, "X-QUILLET-KIND", QString::number(r.ReDay));
+        AddX(ev, "X-QUILLET-MONWEEK", QString::number(r.iMonWeek));
     }
-    AddX(ev, "X-QUILLET-SEEN", r.bLook ? QStringLiteral("1") : QStringLiteral("0"));
+    // Every machine knows it by the same UID; the row number is this file's own.
+    icalcomponent_set_uid(ev, r.Uid.toUtf8().constData());
+    RemoveX(ev, "X-QUILLET-ID");
+    if (r.ReDay == 5) {
+        // Servers check repeat rules with calendars that know no RSCALE and refuse the
+        // object: the lunar rule travels in its own property, the plain dates stay.
+        while (icalproperty* rule = icalcomponent_get_first_property(ev, ICAL_RRULE_PROPERTY)) {
+            icalcomponent_remove_property(ev, rule);
+            icalproperty_free(rule);
+        }
+        AddX(ev, "X-QUILLET-LUNAR", QString::number(r.iMonWeek));
+    }
+    const icaltimetype stamp = UtcTime(changed.isValid() ? changed : Clock::Now());
+    icalcomponent_add_property(ev, icalproperty_new_lastmodified(stamp));
+    if (NeedsRaw(r.ReMark))
+        AddX(ev, "X-QUILLET-SUMMARY-RAW", QString::fromLatin1(r.ReMark.toUtf8().toBase64()));
     AddX(ev, "X-QUILLET-AHEAD", QString::number(r.AheadDays));
     AddX(ev, "X-QUILLET-DATE", r.AlamDate.toString(Qt::ISODate));
-    if (r.ReDay == 5)
-        AddX(ev, "X-QUILLET-LUNAR", QString::number(r.iMonWeek));
     return Serialise(cal.get());
 }
 
@@ -258,6 +254,14 @@ bool ReminderFromIcs(const QByteArray& ics, TSyncReminder& r, QDateTime& changed
     }
     const QString kept = X(ev, "X-QUILLET-DATE");
     const QString lunar = X(ev, "X-QUILLET-LUNAR");
+    const QString kind = X(ev, "X-QUILLET-KIND");
+    if (!kind.isEmpty()) {
+        if (kept.size() == 10)
+            r.AlamDate = QDate::fromString(kept, Qt::ISODate);
+        r.ReDay = kind.toInt();
+        r.iMonWeek = X(ev, "X-QUILLET-MONWEEK").toInt();
+        return true;
+    }
     icalproperty* rp = icalcomponent_get_first_property(ev, ICAL_RRULE_PROPERTY);
     if (!rp && !lunar.isEmpty()) {
         if (kept.size() == 10)

@@ -36,6 +36,8 @@ def describe(comp):
         "description": str(comp.get("DESCRIPTION", "")),
         "rrule": rrule.to_ical().decode() if rrule else "",
         "parent": parent,
+        "rdates": len(comp.get("RDATE", [])) if isinstance(comp.get("RDATE"), list)
+        else (1 if comp.get("RDATE") else 0),
     }
 
 

@@ -174,14 +174,23 @@ TEST_F(SyncTest, GroupDeletedOnOneSideWhileItsNoteChangedOnTheOtherComesBack) {
     AddGroup(*a_, 2, 0, "删在B", "旧");
     AddGroup(*a_, 3, 0, "照删", "旧");
     Converge();
-    a_->Exec("delete from NoteBook where TypeID=1");
-    a_->Exec("delete from NoteType where SelfIndex=1");
-    a_->Exec("update NoteBook set ReMark='A 改了' where TypeID=2");
-    b_->Exec("update NoteBook set ReMark='B 改了' where TypeID=1");
-    b_->Exec("delete from NoteBook where TypeID=2");
-    b_->Exec("delete from NoteType where SelfIndex=2");
-    a_->Exec("delete from NoteBook where TypeID=3");
-    a_->Exec("delete from NoteType where SelfIndex=3");
+    // Group numbers differ between the machines: groups are named.
+    auto remove = [](TMachine& m, const QString& name) {
+        const QString self =
+            FormatSql("(select SelfIndex from NoteType where TypeName='%s')", {name});
+        m.Exec("delete from NoteBook where TypeID=" + self);
+        m.Exec("delete from NoteType where SelfIndex=" + self);
+    };
+    auto write = [](TMachine& m, const QString& name, const QString& note) {
+        m.Exec(FormatSql("update NoteBook set ReMark='%s' where TypeID=(select SelfIndex from "
+                         "NoteType where TypeName='%s')",
+                         {note, name}));
+    };
+    remove(*a_, "删在A");
+    write(*a_, "删在B", "A 改了");
+    write(*b_, "删在A", "B 改了");
+    remove(*b_, "删在B");
+    remove(*a_, "照删");
     Converge();
     for (TMachine* m : {a_.get(), b_.get()}) {
         EXPECT_EQ(Note(*m, "删在A"), "B 改了");
@@ -217,7 +226,9 @@ TEST_F(SyncTest, AnIndependentClientReadsWhatWasWrittenAndItsEditsComeBack) {
     EXPECT_EQ(rule("每周一三五"), "BYDAY=MO,WE,FR;FREQ=WEEKLY");
     EXPECT_EQ(rule("每月31号"), "BYMONTHDAY=31;FREQ=MONTHLY");
     EXPECT_EQ(rule("闰日生日"), "BYMONTH=2;BYMONTHDAY=-1;FREQ=YEARLY");
+    // The lunar kind: plain dates for every client (servers refuse an RSCALE rule).
     EXPECT_EQ(rule("闰四月初八"), "");
+    EXPECT_EQ(byUid.value(a_->UidOfReminder("闰四月初八")).value("rdates").toInt(), 10);
     EXPECT_EQ(byUid.value(a_->UidOfReminder("每天\r\n两行")).value("summary").toString(),
               "每天\n两行");
     const QJsonObject detail = byUid.value(a_->UidOfGroup("细节 😀"));
