@@ -538,9 +538,9 @@ void TSyncEngine::FetchData(int coll, const QStringList& listed, const QStringLi
                             std::function<void()> next) {
     // Only what differs from what was last agreed on is read.
     auto wanted = std::make_shared<QStringList>();
-    for (int start = 0; start < listed.size(); start += 500)
+    for (int start = 0; start < listed.size(); start += 100)
         Queue([this, coll, listed, start, wanted] {
-            for (int i = start; i < std::min<int>(start + 500, listed.size()); ++i) {
+            for (int i = start; i < std::min<int>(start + 100, listed.size()); ++i) {
                 const QString& line = listed.at(i);
                 const int cut = line.indexOf(QLatin1Char('\n'));
                 const QString href = line.left(cut);
@@ -830,10 +830,19 @@ bool TSyncEngine::ApplyRemoved(int coll, const QString& href, bool force) {
 // ---------------------------------------------------------------- sending what changed here
 
 void TSyncEngine::Push(int coll, std::function<void()> next) {
-    Queue([this, coll] {
-        for (const TSyncPending& pending : store_.Pending(coll))
-            Queue([this, coll, pending] { PushOne(coll, pending); });
-    });
+    // Read a page at a time, so that no slice holds the whole list.
+    auto page = std::make_shared<std::function<void(qint64)>>();
+    *page = [this, coll, page](qint64 after) {
+        qint64 last = after;
+        const std::vector<TSyncPending> pending = store_.Pending(coll, after, 200, &last);
+        for (const TSyncPending& p : pending)
+            Queue([this, coll, p] { PushOne(coll, p); });
+        if (pending.size() == 200)
+            Queue([page, last] { (*page)(last); });
+        else
+            Queue([page] { *page = nullptr; }); // ends the self-reference
+    };
+    Queue([page] { (*page)(0); });
     Then(next);
 }
 

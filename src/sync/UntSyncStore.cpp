@@ -303,6 +303,20 @@ std::vector<TSyncPending> TSyncStore::Pending(int coll) {
     return out;
 }
 
+std::vector<TSyncPending> TSyncStore::Pending(int coll, qint64 after, int count, qint64* last) {
+    TCursor c;
+    c.Open(db_.Connection, FormatSql(QStringLiteral("select rowid,Uid,Changed from SyncPending "
+                                                    "where Coll=%s and rowid>%s order by rowid "
+                                                    "limit %s"),
+                                     {Number(coll), Number(after), Number(count)}));
+    std::vector<TSyncPending> out;
+    for (c.First(); !c.Eof(); c.Next()) {
+        *last = c.AsInteger(0);
+        out.push_back({c.AsString(1), c.AsString(2)});
+    }
+    return out;
+}
+
 std::optional<TSyncPending> TSyncStore::PendingOf(int coll, const QString& uid) {
     TCursor c;
     c.Open(db_.Connection, FormatSql(QStringLiteral("select Uid,Changed from SyncPending where "
@@ -346,15 +360,22 @@ void TSyncStore::SaveCollState(int coll, const TSyncCollState& s) {
 }
 
 void TSyncStore::ResetFor(const QString& server) {
+    TCursor agreed;
+    agreed.Open(db_.Connection, QStringLiteral("select count(*) from (select 1 from SyncItem "
+                                               "limit 1)"));
+    // Nothing was ever agreed on: every row is still marked since the upgrade or its insert.
+    const bool fresh = agreed.AsInteger(0) == 0;
     Exec(QStringLiteral("delete from SyncItem"));
     Exec(QStringLiteral("delete from SyncColl"));
-    Exec(QStringLiteral("insert or ignore into SyncPending(Coll,Uid,Changed) "
-                        "select 0,Uid,'' from Alam"));
-    Exec(QStringLiteral("insert or ignore into SyncPending(Coll,Uid,Changed) "
-                        "select 1,Uid,'' from NoteType where SelfIndex<>0"));
-    Exec(FormatSql(QStringLiteral("insert or ignore into SyncPending(Coll,Uid,Changed) "
-                                  "values (1,'%s','')"),
-                   {RootGroupUid}));
+    if (!fresh) {
+        Exec(QStringLiteral("insert or ignore into SyncPending(Coll,Uid,Changed) "
+                            "select 0,Uid,'' from Alam"));
+        Exec(QStringLiteral("insert or ignore into SyncPending(Coll,Uid,Changed) "
+                            "select 1,Uid,'' from NoteType where SelfIndex<>0"));
+        Exec(FormatSql(QStringLiteral("insert or ignore into SyncPending(Coll,Uid,Changed) "
+                                      "values (1,'%s','')"),
+                       {RootGroupUid}));
+    }
     for (int coll : {scReminders, scNotes}) {
         TSyncCollState s;
         s.Server = server;

@@ -101,6 +101,8 @@ public:
     void DropItem(int coll, const QString& uid);
 
     std::vector<TSyncPending> Pending(int coll);
+    // At most count entries after the row `after`; *last gets the last row read.
+    std::vector<TSyncPending> Pending(int coll, qint64 after, int count, qint64* last);
     std::optional<TSyncPending> PendingOf(int coll, const QString& uid);
     void DropPending(int coll, const QString& uid);
     void MarkPending(int coll, const QString& uid);
