@@ -2,11 +2,14 @@
 #include "Main.h"
 
 #include "ShowAlam.h"
+#include "UntApplication.h"
 #include "UntClock.h"
 #include "UntDueCheck.h"
 #include "reminders/UntAlam.h"
 #include "storage/UntDbAccess.h"
 #include "ui_Main.h"
+
+#include <QScopedValueRollback>
 
 void TFormMain::SetupAlerts() {
     SetAlertTarget(this);
@@ -18,9 +21,16 @@ void TFormMain::SetupAlerts() {
 
 void TFormMain::tmr1Timer() {
     LiftAlertsAboveModalDialog();
-    for (const QDateTime& minute : dueMinutes_->Tick(Clock::Now()))
-        for (const TDueAlam& due : AlamData->DueList(minute))
-            ShowAlert(due.ID, due.Text, due.Repeating);
+    // A failure is reported here, in a box whose loop this timer keeps ticking in: no other
+    // check (and box) starts until that box is answered; the missed minutes follow then.
+    if (dueCheckRunning_)
+        return;
+    const QScopedValueRollback<bool> running(dueCheckRunning_, true);
+    ReportEscaped(this, [this] {
+        for (const QDateTime& minute : dueMinutes_->Tick(Clock::Now()))
+            for (const TDueAlam& due : AlamData->DueList(minute))
+                ShowAlert(due.ID, due.Text, due.Repeating);
+    });
 }
 
 bool TFormMain::event(QEvent* event) {
