@@ -29,7 +29,8 @@ void TFormMain::tmr1Timer() {
     ReportEscaped(this, [this] {
         for (const QDateTime& minute : dueMinutes_->Tick(Clock::Now()))
             for (const TDueAlam& due : AlamData->DueList(minute))
-                ShowAlert(due.ID, due.Text, due.Repeating);
+                if (dueMinutes_->FirstShowing(due.ID, minute))
+                    ShowAlert(due.ID, due.Text, due.Repeating);
     });
 }
 
@@ -69,5 +70,6 @@ void TFormMain::WMAlamSeen(int id) {
 
 void TFormMain::WMAlamSnooze(int id, int delay) {
     AlamData->Reschedule(QString::number(id), delay);
+    dueMinutes_->Forget(QString::number(id));
     AlamData->LoadList(ui_->lv1, FilterIndex());
 }
