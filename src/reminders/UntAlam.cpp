@@ -18,13 +18,10 @@ QString DateText(const QDateTime& moment) {
     return moment.date().toString(Qt::ISODate);
 }
 
-const QString ListBase = QStringLiteral(
-    "select ID,IIf(ReDay=0,'仅一次',IIf(ReDay=1,'每天',IIf(ReDay=2,'每周','每月'))),  "
-    "IIf(ReDay=0,Format(AlamDate,'YYYY-MM-DD')||' '||Str(iHour)||'时'||Str(iMinute)||'分',  "
-    "IIf(ReDay=1,Str(iHour)||'时'||Str(iMinute)||'分',  "
-    "IIF(ReDay=2,'每周'||Str(iMonWeek)||' '||Str(iHour)||'时'||Str(iMinute)||'分',  "
-    "'每月'||Str(iMonWeek)||'号 '||Str(iHour)||'时'||Str(iMinute)||'分' ))),  "
-    "Remark,IIF(bLook,'看过的','') from  Alam where 1=1   ");
+const QString ListBase =
+    QStringLiteral(
+        "select ID,IIf(ReDay=0,'仅一次',IIf(ReDay=1,'每天',IIf(ReDay=2,'每周','每月'))),  ") +
+    AlamTimeTextSql + QStringLiteral(",  Remark,IIF(bLook,'看过的','') from  Alam where 1=1   ");
 
 // A one-off reminder not seen is missed once its day has passed, or on its own day once the
 // clock has moved past its hour. Both the filter "错过" and the status marks use this.

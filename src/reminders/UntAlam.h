@@ -34,6 +34,13 @@ public:
 
 extern TAlam* AlamData;
 
+// The reminder's time as the list shows it (column 2), as an expression over a row of Alam.
+inline const QString AlamTimeTextSql = QStringLiteral(
+    "IIf(ReDay=0,Format(AlamDate,'YYYY-MM-DD')||' '||Str(iHour)||'时'||Str(iMinute)||'分',  "
+    "IIf(ReDay=1,Str(iHour)||'时'||Str(iMinute)||'分',  "
+    "IIF(ReDay=2,'每周'||Str(iMonWeek)||' '||Str(iHour)||'时'||Str(iMinute)||'分',  "
+    "'每月'||Str(iMonWeek)||'号 '||Str(iHour)||'时'||Str(iMinute)||'分' )))");
+
 // Texts of the reminder list's columns 1 and 4.
 inline const QString AlamOnceText = QStringLiteral("仅一次");
 inline const QString AlamDailyText = QStringLiteral("每天");

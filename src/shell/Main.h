@@ -18,6 +18,8 @@ class QStyleOptionViewItem;
 class TCardTree;
 class TDueMinutes;
 class TTypingHint;
+class TFormSearchAll;
+struct TSearchHit;
 
 // The main window: the reminders tab, the notepad tab, the bottom bar and the tray icon.
 // Its handlers are split by area: the frame in Main.cpp, the reminders tab and alerts in
@@ -73,6 +75,12 @@ public:
     void NModNoteTypeClick();
     void NDelNoteTypeClick();
     void tvNoteEdited(QTreeWidgetItem* node, const QString& text);
+    // "全部查找": opens the search window; a result found there is shown here.
+    void ShowSearchAll();
+    TFormSearchAll* SearchAllForm() const { return searchAll_; }
+    void GoToSearchHit(const TSearchHit& hit, const QString& query, bool caseSensitive);
+    // The reminders tab under "全部提醒" with the reminder's row selected.
+    void ShowReminderRow(int id);
 
     // ---- due reminders (MainAlerts.cpp)
     void tmr1Timer();
@@ -132,6 +140,7 @@ private:
     QMenu* pmNoteType_ = nullptr;
     bool settingNote_ = false;
     bool pressChangedGroup_ = false;
+    TFormSearchAll* searchAll_ = nullptr;
 
     // settings and login
     void RefuseLogin();

@@ -1,10 +1,12 @@
 // The main window's notepad tab: the group tree and the note of the selected group.
 #include "Main.h"
 
+#include "notepad/SearchAll.h"
 #include "notepad/UntDateStamp.h"
 #include "notepad/UntNote.h"
 #include "notepad/UntTree.h"
 #include "shell/UntPublic.h"
+#include "storage/UntDbAccess.h"
 #include "ui_Main.h"
 
 #include <QApplication>
@@ -14,6 +16,7 @@
 #include <QMouseEvent>
 #include <QPointer>
 #include <QScopedValueRollback>
+#include <QShortcut>
 #include <QStyledItemDelegate>
 #include <QTreeWidgetItemIterator>
 #include <functional>
@@ -99,7 +102,8 @@ void TFormMain::SetupNotepadTab() {
         MakeMenu(this, "pmNoteType",
                  {{"NAddNoteType", QStringLiteral("新建组"), [this] { NAddNoteTypeClick(); }},
                   {"NModNoteType", QStringLiteral("重命名组"), [this] { NModNoteTypeClick(); }},
-                  {"NDelNoteType", QStringLiteral("删除组"), [this] { NDelNoteTypeClick(); }}});
+                  {"NDelNoteType", QStringLiteral("删除组"), [this] { NDelNoteTypeClick(); }},
+                  {"NFindAll", QStringLiteral("全部查找"), [this] { ShowSearchAll(); }}});
 
     // A right click opens the menu and leaves the selection alone; a left press starts a
     // click that may or may not change the group.
@@ -155,6 +159,9 @@ void TFormMain::SetupNotepadTab() {
     });
 
     connect(ui_->btn2, &QPushButton::clicked, this, [this] { btn2Click(); });
+    connect(ui_->btnFindAll, &QPushButton::clicked, this, [this] { ShowSearchAll(); });
+    connect(new QShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+F")), this),
+            &QShortcut::activated, this, [this] { ShowSearchAll(); });
 
     ui_->spl2->setStretchFactor(0, 0);
     ui_->spl2->setStretchFactor(1, 1);
@@ -266,4 +273,49 @@ void TFormMain::NDelNoteTypeClick() {
     NoteTree_->DeleteGroup();
     NoteData->Delete(id);
     tvNoteClick();
+}
+
+void TFormMain::ShowSearchAll() {
+    if (!searchAll_) {
+        searchAll_ = new TFormSearchAll(DbAccess->Reader, this);
+        searchAll_->OnActivate = [this](const TSearchHit& hit, const QString& query, bool cs) {
+            GoToSearchHit(hit, query, cs);
+        };
+    }
+    searchAll_->Open();
+}
+
+void TFormMain::GoToSearchHit(const TSearchHit& hit, const QString& query, bool caseSensitive) {
+    if (hit.kind == TSearchHit::Reminder)
+        return ShowReminderRow(hit.Id);
+    // By index: the tree may have changed since the search.
+    QTreeWidgetItem* node = nullptr;
+    for (QTreeWidgetItemIterator it(ui_->tvNote); *it && !node; ++it)
+        if (const TGroupIndex* record = TCardTree::RecordOf(*it);
+            record && record->SelfIndex == hit.Id)
+            node = *it;
+    if (!node)
+        return;
+    ui_->pgc1->setCurrentWidget(ui_->ts2);
+    ui_->tvNote->scrollToItem(node);
+    if (ui_->tvNote->currentItem() != node)
+        ui_->tvNote->setCurrentItem(node); // shows its note
+    else
+        tvNoteClick();
+    if (hit.kind != TSearchHit::Note)
+        return;
+    // The memo's own text: the note may have been changed since it was searched, and the
+    // memo counts a line break as one character.
+    QPlainTextEdit* memo = ui_->mmoNote;
+    const QString text = memo->document()->toRawText();
+    int position = 0;
+    int length = 0;
+    if (!FindOccurrence(text, query, caseSensitive, hit.Ordinal, &position, &length) &&
+        !FindOccurrence(text, query, caseSensitive, 0, &position, &length))
+        return;
+    QTextCursor cursor = memo->textCursor();
+    cursor.setPosition(position);
+    cursor.setPosition(position + length, QTextCursor::KeepAnchor);
+    memo->setTextCursor(cursor);
+    memo->ensureCursorVisible();
 }

@@ -98,3 +98,20 @@ void TFormMain::NDelAlamClick() {
     AlamData->Delete(item->text(0));
     delete item;
 }
+
+void TFormMain::ShowReminderRow(int id) {
+    ui_->pgc1->setCurrentWidget(ui_->ts3);
+    if (ui_->rgAlam0->isChecked())
+        rgAlamClick(); // the list may be older than the reminder
+    else
+        ui_->rgAlam0->setChecked(true);
+    const QString key = QString::number(id);
+    for (int i = 0; i < ui_->lv1->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = ui_->lv1->topLevelItem(i);
+        if (item->text(0) == key) {
+            ui_->lv1->setCurrentItem(item);
+            ui_->lv1->scrollToItem(item);
+            return;
+        }
+    }
+}

@@ -1,5 +1,6 @@
 #include "UntSqlEngine.h"
 
+#include "UntTextMatch.h"
 #include "shell/UntClock.h"
 
 #include <QDate>
@@ -148,6 +149,25 @@ void FnIIf(sqlite3_context* ctx, int, sqlite3_value** argv) {
     sqlite3_result_value(ctx, Truth(argv[0]) ? argv[1] : argv[2]);
 }
 
+// TextHas(text, query, caseSensitive): 1 when text holds query (see TTextMatcher). The
+// matcher is built once per statement and kept with the query argument.
+void FnTextHas(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL)
+        return sqlite3_result_int(ctx, 0);
+    const auto* bytes = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+    const QByteArrayView text(bytes, sqlite3_value_bytes(argv[0]));
+    auto* matcher = static_cast<TTextMatcher*>(sqlite3_get_auxdata(ctx, 1));
+    if (!matcher) {
+        sqlite3_set_auxdata(ctx, 1, new TTextMatcher(TextArg(argv[1]), Truth(argv[2])),
+                            [](void* p) { delete static_cast<TTextMatcher*>(p); });
+        matcher = static_cast<TTextMatcher*>(sqlite3_get_auxdata(ctx, 1));
+    }
+    if (!matcher) // the query is not a constant of the statement: nothing to keep it with
+        return sqlite3_result_int(ctx,
+                                  TTextMatcher(TextArg(argv[1]), Truth(argv[2])).Contains(text));
+    sqlite3_result_int(ctx, matcher->Contains(text));
+}
+
 struct Function {
     const char* name;
     int args;
@@ -156,10 +176,10 @@ struct Function {
 };
 
 const Function functions[] = {
-    {"Date", 0, FnDate, false},    {"Time", 0, FnTime, false}, {"Hour", 1, FnHour, true},
-    {"Minute", 1, FnMinute, true}, {"Day", 1, FnDay, true},    {"WeekDay", 1, FnWeekDay, true},
-    {"CStr", 1, FnCStr, true},     {"Str", 1, FnStr, true},    {"Format", 2, FnFormat, true},
-    {"IIf", 3, FnIIf, true},
+    {"Date", 0, FnDate, false},    {"Time", 0, FnTime, false},      {"Hour", 1, FnHour, true},
+    {"Minute", 1, FnMinute, true}, {"Day", 1, FnDay, true},         {"WeekDay", 1, FnWeekDay, true},
+    {"CStr", 1, FnCStr, true},     {"Str", 1, FnStr, true},         {"Format", 2, FnFormat, true},
+    {"IIf", 3, FnIIf, true},       {"TextHas", 3, FnTextHas, true},
 };
 
 } // namespace
