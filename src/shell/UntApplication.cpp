@@ -1,8 +1,13 @@
 #include "UntApplication.h"
 
+#include "UntCommandLine.h"
 #include "storage/UException.h"
 
-TQuilletApp::TQuilletApp(int& argc, char** argv) : QApplication(argc, argv) {}
+TQuilletApp::TQuilletApp(int& argc, char** argv) : QApplication(argc, argv) {
+    // Lets the desktop match windows, the tray icon and notifications to quillet.desktop.
+    QGuiApplication::setDesktopFileName(QStringLiteral("quillet"));
+    QCoreApplication::setApplicationVersion(ProgramVersion());
+}
 
 bool TQuilletApp::notify(QObject* receiver, QEvent* event) {
     bool handled = false;

@@ -87,7 +87,10 @@ void SetAppDir(const QString& dir) {
 
 QString ResolveAppDir() {
     const QString exeDir = QCoreApplication::applicationDirPath();
-    if (QFileInfo(exeDir).isWritable())
+    // An installed copy keeps its data per user even where it could write beside itself
+    // (root and /usr/bin): nothing may appear in a folder the package owns.
+    const bool installed = QFileInfo::exists(exeDir + "/../share/applications/quillet.desktop");
+    if (!installed && QFileInfo(exeDir).isWritable())
         return WithSlash(exeDir);
     const QString data = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
     QDir().mkpath(data);

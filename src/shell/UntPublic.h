@@ -11,7 +11,8 @@ class QWidget;
 QString AppDir();
 // Sets AppDir once at start-up (and in tests).
 void SetAppDir(const QString& dir);
-// The executable's folder, or the per-user data folder when that is not writable.
+// The executable's folder, or the per-user data folder when that is not writable or the
+// program is installed (its desktop entry lies in ../share/applications).
 QString ResolveAppDir();
 
 enum class BoxKind { Info, Question, Error };

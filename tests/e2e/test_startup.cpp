@@ -59,3 +59,36 @@ TEST(Startup, UnreadableDataFileIsReportedAndTheProgramEnds) {
         << program.Boxes().toStdString();
     EXPECT_EQ(ReadAll(program.Data()), QByteArray(4096, 'x'));
 }
+
+TEST(Startup, VersionAnswersWithoutDisplayLockOrDataFile) {
+    QTemporaryDir dir;
+    TProgramRun program(dir.path());
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    env.insert("QT_QPA_PLATFORM", "xcb"); // any window would fail without a display
+    env.insert("XDG_RUNTIME_DIR", dir.path() + "/run");
+    p.setProcessEnvironment(env);
+    p.start(program.Folder() + "/quillet", {"--version"});
+    ASSERT_TRUE(p.waitForFinished(15000));
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    EXPECT_TRUE(p.readAllStandardOutput().startsWith("quillet "));
+    EXPECT_FALSE(QFile::exists(program.Data()));
+    EXPECT_TRUE(QDir(dir.path() + "/run").isEmpty()) << "no lock file";
+}
+
+TEST(Startup, InstalledCopyKeepsItsDataPerUserEvenInAWritableFolder) {
+    QTemporaryDir dir;
+    const QString prefix = dir.path() + "/usr";
+    QDir().mkpath(prefix + "/share/applications");
+    QFile entry(prefix + "/share/applications/quillet.desktop");
+    ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
+    entry.close();
+    TProgramRun program(prefix + "/bin");
+    const QString data = dir.path() + "/home-data/Quillet/bookkeep.dat";
+    QProcess* p = program.Start({}, {"XDG_DATA_HOME=" + dir.path() + "/home-data"});
+    ASSERT_TRUE(p->waitForStarted());
+    EXPECT_TRUE(WaitFor([&] { return QFile::exists(data); })) << p->readAll().toStdString();
+    EXPECT_FALSE(QFile::exists(program.Data()));
+}

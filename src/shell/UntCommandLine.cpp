@@ -1,0 +1,88 @@
+#include "UntCommandLine.h"
+
+#include <QCommandLineParser>
+#include <cstdio>
+
+#ifndef QUILLET_VERSION
+#error "QUILLET_VERSION comes from the build (the project's version)"
+#endif
+
+namespace {
+
+// Options QGuiApplication and QApplication read themselves; accepted here so that a start
+// with them is not refused. The value-taking ones must be known, or their value would look
+// like a stray argument.
+const char* const QtValueOptions[] = {"platform",        "platformpluginpath",
+                                      "platformtheme",   "plugin",
+                                      "qwindowgeometry", "qwindowicon",
+                                      "qwindowtitle",    "session",
+                                      "display",         "geometry",
+                                      "style",           "stylesheet",
+                                      "qmljsdebugger",   "dialogs",
+                                      "fontengine",      "name",
+                                      "title",           "visual"};
+const char* const QtFlagOptions[] = {"reverse", "widgetcount", "sync", "nograb", "dograb"};
+
+} // namespace
+
+QString ProgramVersion() {
+    return QStringLiteral(QUILLET_VERSION);
+}
+
+std::optional<TCommandLineAnswer> AnswerCommandLine(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Quillet: timed reminders and a notepad (定时提醒与记事本).\n"
+                       "Without options it starts the program. Qt's standard options\n"
+                       "(-platform, -style, ...) are accepted as well."));
+    // Qt's options have one dash and long names (-platform, -style=fusion).
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help({"h", "help"}, QStringLiteral("Show this help and exit."));
+    const QCommandLineOption version({"v", "version"},
+                                     QStringLiteral("Show the version and exit."));
+    parser.addOption(help);
+    parser.addOption(version);
+    for (const char* name : QtValueOptions) {
+        QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+    for (const char* name : QtFlagOptions) {
+        QCommandLineOption option(QString::fromLatin1(name));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+
+    const QString program = QStringLiteral("quillet");
+    const QString tryHelp = QStringLiteral("Try '%1 --help' for the options.\n").arg(program);
+    if (!parser.parse(arguments))
+        return TCommandLineAnswer{2, program + ": " + parser.errorText() + "\n" + tryHelp, true};
+    if (parser.isSet(help)) {
+        // The parser's usage line names argv[0], or a placeholder without an application
+        // object: name the installed command instead.
+        const QString text = parser.helpText();
+        return TCommandLineAnswer{
+            0, QStringLiteral("Usage: %1 [options]").arg(program) + text.mid(text.indexOf('\n')),
+            false};
+    }
+    if (parser.isSet(version))
+        return TCommandLineAnswer{0, program + " " + ProgramVersion() + "\n", false};
+    if (!parser.positionalArguments().isEmpty()) {
+        return TCommandLineAnswer{2,
+                                  program + ": unexpected argument: " +
+                                      parser.positionalArguments().join(' ') + "\n" + tryHelp,
+                                  true};
+    }
+    return std::nullopt;
+}
+
+std::optional<int> HandleCommandLine(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const std::optional<TCommandLineAnswer> answer = AnswerCommandLine(arguments);
+    if (!answer)
+        return std::nullopt;
+    std::fputs(answer->text.toLocal8Bit().constData(), answer->isError ? stderr : stdout);
+    return answer->exitCode;
+}

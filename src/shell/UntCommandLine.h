@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+// The program's version, as --version and the package give it.
+QString ProgramVersion();
+
+// What a run that ends on the command line prints: help, version or a usage error.
+struct TCommandLineAnswer {
+    int exitCode = 0;
+    QString text;
+    bool isError = false; // belongs on standard error
+};
+
+// Reads the command line (arguments[0] is the program). Options that only answer on the
+// terminal are decided here, before the application object exists, so they need no display
+// and never touch the lock or the data file. Nothing means: start the program. Qt's own
+// options (-platform, -style, ...) are let through to the application object.
+std::optional<TCommandLineAnswer> AnswerCommandLine(const QStringList& arguments);
+
+// main()'s side of it: prints the answer; its exit code, or nothing to start the program.
+std::optional<int> HandleCommandLine(int argc, char** argv);
