@@ -472,6 +472,11 @@ bool TReadConnection::ReadRows(const QString& sql, const QVariantList& values,
                                const std::function<bool(const TRowView&)>& onRow,
                                const std::atomic<bool>* cancel) {
     const std::lock_guard<std::mutex> lock(use_);
+    struct Busy {
+        std::atomic<bool>& flag;
+        explicit Busy(std::atomic<bool>& f) : flag(f) { flag = true; }
+        ~Busy() { flag = false; }
+    } busy(reading_);
     auto stopped = [&] { return stop_ || (cancel && *cancel); };
     if (stopped())
         return false;
@@ -605,6 +610,11 @@ TDbAccess::TDbAccess() {
     idleCheckpoint_.setSingleShot(true);
     idleCheckpoint_.setInterval(IdleCheckpointMs);
     QObject::connect(&idleCheckpoint_, &QTimer::timeout, [this] {
+        // Emptying the log waits for a read in progress: rather wait without blocking.
+        if (Reader.Reading()) {
+            idleCheckpoint_.start();
+            return;
+        }
         try {
             Connection.Checkpoint();
         } catch (...) {

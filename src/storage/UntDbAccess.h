@@ -160,6 +160,8 @@ public:
     bool ReadRows(const QString& sql, const QVariantList& values,
                   const std::function<bool(const TRowView&)>& onRow,
                   const std::atomic<bool>* cancel = nullptr);
+    // A read is running.
+    bool Reading() const { return reading_; }
     // The data file at path is open: reads may begin.
     void Allow(const QString& path);
     // Stops a running read and closes, freeing the page cache; the next read opens again.
@@ -176,6 +178,7 @@ private:
     QString path_;
     bool allowed_ = false;
     std::atomic<bool> stop_{false};
+    std::atomic<bool> reading_{false};
     std::atomic<const std::atomic<bool>*> cancel_{nullptr};
 };
 

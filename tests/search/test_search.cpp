@@ -145,6 +145,17 @@ TEST_F(SearchTest, ListsTheFirstThousandAndCountsAll) {
     EXPECT_EQ(many.hits.back().Position, 3 * (SearchHitLimit - 1));
 }
 
+TEST_F(SearchTest, ReadsTheRestoredDataAfterARestore) {
+    const QString copy = dir_->filePath(QStringLiteral("copy.bat"));
+    BackupData(copy);
+    InsertNote(1, QStringLiteral("新内容XYZ"));
+    EXPECT_EQ(Search(QStringLiteral("xyz")).total, 1);
+    RestoreData(copy);
+    EXPECT_EQ(Search(QStringLiteral("xyz")).total, 0);
+    InsertNote(1, QStringLiteral("又一个XYZ"));
+    EXPECT_EQ(Search(QStringLiteral("xyz")).total, 1);
+}
+
 class SearchWindowTest : public MainWindowTest {
 protected:
     void SetUp() override {
