@@ -1,6 +1,7 @@
 #include "ShowAlam.h"
 
 #include "UntPublic.h"
+#include "UntWindowHints.h"
 #include "ui_ShowAlam.h"
 
 #include <QApplication>
@@ -12,6 +13,7 @@
 #include <QPointer>
 #include <QScreen>
 #include <QSoundEffect>
+#include <QTimer>
 #include <QVariantAnimation>
 #include <QWindow>
 
@@ -113,6 +115,7 @@ TFormShowAlam* ShowAlert(const QString& id, const QString& text, bool repeating)
     alert->ui()->btnCon->setVisible(!repeating);
 
     alert->winId(); // the native window exists before it is placed and shown
+    AllowOnlyMoving(alert);
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     const QSize outer = alert->frameGeometry().size();
     alert->move(screen.width() - outer.width() - 2, screen.height() - outer.height() - 27);
@@ -123,8 +126,21 @@ TFormShowAlam* ShowAlert(const QString& id, const QString& text, bool repeating)
     return alert;
 }
 
+void TFormShowAlam::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // Minimised, an alert would be gone with nothing to bring it back: a window manager that
+    // ignores the hints gets it back at once.
+    if (event->type() == QEvent::WindowStateChange && isMinimized())
+        QTimer::singleShot(0, this, [this] {
+            setWindowState(windowState() & ~Qt::WindowMinimized);
+            show();
+            raise();
+        });
+}
+
 void TFormShowAlam::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    AllowOnlyMoving(this);
     if (!shown_) {
         shown_ = true;
         FormShow();

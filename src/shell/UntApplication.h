@@ -12,6 +12,10 @@ public:
     bool notify(QObject* receiver, QEvent* event) override;
 };
 
+// Under a Wayland session with XWayland, runs the program as an X11 client (unless the
+// user chose a platform). Call before the application object exists.
+void PreferXWayland();
+
 // Runs f and reports what escapes it as an event handler would.
 void ReportEscaped(QObject* sender, const std::function<void()>& f);
 

@@ -11,6 +11,8 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
+#include <QIdentityProxyModel>
 #include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
@@ -89,12 +91,16 @@ QString ResolveAppDir() {
     const QString exeDir = QCoreApplication::applicationDirPath();
     // An installed copy keeps its data per user even where it could write beside itself
     // (root and /usr/bin): nothing may appear in a folder the package owns.
-    const bool installed = QFileInfo::exists(exeDir + "/../share/applications/quillet.desktop");
-    if (!installed && QFileInfo(exeDir).isWritable())
+    if (!IsInstalledCopy() && QFileInfo(exeDir).isWritable())
         return WithSlash(exeDir);
     const QString data = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
     QDir().mkpath(data);
     return WithSlash(data);
+}
+
+bool IsInstalledCopy() {
+    return QFileInfo::exists(QCoreApplication::applicationDirPath() +
+                             QStringLiteral("/../share/applications/quillet.desktop"));
 }
 
 MessageBoxHook SetMessageBoxHook(MessageBoxHook hook) {
@@ -176,17 +182,51 @@ FileDialogHook SetFileDialogHook(FileDialogHook hook) {
     return previous;
 }
 
+namespace {
+
+// The file list's modification dates in Chinese; the file system model writes them in the
+// system's language.
+class TChineseDates : public QIdentityProxyModel {
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+    QVariant data(const QModelIndex& index, int role) const override {
+        const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+        if (files && role == Qt::DisplayRole && index.column() == 3)
+            return QLocale(QLocale::Chinese, QLocale::China)
+                .toString(files->lastModified(mapToSource(index)), QLocale::ShortFormat);
+        return QIdentityProxyModel::data(index, role);
+    }
+};
+
+// Qt's own dialog rather than the desktop's, so that it speaks Chinese like the rest of the
+// program whatever the desktop's language.
+QString AskFileName(QWidget* owner, QFileDialog::AcceptMode mode, const QString& filter) {
+    QFileDialog dialog(owner, QString(), QString(), filter);
+    dialog.setObjectName(mode == QFileDialog::AcceptSave ? QStringLiteral("dlgSave1")
+                                                         : QStringLiteral("dlgOpen1"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    dialog.setAcceptMode(mode);
+    dialog.setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile
+                                                       : QFileDialog::ExistingFile);
+    dialog.setProxyModel(new TChineseDates(&dialog));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return dialog.selectedFiles().constFirst();
+}
+
+} // namespace
+
 QString AskSaveFileName(QWidget* owner, const QString& filter) {
     if (fileHook)
         return fileHook(true, filter);
-    return QFileDialog::getSaveFileName(owner, QString(), QString(), filter, nullptr,
-                                        QFileDialog::DontConfirmOverwrite);
+    return AskFileName(owner, QFileDialog::AcceptSave, filter);
 }
 
 QString AskOpenFileName(QWidget* owner, const QString& filter) {
     if (fileHook)
         return fileHook(false, filter);
-    return QFileDialog::getOpenFileName(owner, QString(), QString(), filter);
+    return AskFileName(owner, QFileDialog::AcceptOpen, filter);
 }
 
 QString ShortDateText(const QDate& day) {

@@ -19,6 +19,19 @@
 
 TDbAccess* DbAccess = nullptr;
 
+EEngineError LastEngineError(sqlite3* db) {
+    int code = sqlite3_errcode(db) & 0xff;
+    // A write that failed for want of space can come back as a plain I/O error.
+    if (code == SQLITE_IOERR && sqlite3_system_errno(db) == ENOSPC)
+        code = SQLITE_FULL;
+    return EEngineError(sqlite3_errmsg(db), code);
+}
+
+int EngineCodeOf(const std::exception& e) {
+    const auto* engine = dynamic_cast<const EEngineError*>(&e);
+    return engine ? engine->Code() : 0;
+}
+
 namespace {
 
 struct StatementDeleter {
@@ -31,7 +44,7 @@ Statement Prepare(sqlite3* db, const QString& sql) {
     sqlite3_stmt* raw = nullptr;
     if (sqlite3_prepare_v2(db, utf8.constData(), utf8.size(), &raw, nullptr) != SQLITE_OK) {
         sqlite3_finalize(raw);
-        throw EEngineError(sqlite3_errmsg(db));
+        throw LastEngineError(db);
     }
     if (!raw)
         throw EEngineError("empty statement");
@@ -78,12 +91,23 @@ void Bind(sqlite3_stmt* stmt, int index, const QVariant& v) {
     }
     }
     if (rc != SQLITE_OK)
-        throw EEngineError(sqlite3_errstr(rc));
+        throw EEngineError(sqlite3_errstr(rc), rc);
 }
 
 void StepToEnd(sqlite3* db, sqlite3_stmt* stmt) {
     if (sqlite3_step(stmt) != SQLITE_DONE)
-        throw EEngineError(sqlite3_errmsg(db));
+        throw LastEngineError(db);
+}
+
+// A failed file operation, with the engine's code for the causes a user can act on.
+EEngineError FileError(const QFileDevice& file) {
+    const QString text = file.errorString();
+    int code = 0;
+    if (file.error() == QFileDevice::ResourceError || text == qt_error_string(ENOSPC))
+        code = SQLITE_FULL;
+    else if (text == qt_error_string(EROFS) || text == qt_error_string(EACCES))
+        code = SQLITE_READONLY;
+    return EEngineError(text.toStdString(), code);
 }
 
 // Copies src over dst through a file beside dst that is renamed into place, so dst is
@@ -91,20 +115,20 @@ void StepToEnd(sqlite3* db, sqlite3_stmt* stmt) {
 void CopyFileReplacing(const QString& src, const QString& dst) {
     QFile in(src);
     if (!in.open(QIODevice::ReadOnly))
-        throw EEngineError(in.errorString().toStdString());
+        throw FileError(in);
     QSaveFile out(dst);
     out.setDirectWriteFallback(false);
     if (!out.open(QIODevice::WriteOnly))
-        throw EEngineError(out.errorString().toStdString());
+        throw FileError(out);
     QByteArray chunk;
     while (!(chunk = in.read(1 << 20)).isEmpty()) {
         if (out.write(chunk) != chunk.size())
-            throw EEngineError(out.errorString().toStdString());
+            throw FileError(out);
     }
     if (in.error() != QFileDevice::NoError)
-        throw EEngineError(in.errorString().toStdString());
+        throw FileError(in);
     if (!out.commit())
-        throw EEngineError(out.errorString().toStdString());
+        throw FileError(out);
 }
 
 QString What(const std::exception& e) {
@@ -124,9 +148,10 @@ void TConnection::Open(const QString& path, const QString& key, bool readOnly) {
     const int flags = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
     int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db_, flags, nullptr);
     if (rc != SQLITE_OK) {
-        const std::string message = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+        const EEngineError error =
+            db_ ? LastEngineError(db_) : EEngineError(sqlite3_errstr(rc), rc & 0xff);
         Close();
-        throw EEngineError(message);
+        throw error;
     }
     path_ = path;
     try {
@@ -134,7 +159,7 @@ void TConnection::Open(const QString& path, const QString& key, bool readOnly) {
                  .arg(QuoteSql(key))
                  .arg(DatabasePageSize));
         if (RegisterEngineFunctions(db_) != SQLITE_OK)
-            throw EEngineError(sqlite3_errmsg(db_));
+            throw LastEngineError(db_);
         sqlite3_busy_timeout(db_, 2000);
         // A wrong key or a file that is not a database fails only at the first read.
         Exec(QStringLiteral("select count(*) from sqlite_master"));
@@ -171,7 +196,7 @@ void TConnection::OnCommit(std::function<void(int)> hook) {
 void TConnection::Checkpoint() {
     if (db_ && sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr,
                                          nullptr) != SQLITE_OK)
-        throw EEngineError(sqlite3_errmsg(db_));
+        throw LastEngineError(db_);
 }
 
 void TConnection::Close() {
@@ -187,9 +212,10 @@ void TConnection::Exec(const QString& sql) {
         throw EEngineError("the database connection is closed");
     char* error = nullptr;
     if (sqlite3_exec(db_, sql.toUtf8().constData(), nullptr, nullptr, &error) != SQLITE_OK) {
-        const std::string message = error ? error : sqlite3_errmsg(db_);
+        const EEngineError last = LastEngineError(db_);
+        const std::string message = error ? error : last.what();
         sqlite3_free(error);
-        throw EEngineError(message);
+        throw EEngineError(message, last.Code());
     }
 }
 
@@ -255,9 +281,9 @@ void TCursor::Open(TConnection& connection, const QString& sql, bool editable) {
         if (rc == SQLITE_DONE)
             break;
         if (rc != SQLITE_ROW) {
-            const std::string message = sqlite3_errmsg(connection.Handle());
+            const EEngineError error = LastEngineError(connection.Handle());
             Close();
-            throw EEngineError(message);
+            throw error;
         }
         std::vector<QVariant> values;
         values.reserve(columns - skip);
@@ -369,6 +395,7 @@ void TCursor::Post() {
         Bind(stmt.get(), index++, v);
     if (mode_ == Mode::Edit)
         sqlite3_bind_int64(stmt.get(), index, rowids_[row_]);
+    postSql_ = sql;
     StepToEnd(db, stmt.get());
     if (mode_ == Mode::Append) {
         rows_.push_back(buffer_);
@@ -444,7 +471,8 @@ void TDbAccess::Connect() {
         OpenData();
     } catch (const std::exception& e) {
         Connection.Close();
-        ShowErrorDetail(QStringLiteral("数据库连接失败！"), What(e), QString());
+        ShowErrorDetail(QStringLiteral("数据库连接失败！"),
+                        ReadableDbError(EngineCodeOf(e), What(e)), QString());
         QCoreApplication::quit();
     }
 }
@@ -468,7 +496,8 @@ void TDbAccess::OpenCursor(TCursor& cursor, const QString& sql, bool editable) {
         EnsureOpen();
         cursor.Open(Connection, sql, editable);
     } catch (const std::exception& e) {
-        throw EDBException(What(e), QStringLiteral("数据库查询错误，请检查！"), sql);
+        throw EDBException(What(e), QStringLiteral("数据库查询错误，请检查！"), sql,
+                           EngineCodeOf(e));
     }
 }
 
@@ -488,10 +517,21 @@ int TDbAccess::QueryInteger(const QString& sql) {
             value = ScalarCursor.AsInteger(0);
     } catch (const std::exception& e) {
         ScalarCursor.Close();
-        throw EDBException(What(e), QStringLiteral("数据库查询错误，请检查！"), sql);
+        throw EDBException(What(e), QStringLiteral("数据库查询错误，请检查！"), sql,
+                           EngineCodeOf(e));
     }
     ScalarCursor.Close();
     return static_cast<int>(value);
+}
+
+void TDbAccess::PostMainCursor() {
+    try {
+        MainCursor.Post();
+    } catch (const std::exception& e) {
+        MainCursor.Cancel();
+        throw EDBException(What(e), QStringLiteral("数据库操作失败！"), MainCursor.PostSql(),
+                           EngineCodeOf(e));
+    }
 }
 
 void TDbAccess::ExecuteBatch(const QString& text) {
@@ -502,7 +542,7 @@ void TDbAccess::ExecuteBatch(const QString& text) {
                 Connection.Exec(piece);
         transaction.Commit();
     } catch (const std::exception& e) {
-        throw EDBException(What(e), QStringLiteral("数据库操作失败！"), text);
+        throw EDBException(What(e), QStringLiteral("数据库操作失败！"), text, EngineCodeOf(e));
     }
 }
 
@@ -547,7 +587,7 @@ void TDbAccess::BackupTo(const QString& path) {
         Connection.Checkpoint();
         CopyFileReplacing(DatabasePath(), path);
     } catch (const std::exception& e) {
-        throw EDBException(What(e), QStringLiteral("数据库备份失败！"), QString());
+        throw EDBException(What(e), QStringLiteral("数据库备份失败！"), QString(), EngineCodeOf(e));
     }
 }
 
@@ -569,7 +609,7 @@ void TDbAccess::RestoreFrom(const QString& path) {
         CheckSchema(probe);
     } catch (const std::exception& e) {
         removeStaged();
-        throw EDBException(What(e), failed, QString());
+        throw EDBException(What(e), failed, QString(), EngineCodeOf(e));
     }
     const bool wasOpen = Connection.IsOpen();
     try {
@@ -590,12 +630,12 @@ void TDbAccess::RestoreFrom(const QString& path) {
             } catch (...) {
             }
         }
-        throw EDBException(What(e), failed, QString());
+        throw EDBException(What(e), failed, QString(), EngineCodeOf(e));
     }
     try {
         OpenData();
     } catch (const std::exception& e) {
-        throw EDBException(What(e), failed, QString());
+        throw EDBException(What(e), failed, QString(), EngineCodeOf(e));
     }
 }
 
