@@ -84,7 +84,9 @@ bool WaitFor(const std::function<bool()>& condition, int ms = 15000);
 // folder, message boxes logged to boxes.log and answered No unless answer is "yes").
 class TProgramRun {
 public:
-    explicit TProgramRun(const QString& folder);
+    // executable: the test build by default, whose boxes the environment answers.
+    explicit TProgramRun(const QString& folder,
+                         const QString& executable = QStringLiteral(QUILLET_EXE));
     ~TProgramRun();
     // wrapper, when given, is a command that runs the program (e.g. faketime and its time).
     QProcess* Start(const QString& answer = QString(),

@@ -1,9 +1,11 @@
 #include "Main.h"
 
+#include "ShowAlam.h"
 #include "UntApplication.h"
 #include "UntPublic.h"
 #include "dialogs/BaseDlg.h"
 #include "notepad/UntTree.h"
+#include "reminders/UntAlam.h"
 #include "shell/UntDueCheck.h"
 #include "shell/UntTypingHint.h"
 #include "storage/UException.h"
@@ -25,6 +27,7 @@
 #include <QSessionManager>
 #include <QStandardPaths>
 #include <QTextStream>
+#include <exception>
 
 namespace {
 
@@ -39,9 +42,12 @@ QIcon ProgramIcon() {
     return icon;
 }
 
-// Desktop entries quote an Exec path that holds blanks or reserved characters.
-QString ExecValue(const QString& path) {
+// Desktop entries quote an Exec path that holds blanks or reserved characters, and write
+// '%' (a field code there) as "%%".
+QString ExecValue(const QString& rawPath) {
     static const QString reserved = QStringLiteral(" \t\"'\\><~|&;$*?#()`");
+    QString path = rawPath;
+    path.replace(QLatin1Char('%'), QStringLiteral("%%"));
     for (QChar c : path)
         if (reserved.contains(c)) {
             QString quoted = path;
@@ -55,6 +61,7 @@ QString ExecValue(const QString& path) {
 }
 
 QString ExecPath(QString value) {
+    value.replace(QStringLiteral("%%"), QStringLiteral("%"));
     if (value.size() >= 2 && value.startsWith(QLatin1Char('"')) &&
         value.endsWith(QLatin1Char('"'))) {
         value = value.mid(1, value.size() - 2);
@@ -91,7 +98,10 @@ QString EntryIcon() {
     return largest.isEmpty() ? QStringLiteral("quillet") : largest;
 }
 
-QString ReadExecOf(const QString& entry) {
+} // namespace
+
+QString ReadRunAtStartup(const QString& name) {
+    const QString entry = RunAtStartupEntry(name);
     QFile file(entry);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return QString();
@@ -103,8 +113,6 @@ QString ReadExecOf(const QString& entry) {
     }
     return QString();
 }
-
-} // namespace
 
 // ---------------------------------------------------------------- global routines
 
@@ -278,8 +286,7 @@ void TFormMain::NOpenWWW2Click() {
 
 bool TFormMain::IsRunAtStartup() const {
     const QString exe = QCoreApplication::applicationFilePath();
-    return QFileInfo::exists(RunAtStartupEntry(AppTitle)) &&
-           ReadExecOf(RunAtStartupEntry(AppTitle)) == exe;
+    return ReadRunAtStartup(AppTitle) == exe;
 }
 
 void TFormMain::chk1Click() {
@@ -308,7 +315,7 @@ void TFormMain::Ndfdf1Click() {
     QString path = AskSaveFileName(this, BackupFilter);
     if (path.isEmpty())
         return;
-    if (!path.endsWith(QLatin1String(".bat")))
+    if (!path.endsWith(QLatin1String(".bat"), Qt::CaseInsensitive))
         path += QStringLiteral(".bat");
     BackupData(path);
 }
@@ -319,9 +326,28 @@ void TFormMain::N11Click() {
     const QString path = AskOpenFileName(this, BackupFilter);
     if (path.isEmpty())
         return;
-    BackupData(AppDir() + SafetyCopyName);
-    RestoreData(path);
+    // The chosen file is read and checked before the safety copy is written, so choosing
+    // the safety copy undoes the last restore.
+    std::exception_ptr failed;
+    try {
+        RestoreData(path, AppDir() + SafetyCopyName);
+    } catch (...) {
+        failed = std::current_exception();
+    }
+    if (failed) {
+        // Whatever the file now holds, the views show it: nothing old is written back.
+        ReportEscaped(this, [this] { ReloadAfterRestore(); });
+        std::rethrow_exception(failed);
+    }
+    ReloadAfterRestore();
     WriteErrorLog(QStringLiteral("数据恢复！"));
+}
+
+void TFormMain::ReloadAfterRestore() {
+    // An open alert names a reminder of the data that was replaced.
+    ForgetOpenAlerts();
+    AlamData->LoadList(ui_->lv1, FilterIndex());
+    ReloadNotepad();
 }
 
 // ---------------------------------------------------------------- exit
@@ -350,6 +376,8 @@ void TFormMain::closeEvent(QCloseEvent* event) {
     event->accept();
     tmrHint()->stop();
     tmr1_.stop();
+    // The program closes its own alerts, or they would refuse to close and keep it running.
+    DismissAllAlerts();
     FormClose();
     RemoveTrayIcon();
     QCoreApplication::quit();

@@ -104,6 +104,9 @@ private:
     void LoadNotepad();
     void ShowRootNote();
     void FreeNotepad();
+    // After a restore: the lists, the tree and the memo show the data now in the file.
+    void ReloadAfterRestore();
+    void ReloadNotepad();
     void LoginGate();
     void SetupAlerts();
 
@@ -124,6 +127,7 @@ private:
     // due reminders
     QTimer tmr1_;
     std::unique_ptr<TDueMinutes> dueMinutes_;
+    bool dueCheckRunning_ = false;
 
     // notepad tab
     // Puts a stored text into the memo; a text the program puts there is not saved again.
@@ -148,6 +152,8 @@ void OverrideTrayAvailable(int available);
 void SetRunAtStartup(const QString& name, const QString& data, bool enable);
 // Where the run-at-login entry of that name lives.
 QString RunAtStartupEntry(const QString& name);
+// The program the run-at-login entry of that name starts; empty when there is none.
+QString ReadRunAtStartup(const QString& name);
 // The home page opened by "软件主页".
 inline const QString HomePage = QStringLiteral("https://quillet.morvane.cn/");
 // The folder of the safety copy made before a restore is AppDir.

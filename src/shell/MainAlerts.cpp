@@ -2,12 +2,15 @@
 #include "Main.h"
 
 #include "ShowAlam.h"
+#include "UntApplication.h"
 #include "UntClock.h"
 #include "UntDueCheck.h"
 #include "reminders/UntAlam.h"
 #include "storage/UntDbAccess.h"
 #include "storage/UntSqlEngine.h"
 #include "ui_Main.h"
+
+#include <QScopedValueRollback>
 
 namespace {
 
@@ -31,15 +34,22 @@ void TFormMain::SetupAlerts() {
 
 void TFormMain::tmr1Timer() {
     LiftAlertsAboveModalDialog();
-    for (const QDateTime& minute : dueMinutes_->Tick(Clock::Now())) {
-        {
-            TEngineMoment at(minute);
-            DbAccess->OpenSideQuery(DueQuery);
+    // A failure is reported here, in a box whose loop this timer keeps ticking in: no other
+    // check (and box) starts until that box is answered; the missed minutes follow then.
+    if (dueCheckRunning_)
+        return;
+    const QScopedValueRollback<bool> running(dueCheckRunning_, true);
+    ReportEscaped(this, [this] {
+        for (const QDateTime& minute : dueMinutes_->Tick(Clock::Now())) {
+            {
+                TEngineMoment at(minute);
+                DbAccess->OpenSideQuery(DueQuery);
+            }
+            TCursor& due = DbAccess->SideCursor;
+            for (due.First(); !due.Eof(); due.Next())
+                ShowAlert(due.AsString("ID"), due.AsString("Remark"), due.AsInteger("ReDay") != 0);
         }
-        TCursor& due = DbAccess->SideCursor;
-        for (due.First(); !due.Eof(); due.Next())
-            ShowAlert(due.AsString("ID"), due.AsString("Remark"), due.AsInteger("ReDay") != 0);
-    }
+    });
 }
 
 bool TFormMain::event(QEvent* event) {

@@ -176,6 +176,20 @@ void TFormMain::FreeNotepad() {
     NoteTree_.reset();
 }
 
+void TFormMain::ReloadNotepad() {
+    // Until the new tree and the root's note are shown, nothing may hand out an index of the
+    // old tree or save the old text: the memo stays read-only if this fails half way.
+    QPlainTextEdit* memo = ui_->mmoNote;
+    memo->setReadOnly(true);
+    NoteTree_.reset();
+    SetNoteText(QString());
+    auto tree = std::make_unique<TCardTree>(ui_->tvNote, NoteTypeTable, NoteRootCaption);
+    tree->LoadTree();
+    NoteTree_ = std::move(tree);
+    ShowRootNote();
+    memo->setReadOnly(false);
+}
+
 void TFormMain::SetNoteText(const QString& text) {
     const QScopedValueRollback<bool> setting(settingNote_, true);
     ui_->mmoNote->setPlainText(text);

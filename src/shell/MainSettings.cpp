@@ -1,6 +1,7 @@
 // The main window's settings menu command and its login gate.
 #include "Main.h"
 
+#include "ShowAlam.h"
 #include "settings/Config.h"
 #include "settings/Pass.h"
 #include "settings/UntConfig.h"
@@ -36,6 +37,8 @@ void TFormMain::RefuseLogin() {
     tmrQuit_.setInterval(0);
     connect(&tmrQuit_, &QTimer::timeout, this, [this] {
         tmrQuit_.setInterval(100);
+        // Open alerts refuse to close unless the program closes them itself.
+        DismissAllAlerts();
         QCoreApplication::quit();
     });
     tmrQuit_.start();

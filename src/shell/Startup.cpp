@@ -43,7 +43,7 @@ struct TSingleObjects {
 
 } // namespace
 
-int RunQuillet(int& argc, char** argv) {
+int RunQuillet(int& argc, char** argv, void (*installTestHooks)()) {
     PreferXWayland();
     TQuilletApp app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Quillet"));
@@ -51,7 +51,8 @@ int RunQuillet(int& argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
 
     TSingleObjects objects;
-    InstallScriptedBoxesFromEnvironment();
+    if (installTestHooks)
+        installTestHooks();
 
     const QString instanceName = QStringLiteral("Brindlet");
     TInstanceLock lock(instanceName);

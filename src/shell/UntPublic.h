@@ -51,6 +51,9 @@ using FileDialogHook = std::function<QString(bool save, const QString& filter)>;
 FileDialogHook SetFileDialogHook(FileDialogHook hook);
 QString AskSaveFileName(QWidget* owner, const QString& filter);
 QString AskOpenFileName(QWidget* owner, const QString& filter);
+// For end-to-end runs: QUILLET_TEST_FILES holds the answers of the file dialogs, in order,
+// separated by '|'; once they are used up, every dialog is cancelled.
+void InstallScriptedFileDialogsFromEnvironment();
 
 // Dates and times as the user's system writes them: its short date, and its long time
 // (without a time-zone name, which a clock line or a stamp in a note does not want).

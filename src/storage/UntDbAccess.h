@@ -38,6 +38,8 @@ public:
     // schema to prove the key; throws EEngineError with the engine's text on failure and
     // leaves the connection closed. readOnly opens without any chance of writing.
     void Open(const QString& path, const QString& key, bool readOnly = false);
+    // Makes a new, empty file at path with the key and the program's page settings.
+    void Create(const QString& path, const QString& key);
     void Close();
     bool IsOpen() const { return db_ != nullptr; }
     // The journal and cache set-up of the program's own data file: a write-ahead log that is
@@ -56,6 +58,8 @@ public:
     QString LastError() const;
 
 private:
+    void OpenWith(const QString& path, const QString& key, int flags);
+
     sqlite3* db_ = nullptr;
     QString path_;
     std::function<void(int)> onCommit_;
@@ -161,8 +165,12 @@ public:
     // Posts MainCursor's appended or edited row; a failure is a failed write like any other.
     void PostMainCursor();
     void ExecuteBatch(const QString& text);
+    // Writes the data as the connection sees it into a new file that replaces path; the live
+    // file is never opened a second time (that would drop this process's locks on it).
     void BackupTo(const QString& path);
-    void RestoreFrom(const QString& path);
+    // Reads and checks the chosen file before anything is written; then, when safetyCopy is
+    // given, backs the current data up there; then puts the chosen data in place.
+    void RestoreFrom(const QString& path, const QString& safetyCopy = QString());
     // Closes the cursors and the connection (before compaction at exit).
     void Disconnect();
 
@@ -195,4 +203,4 @@ constexpr int IdleCheckpointMs = 2000;
 void ExecSql(const QString& text);
 int GetIntValue(const QString& sql);
 void BackupData(const QString& path);
-void RestoreData(const QString& path);
+void RestoreData(const QString& path, const QString& safetyCopy = QString());
