@@ -2,6 +2,7 @@
 
 #include <QHeaderView>
 #include <QPainter>
+#include <QPointer>
 #include <QTreeWidget>
 
 TReportDelegate::TReportDelegate(QObject* parent, QList<Qt::Alignment> alignments,
@@ -29,6 +30,24 @@ void TReportDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     painter->restore();
 }
 
+namespace {
+
+// Widens each column to its widest text, header included, in the list's font at the current
+// scale, never below its given width; key columns (width 0 or 1) stay as they are. A text
+// cut short ("10时 1…") would hide what the user needs to read.
+void FitColumns(QTreeWidget* view, const QList<TReportColumn>& columns) {
+    for (int c = 0; c < columns.size(); ++c) {
+        const int given = columns.at(c).width;
+        if (given <= 1)
+            continue;
+        const QAbstractItemView* items = view; // the hint is public only there
+        const int widest = qMax(items->sizeHintForColumn(c), view->header()->sectionSizeHint(c));
+        view->setColumnWidth(c, qMax(given, widest));
+    }
+}
+
+} // namespace
+
 void SetupReportView(QTreeWidget* view, const QList<TReportColumn>& columns,
                      TReportDelegate::CustomDraw customDraw) {
     QList<Qt::Alignment> alignments;
@@ -49,4 +68,15 @@ void SetupReportView(QTreeWidget* view, const QList<TReportColumn>& columns,
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setSelectionMode(QAbstractItemView::SingleSelection);
     view->setItemDelegate(new TReportDelegate(view, alignments, std::move(customDraw)));
+
+    // The header goes before the rows when the list is destroyed.
+    auto fit = [view, columns, header = QPointer<QHeaderView>(header)] {
+        if (header)
+            FitColumns(view, columns);
+    };
+    QAbstractItemModel* model = view->model();
+    QObject::connect(model, &QAbstractItemModel::rowsInserted, view, fit);
+    QObject::connect(model, &QAbstractItemModel::rowsRemoved, view, fit);
+    QObject::connect(model, &QAbstractItemModel::modelReset, view, fit);
+    QObject::connect(model, &QAbstractItemModel::dataChanged, view, fit);
 }

@@ -11,10 +11,12 @@
 
 void AllowOnlyMoving([[maybe_unused]] QWidget* window) {
 #if defined(QUILLET_HAVE_XCB) && QT_CONFIG(xcb)
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11 || !window->windowHandle())
+    if (QGuiApplication::platformName() != QLatin1String("xcb") || !window->windowHandle())
         return;
-    xcb_connection_t* connection = x11->connection();
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+    if (!connection)
+        return;
     static const char name[] = "_MOTIF_WM_HINTS";
     xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
         connection, xcb_intern_atom(connection, 0, sizeof name - 1, name), nullptr);
