@@ -195,16 +195,25 @@ void InstallScriptedFileDialogsFromEnvironment() {
 
 namespace {
 
-// The file list's modification dates in Chinese; the file system model writes them in the
-// system's language.
-class TChineseDates : public QIdentityProxyModel {
+// The file list's kinds and modification dates in Chinese; the file system model writes them
+// in the system's language.
+class TChineseFileColumns : public QIdentityProxyModel {
 public:
     using QIdentityProxyModel::QIdentityProxyModel;
     QVariant data(const QModelIndex& index, int role) const override {
         const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
-        if (files && role == Qt::DisplayRole && index.column() == 3)
+        if (!files || role != Qt::DisplayRole)
+            return QIdentityProxyModel::data(index, role);
+        const QModelIndex source = mapToSource(index);
+        if (index.column() == 2) {
+            if (files->isDir(source))
+                return QStringLiteral("文件夹");
+            const QString suffix = files->fileInfo(source).suffix().toUpper();
+            return suffix.isEmpty() ? QStringLiteral("文件") : suffix + QStringLiteral(" 文件");
+        }
+        if (index.column() == 3)
             return QLocale(QLocale::Chinese, QLocale::China)
-                .toString(files->lastModified(mapToSource(index)), QLocale::ShortFormat);
+                .toString(files->lastModified(source), QLocale::ShortFormat);
         return QIdentityProxyModel::data(index, role);
     }
 };
@@ -220,7 +229,9 @@ QString AskFileName(QWidget* owner, QFileDialog::AcceptMode mode, const QString&
     dialog.setAcceptMode(mode);
     dialog.setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile
                                                        : QFileDialog::ExistingFile);
-    dialog.setProxyModel(new TChineseDates(&dialog));
+    dialog.setProxyModel(new TChineseFileColumns(&dialog));
+    dialog.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return QString();
     return dialog.selectedFiles().constFirst();
