@@ -129,3 +129,10 @@ void SetupReportView(QTreeWidget* view, const QList<TReportColumn>& columns,
 
     new TColumnFitter(view, columns);
 }
+
+QTreeWidgetItem* RowOfKey(const QTreeWidget* view, const QString& key) {
+    for (int row = 0; row < view->topLevelItemCount(); ++row)
+        if (QTreeWidgetItem* item = view->topLevelItem(row); item->text(0) == key)
+            return item;
+    return nullptr;
+}

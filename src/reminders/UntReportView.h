@@ -36,3 +36,8 @@ struct TReportColumn {
 // optional per-row drawing hook.
 void SetupReportView(QTreeWidget* view, const QList<TReportColumn>& columns,
                      TReportDelegate::CustomDraw customDraw = {});
+
+class QTreeWidgetItem;
+// The first row whose caption is key, or null. Rows are looked up again after every box,
+// dialog or other nested loop, where alerts may delete or reload them.
+QTreeWidgetItem* RowOfKey(const QTreeWidget* view, const QString& key);

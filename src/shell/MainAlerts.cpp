@@ -47,7 +47,9 @@ void TFormMain::tmr1Timer() {
             }
             TCursor& due = DbAccess->SideCursor;
             for (due.First(); !due.Eof(); due.Next())
-                ShowAlert(due.AsString("ID"), due.AsString("Remark"), due.AsInteger("ReDay") != 0);
+                if (dueMinutes_->FirstShowing(due.AsString("ID"), minute))
+                    ShowAlert(due.AsString("ID"), due.AsString("Remark"),
+                              due.AsInteger("ReDay") != 0);
         }
     });
 }
@@ -88,5 +90,6 @@ void TFormMain::WMAlamSeen(int id) {
 
 void TFormMain::WMAlamSnooze(int id, int delay) {
     AlamData->Reschedule(QString::number(id), delay);
+    dueMinutes_->Forget(QString::number(id));
     AlamData->LoadList(ui_->lv1, FilterIndex());
 }

@@ -2,6 +2,7 @@
 #include "Main.h"
 
 #include "notepad/UntDateStamp.h"
+#include "notepad/UntMemoText.h"
 #include "notepad/UntNote.h"
 #include "notepad/UntTree.h"
 #include "shell/UntPublic.h"
@@ -15,7 +16,6 @@
 #include <QPointer>
 #include <QScopedValueRollback>
 #include <QStyledItemDelegate>
-#include <QTreeWidgetItemIterator>
 #include <functional>
 
 namespace {
@@ -67,13 +67,6 @@ public:
 private:
     Edited edited_;
 };
-
-bool InTree(QTreeWidget* view, QTreeWidgetItem* node) {
-    for (QTreeWidgetItemIterator it(view); *it; ++it)
-        if (*it == node)
-            return true;
-    return false;
-}
 
 // Upper case for the ASCII letters only, so the search folds nothing else.
 QString AsciiUpper(QString text) {
@@ -192,7 +185,7 @@ void TFormMain::ReloadNotepad() {
 
 void TFormMain::SetNoteText(const QString& text) {
     const QScopedValueRollback<bool> setting(settingNote_, true);
-    ui_->mmoNote->setPlainText(text);
+    SetExactPlainText(ui_->mmoNote, text);
 }
 
 void TFormMain::tvNoteClick() {
@@ -211,7 +204,7 @@ void TFormMain::mmoNoteChange() {
     if (!NoteTree_ || !NoteTree_->Selected())
         return;
     SaveNoteText(*NoteData, QString::number(NoteTree_->SelectedIndex()),
-                 ui_->mmoNote->toPlainText());
+                 ExactPlainText(ui_->mmoNote));
 }
 
 bool TFormMain::mmoNoteKeyDown(QKeyEvent* event) {
@@ -249,6 +242,7 @@ void TFormMain::NModNoteTypeClick() {
     TGroupNameDelegate* delegate = NameDelegate(tree);
     if (!delegate)
         return;
+    const int index = NoteTree_->SelectedIndex();
     delegate->Node = node;
     delegate->Editor = nullptr;
     node->setFlags(node->flags() | Qt::ItemIsEditable);
@@ -262,8 +256,9 @@ void TFormMain::NModNoteTypeClick() {
             loop.exec();
     }
     delegate->Node = nullptr;
-    if (InTree(tree, node))
-        node->setFlags(node->flags() & ~Qt::ItemIsEditable);
+    // The editor's loop may have rebuilt the tree: find the node again.
+    if (QTreeWidgetItem* edited = NoteTree_ ? NoteTree_->NodeOfIndex(index) : nullptr)
+        edited->setFlags(edited->flags() & ~Qt::ItemIsEditable);
 }
 
 void TFormMain::tvNoteEdited(QTreeWidgetItem* node, const QString& text) {

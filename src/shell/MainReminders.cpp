@@ -6,6 +6,7 @@
 #include "reminders/ModAlam.h"
 #include "reminders/UntAlam.h"
 #include "reminders/UntReportView.h"
+#include "shell/UntDueCheck.h"
 #include "shell/UntPublic.h"
 #include "storage/UException.h"
 #include "ui_Main.h"
@@ -84,17 +85,26 @@ void TFormMain::NModAlamClick() {
     if (selected.isEmpty())
         return;
     const int filter = FilterIndex();
-    if (ShowModAlam(selected.first()->text(0)) == mrOk)
-        AlamData->LoadList(ui_->lv1, filter);
+    const QString id = selected.first()->text(0);
+    if (ShowModAlam(id) != mrOk)
+        return;
+    dueMinutes_->Forget(id); // its new time may be one the clock shows again
+    AlamData->LoadList(ui_->lv1, filter);
 }
 
 void TFormMain::NDelAlamClick() {
     const QList<QTreeWidgetItem*> selected = ui_->lv1->selectedItems();
     if (selected.isEmpty())
         return;
-    QTreeWidgetItem* item = selected.first();
-    if (!AskYesNo(QStringLiteral("确实要删除 ") + item->text(2) + QStringLiteral(" 的提醒吗？")))
+    // Alerts go on answering inside the question and may delete the row or reload the list:
+    // only the key outlives it.
+    const QString id = selected.first()->text(0);
+    if (!AskYesNo(QStringLiteral("确实要删除 ") + selected.first()->text(2) +
+                  QStringLiteral(" 的提醒吗？")))
         Abort();
-    AlamData->Delete(item->text(0));
+    QTreeWidgetItem* item = RowOfKey(ui_->lv1, id);
+    if (!item)
+        return;
+    AlamData->Delete(id);
     delete item;
 }
