@@ -10,6 +10,8 @@
 #include "ui_Main.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
@@ -371,4 +373,37 @@ TEST_F(NotepadTest, ClosingFreesTheTreeAndLeavesLaterChangesUnsaved) {
     EXPECT_EQ(boxes_->Count(), 1); // only the exit question
     DbAccess->Connect();
     EXPECT_EQ(StoredNote(0), QStringLiteral("存"));
+}
+
+TEST_F(NotepadTest, KeyboardFindsAndOpensTheMenuAndARightClickSelectsTheNode) {
+    InsertGroup(1, 0, "工作");
+    Restart();
+    Main()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Main()));
+    Memo()->setPlainText("abc ABC abc");
+    Tree()->setFocus();
+    QTest::keyClick(Tree(), Qt::Key_F, Qt::ControlModifier);
+    EXPECT_TRUE(Main()->ui()->edtQuery->hasFocus());
+    QTest::keyClicks(Main()->ui()->edtQuery, "ABC");
+    QTest::keyClick(Main()->ui()->edtQuery, Qt::Key_Return);
+    EXPECT_EQ(Selection(), std::make_pair(0, 3));
+    QTest::keyClick(Memo(), Qt::Key_F3);
+    EXPECT_EQ(Selection(), std::make_pair(4, 7));
+
+    // A right click on a node selects it before the menu opens.
+    Select(0);
+    const QRect node = Tree()->visualItemRect(NodeOf(Tree(), 1));
+    QContextMenuEvent click(QContextMenuEvent::Mouse, node.center(),
+                            Tree()->viewport()->mapToGlobal(node.center()));
+    QApplication::sendEvent(Tree()->viewport(), &click);
+    EXPECT_EQ(Tree()->currentItem(), NodeOf(Tree(), 1));
+    EXPECT_TRUE(Main()->pmNoteType()->isVisible());
+    Main()->pmNoteType()->hide();
+    // Shift+F10 and the menu key open it from the keyboard.
+    for (const auto& [key, modifiers] : {std::make_pair(Qt::Key_F10, Qt::ShiftModifier),
+                                         std::make_pair(Qt::Key_Menu, Qt::NoModifier)}) {
+        QTest::keyClick(Tree(), key, modifiers);
+        EXPECT_TRUE(Main()->pmNoteType()->isVisible()) << key;
+        Main()->pmNoteType()->hide();
+    }
 }

@@ -249,3 +249,15 @@ TEST_F(RemindersFirstShowTest, WindowShowsAllRemindersAtStart) {
     NoteData = nullptr;
     ConfigData = nullptr;
 }
+
+TEST_F(RemindersTabTest, MenuKeyAndShiftF10OpenTheListsMenu) {
+    Add(rdDaily, 9, 1, Monday);
+    Reload();
+    Select(0);
+    for (const auto& [key, modifiers] : {std::make_pair(Qt::Key_F10, Qt::ShiftModifier),
+                                         std::make_pair(Qt::Key_Menu, Qt::NoModifier)}) {
+        QTest::keyClick(lv1, key, modifiers);
+        EXPECT_TRUE(Main()->pmAlam()->isVisible()) << key;
+        Main()->pmAlam()->hide();
+    }
+}
