@@ -1,7 +1,7 @@
 #include "BenchSupport.h"
 
+#include "common/UntAppDir.h"
 #include "shell/UntApplication.h"
-#include "shell/UntPublic.h"
 #include "storage/UException.h"
 #include "storage/UntDbAccess.h"
 

@@ -2,7 +2,7 @@
 #include "shell/UntCommandLine.h"
 
 #ifdef QUILLET_TESTABLE
-#include "shell/UntPublic.h"
+#include "common/UntPublic.h"
 #endif
 
 int main(int argc, char** argv) {

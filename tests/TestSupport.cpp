@@ -1,6 +1,6 @@
 #include "TestSupport.h"
 
-#include "shell/UntClock.h"
+#include "common/UntClock.h"
 #include "storage/UException.h"
 #include "storage/UntDbAccess.h"
 
@@ -91,7 +91,9 @@ QByteArray ReadAll(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+#include "notepad/NotepadPage.h"
 #include "notepad/UntNote.h"
+#include "reminders/RemindersPage.h"
 #include "reminders/UntAlam.h"
 #include "reminders/UntAlamContext.h"
 #include "settings/UntConfig.h"
@@ -100,12 +102,64 @@ QByteArray ReadAll(const QString& path) {
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+
+TRemindersPage* RemindersPageOf(const TFormMain* main) {
+    return main->findChild<TRemindersPage*>();
+}
+
+TNotepadPage* NotepadPageOf(const TFormMain* main) {
+    return main->findChild<TNotepadPage*>();
+}
+
+void TypeText(QWidget* w, const QString& text) {
+    for (const QChar c : text) {
+        if (c == QLatin1Char(' '))
+            QTest::keyClick(w, Qt::Key_Space); // with its key code, as widgets that act on it want
+        else
+            QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(c), Qt::NoModifier);
+    }
+}
+
+void Retype(QLineEdit* edit, const QString& text) {
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    TypeText(edit, text);
+}
+
+QPointer<QTimer> WhenModalWidget(std::function<bool(QWidget*)> accepted,
+                                 std::function<void(QWidget*)> f, QWidget* over, int ms) {
+    auto* poll = new QTimer(qApp);
+    auto started = std::make_shared<QElapsedTimer>();
+    started->start();
+    QObject::connect(poll, &QTimer::timeout, poll, [=] {
+        QWidget* modal = QApplication::activeModalWidget();
+        // As a user would: once the dialog has the focus (a window is activated a moment
+        // after it shows), or after a while on a display that never activates it.
+        if (modal && modal != over && accepted(modal) &&
+            (modal->isActiveWindow() || started->elapsed() > 1000)) {
+            poll->stop();
+            poll->deleteLater();
+            f(modal);
+            return;
+        }
+        if (started->elapsed() > ms) {
+            poll->stop();
+            poll->deleteLater();
+            ADD_FAILURE() << "the expected dialog did not open";
+            if (auto* other = qobject_cast<QDialog*>(modal); other && other != over)
+                other->reject();
+        }
+    });
+    poll->start(10);
+    return poll;
+}
 
 bool WaitFor(const std::function<bool()>& condition, int ms) {
     QElapsedTimer t;

@@ -1,17 +1,33 @@
 #pragma once
 
-#include "shell/UntPublic.h"
+#include "common/UntAppDir.h"
+#include "common/UntHandler.h"
+#include "common/UntPublic.h"
+#include "storage/UntDbAccess.h"
 
+#include <QApplication>
+#include <QCheckBox>
 #include <QDateTime>
+#include <QDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QString>
+#include <QSystemTrayIcon>
+#include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeWidget>
 #include <deque>
 #include <gtest/gtest.h>
 #include <memory>
 #include <ostream>
 #include <vector>
-
-#include "storage/UntDbAccess.h"
 
 void PrintTo(const QString& s, std::ostream* os);
 // So that QStrings can be streamed into assertion messages.
@@ -92,6 +108,49 @@ void AnswerRealBoxLater(const QString& text, bool byKey);
 class QProcess;
 class QProcessEnvironment;
 class TFormMain;
+class TNotepadPage;
+class TRemindersPage;
+
+// The control named name under root: a form's object names are its control names.
+template <typename T> T* Child(const QObject* root, const char* name) {
+    T* child = root->findChild<T*>(QLatin1String(name));
+    EXPECT_NE(child, nullptr) << "no control named " << name;
+    return child;
+}
+
+// The pages of a main window.
+TRemindersPage* RemindersPageOf(const TFormMain* main);
+TNotepadPage* NotepadPageOf(const TFormMain* main);
+
+// Types text into w one character at a time, as a user does (QTest::keyClicks cannot send
+// Chinese text).
+void TypeText(QWidget* w, const QString& text);
+// Replaces the text of a field as a user would: select all, erase, type each character.
+void Retype(QLineEdit* edit, const QString& text);
+
+// Runs f on the next modal widget that opens (other than over) and is accepted, from inside
+// its event loop. Fails the test when none opens within ms; deleting the returned watcher
+// stops waiting.
+QPointer<QTimer> WhenModalWidget(std::function<bool(QWidget*)> accepted,
+                                 std::function<void(QWidget*)> f, QWidget* over, int ms);
+
+template <typename T> struct TNoDeduce { using type = T; };
+
+// The one way to answer a modal dialog: runs f on the next modal dialog of type T (other
+// than over) as a user would answer it, from inside its loop; a dialog that f leaves open is
+// cancelled, so a failed check cannot hang the test.
+template <typename T = QDialog>
+QPointer<QTimer> WhenModal(typename TNoDeduce<std::function<void(T*)>>::type f,
+                           QWidget* over = nullptr, int ms = 10000) {
+    return WhenModalWidget([](QWidget* w) { return qobject_cast<T*>(w) != nullptr; },
+                           [f](QWidget* w) {
+                               QPointer<T> dialog = qobject_cast<T*>(w);
+                               f(dialog);
+                               if (dialog && dialog->isVisible())
+                                   dialog->reject();
+                           },
+                           over, ms);
+}
 
 // Waits, processing events, until condition holds; false after ms.
 bool WaitFor(const std::function<bool()>& condition, int ms = 15000);

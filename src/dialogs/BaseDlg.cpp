@@ -1,5 +1,6 @@
 #include "BaseDlg.h"
 
+#include "common/UntHandler.h"
 #include "ui_BaseDlg.h"
 
 #include <QPointer>
@@ -21,8 +22,9 @@ TFormBaseDlg::TFormBaseDlg(QWidget* parent)
     base_->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    connect(base_->btnOK, &QPushButton::clicked, this, [this] { btnOKClick(); });
-    connect(base_->btnCancel, &QPushButton::clicked, this, [this] { Done(mrCancel); });
+    connect(base_->btnOK, &QPushButton::clicked, this, Handler(this, [this] { btnOKClick(); }));
+    connect(base_->btnCancel, &QPushButton::clicked, this,
+            Handler(this, [this] { Done(mrCancel); }));
 }
 
 TFormBaseDlg::~TFormBaseDlg() = default;
@@ -54,6 +56,6 @@ void TFormBaseDlg::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (!shown_) {
         shown_ = true;
-        FormShow();
+        RunHandler(this, [this] { FormShow(); });
     }
 }

@@ -1,7 +1,7 @@
 #include "AddType.h"
 
-#include "UntDateStamp.h"
-#include "shell/UntPublic.h"
+#include "common/UntDateStamp.h"
+#include "common/UntPublic.h"
 #include "storage/UntSqlText.h"
 #include "ui_AddType.h"
 

@@ -1,7 +1,7 @@
 #include "UntTree.h"
 
 #include "AddType.h"
-#include "shell/UntPublic.h"
+#include "common/UntPublic.h"
 #include "storage/UException.h"
 #include "storage/UntDbAccess.h"
 #include "storage/UntSqlText.h"

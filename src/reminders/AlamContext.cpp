@@ -4,8 +4,10 @@
 #include "ModAlamContext.h"
 #include "UntAlamContext.h"
 #include "UntReportView.h"
-#include "shell/UntPublic.h"
-#include "shell/UntTypingHint.h"
+#include "common/UntHandler.h"
+#include "common/UntMenu.h"
+#include "common/UntPublic.h"
+#include "common/UntTypingHint.h"
 #include "storage/UException.h"
 #include "ui_AlamContext.h"
 
@@ -18,7 +20,8 @@ TFormAlamContext::TFormAlamContext(QWidget* parent)
     AdoptClientForm();
 
     SetupReportView(ui_->lv1, {{0, Qt::AlignLeft}, {460, Qt::AlignHCenter}});
-    connect(ui_->lv1, &QTreeWidget::itemDoubleClicked, this, [this] { btnOKClick(); });
+    connect(ui_->lv1, &QTreeWidget::itemDoubleClicked, this,
+            Handler(this, [this] { btnOKClick(); }));
 
     pm1_ = MakeMenu(this, "pm1",
                     {{"N1", QStringLiteral("新建"), [this] { N1Click(); }},
@@ -27,7 +30,7 @@ TFormAlamContext::TFormAlamContext(QWidget* parent)
     PopUpOnRightClick(ui_->lv1, pm1_);
 
     hint_ = std::make_unique<TTypingHint>(ui_->statHint, AlamContextHint);
-    connect(tmrHint(), &QTimer::timeout, this, [this] { tmrHintTimer(); });
+    connect(tmrHint(), &QTimer::timeout, this, Handler(this, [this] { tmrHintTimer(); }));
     tmrHint()->start();
 }
 

@@ -3,8 +3,10 @@
 #include "AlamContext.h"
 #include "UntAlam.h"
 #include "UntAlamContext.h"
-#include "shell/UntClock.h"
-#include "shell/UntPublic.h"
+#include "common/UntClock.h"
+#include "common/UntDateStamp.h"
+#include "common/UntHandler.h"
+#include "common/UntPublic.h"
 #include "storage/UException.h"
 #include "storage/UntSqlText.h"
 #include "ui_BaseAlam.h"
@@ -71,24 +73,28 @@ void TFormBaseAlam::FormCreate() {
 
     connect(ui_->rbOnly, &QRadioButton::toggled, this, [this](bool on) {
         if (on)
-            rbOnlyClick();
+            RunHandler(this, [this] { rbOnlyClick(); });
     });
     connect(ui_->rbDay, &QRadioButton::toggled, this, [this](bool on) {
         if (on)
-            rbDayClick();
+            RunHandler(this, [this] { rbDayClick(); });
     });
     connect(ui_->rbWeek, &QRadioButton::toggled, this, [this](bool on) {
         if (on)
-            rbWeekClick();
+            RunHandler(this, [this] { rbWeekClick(); });
     });
     connect(ui_->rbMonth, &QRadioButton::toggled, this, [this](bool on) {
         if (on)
-            rbMonthClick();
+            RunHandler(this, [this] { rbMonthClick(); });
     });
-    connect(ui_->edtHour, &QLineEdit::textChanged, this, [this] { edtHourChange(); });
-    connect(ui_->edtMinute, &QLineEdit::textChanged, this, [this] { edtMinuteChange(); });
-    connect(ui_->edtMonWeek, &QLineEdit::textChanged, this, [this] { edtMonWeekChange(); });
-    connect(ui_->btnAlamContext, &QPushButton::clicked, this, [this] { btnAlamContextClick(); });
+    connect(ui_->edtHour, &QLineEdit::textChanged, this,
+            Handler(this, [this] { edtHourChange(); }));
+    connect(ui_->edtMinute, &QLineEdit::textChanged, this,
+            Handler(this, [this] { edtMinuteChange(); }));
+    connect(ui_->edtMonWeek, &QLineEdit::textChanged, this,
+            Handler(this, [this] { edtMonWeekChange(); }));
+    connect(ui_->btnAlamContext, &QPushButton::clicked, this,
+            Handler(this, [this] { btnAlamContextClick(); }));
 
     QWidget* order[] = {
         ui_->DBDay,     ui_->rbOnly,         ui_->rbDay,   ui_->mmoNote, btnOK(),
@@ -99,7 +105,7 @@ void TFormBaseAlam::FormCreate() {
         setTabOrder(order[i - 1], order[i]);
 
     tmr1_.setInterval(1000);
-    connect(&tmr1_, &QTimer::timeout, this, [this] { tmr1Timer(); });
+    connect(&tmr1_, &QTimer::timeout, this, Handler(this, [this] { tmr1Timer(); }));
     tmr1_.start();
 }
 
@@ -190,20 +196,23 @@ void TFormBaseAlam::edtMonWeekExit() {
 }
 
 bool TFormBaseAlam::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::KeyPress) {
-        if (watched == ui_->edtHour || watched == ui_->edtMinute)
-            return edtHourKeyPress(event);
-        if (watched == ui_->edtMonWeek)
-            return edtMonWeekKeyPress(event);
-    } else if (event->type() == QEvent::FocusOut) {
-        if (watched == ui_->edtHour)
-            edtHourExit();
-        else if (watched == ui_->edtMinute)
-            edtMinuteExit();
-        else if (watched == ui_->edtMonWeek)
-            edtMonWeekExit();
-    }
-    return TFormBaseDlg::eventFilter(watched, event);
+    bool used = false;
+    RunHandler(this, [&] {
+        if (event->type() == QEvent::KeyPress) {
+            if (watched == ui_->edtHour || watched == ui_->edtMinute)
+                used = edtHourKeyPress(event);
+            else if (watched == ui_->edtMonWeek)
+                used = edtMonWeekKeyPress(event);
+        } else if (event->type() == QEvent::FocusOut) {
+            if (watched == ui_->edtHour)
+                edtHourExit();
+            else if (watched == ui_->edtMinute)
+                edtMinuteExit();
+            else if (watched == ui_->edtMonWeek)
+                edtMonWeekExit();
+        }
+    });
+    return used || TFormBaseDlg::eventFilter(watched, event);
 }
 
 // ---------------------------------------------------------------- preset text

@@ -1,7 +1,7 @@
 #include "ModAlam.h"
 
 #include "UntAlam.h"
-#include "shell/UntPublic.h"
+#include "common/UntPublic.h"
 #include "ui_BaseAlam.h"
 #include "ui_ModAlam.h"
 

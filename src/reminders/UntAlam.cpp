@@ -1,13 +1,12 @@
 #include "UntAlam.h"
 
-#include "shell/UntClock.h"
-#include "shell/UntPublic.h"
+#include "common/UntClock.h"
 #include "storage/UException.h"
 #include "storage/UntDbAccess.h"
 #include "storage/UntSqlText.h"
 
 #include <QSet>
-#include <QTreeWidget>
+#include <algorithm>
 #include <iterator>
 
 TAlam* AlamData = nullptr;
@@ -80,19 +79,21 @@ void TAlam::Add() {
     ExecSql(SqlText);
 }
 
-void TAlam::LoadList(QTreeWidget* view, int filter) {
+TRows TAlam::ListRows(int filter) {
     SqlText = ListBase + FilterCondition(filter);
-    FillListView(SqlText, view);
-    QList<QTreeWidgetItem*> once;
-    for (int i = 0; i < view->topLevelItemCount(); ++i)
-        if (view->topLevelItem(i)->text(1) == AlamOnceText)
-            once << view->topLevelItem(i);
-    if (once.isEmpty())
-        return;
+    TRows rows = ReadRows(SqlText);
+    const auto once = [](const QStringList& row) { return row.at(1) == AlamOnceText; };
+    if (std::none_of(rows.cbegin(), rows.cend(), once))
+        return rows;
     const QSet<QString> missed = MissedKeys();
-    for (QTreeWidgetItem* item : once)
-        if (missed.contains(item->text(0)))
-            item->setText(4, AlamMissedText);
+    for (QStringList& row : rows)
+        if (once(row) && missed.contains(row.at(0)))
+            row[4] = AlamMissedText;
+    return rows;
+}
+
+void TAlam::LoadList(QTreeWidget* view, int filter) {
+    FillListView(view, [&] { return ListRows(filter); });
 }
 
 void TAlam::Delete(const QString& id) {

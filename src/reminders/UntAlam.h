@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/UntListRows.h"
+
 #include <QDateTime>
 #include <QString>
 
@@ -21,8 +23,10 @@ public:
     QString SqlText; // the statement built last
 
     void Add();
-    // Fills view with the reminders under filter 0..6 ("全部提醒", "今天", "明天", "错过",
-    // "每天", "每周", "每月") and marks the missed one-off reminders.
+    // The reminders under filter 0..6 ("全部提醒", "今天", "明天", "错过", "每天", "每周",
+    // "每月"), the missed one-off reminders marked in column 4.
+    TRows ListRows(int filter);
+    // Fills view with ListRows(filter).
     void LoadList(QTreeWidget* view, int filter);
     void Delete(const QString& id);
     void Load(const QString& id);

@@ -1,6 +1,5 @@
 #include "UntAlamContext.h"
 
-#include "shell/UntPublic.h"
 #include "storage/UException.h"
 #include "storage/UntDbAccess.h"
 #include "storage/UntSqlText.h"
@@ -12,9 +11,13 @@ void TAlamContext::Add() {
     ExecSql(SqlText);
 }
 
-void TAlamContext::LoadList(QTreeWidget* view) {
+TRows TAlamContext::ListRows() {
     SqlText = QStringLiteral("select Id,Remark from AlamContext ");
-    FillListView(SqlText, view);
+    return ReadRows(SqlText);
+}
+
+void TAlamContext::LoadList(QTreeWidget* view) {
+    FillListView(view, [this] { return ListRows(); });
 }
 
 void TAlamContext::Delete(const QString& id) {

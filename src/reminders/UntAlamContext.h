@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/UntListRows.h"
+
 #include <QString>
 
 class QTreeWidget;
@@ -15,7 +17,9 @@ public:
     QString SqlText; // the statement built last
 
     void Add();
-    // Fills view: caption = key, one sub-item = text.
+    // Each preset: key, text.
+    TRows ListRows();
+    // Fills view with ListRows().
     void LoadList(QTreeWidget* view);
     void Delete(const QString& id);
     void Update(const QString& id);

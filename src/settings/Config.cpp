@@ -3,6 +3,7 @@
 #include "Pass.h"
 #include "UntConfig.h"
 #include "UntPassHash.h"
+#include "common/UntHandler.h"
 #include "storage/UException.h"
 #include "storage/UntSqlText.h"
 #include "ui_Config.h"
@@ -25,7 +26,7 @@ TFormConfig::TFormConfig(QWidget* parent)
     : TFormBaseDlg(parent), ui_(std::make_unique<Ui::TFormConfig>()) {
     ui_->setupUi(Client());
     AdoptClientForm();
-    connect(ui_->chkPass, &QCheckBox::toggled, this, [this] { chkPassClick(); });
+    connect(ui_->chkPass, &QCheckBox::toggled, this, Handler(this, [this] { chkPassClick(); }));
     for (QLineEdit* edit : {ui_->edtPass, ui_->edtRePass})
         // Typing into the stand-in starts a new password rather than extending it.
         connect(edit, &QLineEdit::textEdited, edit, [edit](const QString& text) {

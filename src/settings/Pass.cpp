@@ -1,5 +1,6 @@
 #include "Pass.h"
 
+#include "UntConfig.h"
 #include "UntPassHash.h"
 #include "storage/UException.h"
 #include "ui_Pass.h"
@@ -37,4 +38,10 @@ int AskPassword(const QString& stored, const QString& prompt) {
     if (!prompt.isEmpty())
         dialog.setWindowTitle(prompt);
     return dialog.ShowModal();
+}
+
+bool LoginConfirmed() {
+    ConfigData->Load();
+    return !ConfigData->bPass ||
+           AskPassword(ConfigData->PassWord, QStringLiteral("先输入密码登录软件")) == mrOk;
 }

@@ -31,3 +31,7 @@ private:
 // Asks for the password stored as stored, under prompt when given; mrOk when it was typed
 // and confirmed, mrCancel when the user gave up.
 int AskPassword(const QString& stored, const QString& prompt);
+
+// The login gate of a start: loads the settings and, when the login password is on, asks
+// for it. True when the program may go on; throws when the settings cannot be read.
+bool LoginConfirmed();

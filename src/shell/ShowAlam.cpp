@@ -1,7 +1,9 @@
 #include "ShowAlam.h"
 
-#include "UntPublic.h"
 #include "UntWindowHints.h"
+#include "common/UntHandler.h"
+#include "common/UntMenu.h"
+#include "common/UntPublic.h"
 #include "ui_ShowAlam.h"
 
 #include <QApplication>
@@ -109,9 +111,10 @@ TFormShowAlam::TFormShowAlam()
                      {"N301", QStringLiteral("30分钟后再提醒"), [this] { SnoozeClick(3); }},
                      {"N11", QStringLiteral("1小时后再提醒"), [this] { SnoozeClick(4); }}});
 
-    connect(ui_->btnOkSave, &QPushButton::clicked, this, [this] { btnOkSaveClick(); });
-    connect(ui_->btnOkDel, &QPushButton::clicked, this, [this] { btnOkDelClick(); });
-    connect(ui_->btnCon, &QPushButton::clicked, this, [this] { btnConClick(); });
+    connect(ui_->btnOkSave, &QPushButton::clicked, this,
+            Handler(this, [this] { btnOkSaveClick(); }));
+    connect(ui_->btnOkDel, &QPushButton::clicked, this, Handler(this, [this] { btnOkDelClick(); }));
+    connect(ui_->btnCon, &QPushButton::clicked, this, Handler(this, [this] { btnConClick(); }));
     alerts << this;
 }
 

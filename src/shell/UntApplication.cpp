@@ -1,7 +1,7 @@
 #include "UntApplication.h"
 
 #include "UntCommandLine.h"
-#include "storage/UException.h"
+#include "common/UntHandler.h"
 
 #include <QLibraryInfo>
 #include <QTranslator>
@@ -29,20 +29,8 @@ void PreferXWayland() {
 }
 
 bool TQuilletApp::notify(QObject* receiver, QEvent* event) {
+    // The last line only: every handler that can throw is entered through RunHandler itself.
     bool handled = false;
-    ReportEscaped(receiver, [&] { handled = QApplication::notify(receiver, event); });
+    RunHandler(receiver, [&] { handled = QApplication::notify(receiver, event); });
     return handled;
-}
-
-void ReportEscaped(QObject* sender, const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const EAbort&) {
-    } catch (const std::exception& e) {
-        if (CardException)
-            CardException->ReportException(sender, e);
-    } catch (...) {
-        if (CardException)
-            CardException->ReportException(sender, std::runtime_error("unknown error"));
-    }
 }

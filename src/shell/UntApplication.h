@@ -1,10 +1,8 @@
 #pragma once
 
 #include <QApplication>
-#include <functional>
 
-// The application object: every exception that escapes an event handler ends here and goes
-// to the error reporter; a silent abort is dropped.
+// The application object.
 class TQuilletApp : public QApplication {
     Q_OBJECT
 public:
@@ -15,9 +13,6 @@ public:
 // Under a Wayland session with XWayland, runs the program as an X11 client (unless the
 // user chose a platform). Call before the application object exists.
 void PreferXWayland();
-
-// Runs f and reports what escapes it as an event handler would.
-void ReportEscaped(QObject* sender, const std::function<void()>& f);
 
 // The application title: taskbar caption and the name of the run-at-login entry.
 inline const QString AppTitle = QStringLiteral("Quillet软件-Morvane软件");

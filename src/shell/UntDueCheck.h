@@ -37,3 +37,23 @@ private:
     // Reminders shown lately, with the readings they were shown for and the real minute.
     QHash<QString, QList<QPair<QDateTime, qint64>>> shown_;
 };
+
+// Opens an alert for every reminder due in minute that minutes has not shown for it yet.
+void ShowDueAlerts(const QDateTime& minute, TDueMinutes& minutes);
+
+class QObject;
+
+// The due check that the main window's tmr1 runs every second. A failure is reported by the
+// check itself, in a box whose loop the timer keeps ticking in: no other check (and box)
+// starts until that box is answered; the missed minutes follow then.
+class TDueCheck {
+public:
+    explicit TDueCheck(const QDateTime& start) : minutes_(start) {}
+    void Tick(QObject* owner);
+    // The reminder was moved (edited or snoozed): it may be shown again for any reading.
+    void Forget(const QString& id) { minutes_.Forget(id); }
+
+private:
+    TDueMinutes minutes_;
+    bool running_ = false;
+};

@@ -1,7 +1,8 @@
 #include "UException.h"
 
-#include "shell/UntClock.h"
-#include "shell/UntPublic.h"
+#include "common/UntAppDir.h"
+#include "common/UntClock.h"
+#include "common/UntPublic.h"
 
 #include <QFile>
 #include <sqlite3.h>
@@ -41,6 +42,15 @@ QString ReadableDbError(int code, const QString& engineText) {
     return why + QStringLiteral("（") + engineText + QStringLiteral("）");
 }
 
+TCardException::TCardException() {
+    SetExceptionReporter(
+        [this](QObject* sender, const std::exception& e) { ReportException(sender, e); });
+}
+
+TCardException::~TCardException() {
+    SetExceptionReporter({});
+}
+
 void TCardException::ReportException(QObject*, const std::exception& e) {
     Message = QString::fromUtf8(e.what());
     if (const auto* db = dynamic_cast<const EDBException*>(&e)) {
@@ -73,8 +83,4 @@ void WriteErrorLog(const QString& text) {
     const QString entry = now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
                           QStringLiteral("：") + text + QStringLiteral("\r\n");
     file.write(entry.toUtf8());
-}
-
-void Abort() {
-    throw EAbort();
 }

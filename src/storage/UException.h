@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/UntHandler.h"
+
 #include <QDate>
 #include <QString>
 #include <stdexcept>
@@ -11,12 +13,6 @@ class EAppError : public std::runtime_error {
 public:
     explicit EAppError(const QString& message);
     QString Message() const { return QString::fromUtf8(what()); }
-};
-
-// A declined confirmation: ends the command and is never shown.
-class EAbort : public std::exception {
-public:
-    const char* what() const noexcept override { return "Operation aborted"; }
 };
 
 // The one database failure type.
@@ -36,9 +32,15 @@ public:
 // engine's text in brackets; the engine's text alone for anything else.
 QString ReadableDbError(int code, const QString& engineText);
 
-// The application-wide error reporter, installed before anything else.
+// The application-wide error reporter, installed before anything else: while it lives,
+// every exception an event handler lets out comes to ReportException.
 class TCardException {
 public:
+    TCardException();
+    ~TCardException();
+    TCardException(const TCardException&) = delete;
+    TCardException& operator=(const TCardException&) = delete;
+
     QString Message;
     QString UserMessage;
     QString SqlText;
@@ -54,6 +56,3 @@ void ShowErrorDetail(const QString& headline, const QString& detail, const QStri
 void WriteErrorLog(const QString& text);
 // The day's log file for the given date.
 QString ErrorLogPath(const QDate& day);
-
-// Throws EAbort; the shared way for a command to stop silently.
-[[noreturn]] void Abort();

@@ -4,7 +4,7 @@
 #include "UntSchema.h"
 #include "UntSqlEngine.h"
 #include "UntSqlText.h"
-#include "shell/UntPublic.h"
+#include "common/UntAppDir.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -672,6 +672,22 @@ void ExecSql(const QString& text) {
 
 int GetIntValue(const QString& sql) {
     return DbAccess->QueryInteger(sql);
+}
+
+TRows ReadRows(const QString& sql) {
+    DbAccess->OpenQuery(sql);
+    TCursor& cursor = DbAccess->MainCursor;
+    TRows rows;
+    rows.reserve(cursor.RecordCount());
+    const int columns = cursor.FieldCount();
+    for (cursor.First(); !cursor.Eof(); cursor.Next()) {
+        QStringList texts;
+        texts.reserve(columns);
+        for (int c = 0; c < columns; ++c)
+            texts << cursor.AsString(c);
+        rows << texts;
+    }
+    return rows;
 }
 
 void BackupData(const QString& path) {

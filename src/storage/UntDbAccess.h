@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/UntListRows.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -202,5 +204,7 @@ constexpr int IdleCheckpointMs = 2000;
 
 void ExecSql(const QString& text);
 int GetIntValue(const QString& sql);
+// The rows of a SELECT on the main cursor, as texts (NULL is the empty text).
+TRows ReadRows(const QString& sql);
 void BackupData(const QString& path);
 void RestoreData(const QString& path, const QString& safetyCopy = QString());

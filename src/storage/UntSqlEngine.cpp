@@ -1,6 +1,6 @@
 #include "UntSqlEngine.h"
 
-#include "shell/UntClock.h"
+#include "common/UntClock.h"
 
 #include <QDate>
 #include <QRegularExpression>

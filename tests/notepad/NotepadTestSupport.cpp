@@ -13,23 +13,8 @@
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 
-namespace {
-
-void PollForDialog(const std::function<void(TFormAddType*)>& f, int triesLeft) {
-    QTimer::singleShot(10, [f, triesLeft] {
-        if (auto* form = qobject_cast<TFormAddType*>(QApplication::activeModalWidget())) {
-            f(form);
-            return;
-        }
-        if (triesLeft > 0)
-            PollForDialog(f, triesLeft - 1);
-    });
-}
-
-} // namespace
-
 void OnGroupDialog(std::function<void(TFormAddType*)> f) {
-    PollForDialog(f, 500);
+    WhenModal<TFormAddType>(std::move(f));
 }
 
 void AnswerGroupName(const QString& name) {
@@ -37,15 +22,6 @@ void AnswerGroupName(const QString& name) {
         form->edtName()->setText(name);
         form->btnOK()->click();
     });
-}
-
-void TypeText(QWidget* w, const QString& text) {
-    for (QChar c : text) {
-        if (c == QLatin1Char(' '))
-            QTest::keyClick(w, Qt::Key_Space);
-        else
-            QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(c), Qt::NoModifier);
-    }
 }
 
 int CountRows(const QString& sql) {

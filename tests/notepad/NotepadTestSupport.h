@@ -14,9 +14,6 @@ void OnGroupDialog(std::function<void(TFormAddType*)> f);
 // Answers the next group name dialog with name and OK.
 void AnswerGroupName(const QString& name);
 
-// Sends each character as typed (also Chinese text, which QTest::keyClicks cannot send).
-void TypeText(QWidget* w, const QString& text);
-
 // Reads the database behind DbAccess's back, leaving its cursors alone.
 int CountRows(const QString& sql);
 QString StoredText(const QString& sql);

@@ -2,16 +2,15 @@
 // the group commands of the tree's menu.
 #include "NotepadTestSupport.h"
 
+#include "common/UntDateStamp.h"
 #include "notepad/AddType.h"
+#include "notepad/NotepadPage.h"
 #include "notepad/UntNote.h"
 #include "notepad/UntTree.h"
 #include "shell/Main.h"
 #include "shell/UntApplication.h"
-#include "ui_Main.h"
 
 #include <QAction>
-#include <QApplication>
-#include <QContextMenuEvent>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
@@ -28,29 +27,29 @@ protected:
         MainWindowTest::SetUp();
         if (HasFatalFailure())
             return;
-        Main()->ui()->pgc1->setCurrentIndex(1);
+        Child<QTabWidget>(Main(), "pgc1")->setCurrentIndex(1);
         QTest::qWait(1);
     }
-    QTreeWidget* Tree() const { return Main()->ui()->tvNote; }
-    QPlainTextEdit* Memo() const { return Main()->ui()->mmoNote; }
-    TCardTree* Groups() const { return Main()->NoteTree(); }
+    QTreeWidget* Tree() const { return Child<QTreeWidget>(Main(), "tvNote"); }
+    QPlainTextEdit* Memo() const { return Child<QPlainTextEdit>(Main(), "mmoNote"); }
+    TCardTree* Groups() const { return NotepadPageOf(Main())->NoteTree(); }
     QAction* MenuItem(const char* name) const {
-        return Main()->pmNoteType()->findChild<QAction*>(QLatin1String(name));
+        return Child<QMenu>(Main(), "pmNoteType")->findChild<QAction*>(QLatin1String(name));
     }
     void Select(int selfIndex) { Tree()->setCurrentItem(NodeOf(Tree(), selfIndex)); }
     // Adds a group under the selected one through the menu and the dialog.
     void AddGroup(const QString& name) {
         AnswerGroupName(name);
-        ReportEscaped(nullptr, [&] { MenuItem("NAddNoteType")->trigger(); });
+        RunHandler(nullptr, [&] { MenuItem("NAddNoteType")->trigger(); });
     }
     // A fresh window over the same data, as at the next start.
     void Restart() {
         MainWindowTest::Restart();
-        Main()->ui()->pgc1->setCurrentIndex(1);
+        Child<QTabWidget>(Main(), "pgc1")->setCurrentIndex(1);
     }
     void Search(const QString& query) {
-        Main()->ui()->edtQuery->setText(query);
-        Main()->ui()->btn2->click();
+        Child<QLineEdit>(Main(), "edtQuery")->setText(query);
+        Child<QPushButton>(Main(), "btn2")->click();
     }
     std::pair<int, int> Selection() const {
         const QTextCursor c = Memo()->textCursor();
@@ -76,7 +75,7 @@ TEST_F(NotepadTest, TabIsSetUpAndShowsTheRootAtStartUp) {
 
     EXPECT_EQ(Memo()->font().pixelSize(), 16);
     QStringList captions;
-    for (QAction* a : Main()->pmNoteType()->actions())
+    for (QAction* a : Child<QMenu>(Main(), "pmNoteType")->actions())
         captions << a->text();
     EXPECT_EQ(captions, QStringList({QStringLiteral("新建组"), QStringLiteral("重命名组"),
                                      QStringLiteral("删除组")}));
@@ -183,7 +182,7 @@ TEST_F(NotepadTest, DeletingAGroupDeletesItsNoteAndAReusedIndexStartsEmpty) {
     Select(1);
 
     boxes_->AnswerYes();
-    ReportEscaped(nullptr, [&] { MenuItem("NDelNoteType")->trigger(); });
+    RunHandler(nullptr, [&] { MenuItem("NDelNoteType")->trigger(); });
     EXPECT_EQ(NodeOf(Tree(), 1), nullptr);
     EXPECT_FALSE(HasNote(1));
     EXPECT_EQ(Groups()->SelectedIndex(), 0);
@@ -203,11 +202,11 @@ TEST_F(NotepadTest, RefusedOrDeclinedDeleteLeavesTheNote) {
     InsertNote(1, QStringLiteral("保留"));
     Restart();
     Select(1);
-    ReportEscaped(nullptr, [&] { MenuItem("NDelNoteType")->trigger(); });
+    RunHandler(nullptr, [&] { MenuItem("NDelNoteType")->trigger(); });
     EXPECT_EQ(boxes_->LastText(), QStringLiteral("还有下级分组，不能删除该分组！"));
     Select(2);
     boxes_->AnswerNo();
-    ReportEscaped(nullptr, [&] { MenuItem("NDelNoteType")->trigger(); });
+    RunHandler(nullptr, [&] { MenuItem("NDelNoteType")->trigger(); });
     EXPECT_EQ(boxes_->LastText(), QStringLiteral("确定要删除 二 分组吗？"));
     EXPECT_EQ(StoredNote(1), QStringLiteral("保留"));
     EXPECT_NE(NodeOf(Tree(), 2), nullptr);
@@ -222,9 +221,9 @@ TEST_F(NotepadTest, RightClickSelectsTheNodeBeforeTheMenuOpens) {
     QTest::mouseClick(Tree()->viewport(), Qt::RightButton, {}, at);
     QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, at, Tree()->viewport()->mapToGlobal(at));
     QApplication::sendEvent(Tree()->viewport(), &menuEvent);
-    EXPECT_TRUE(WaitFor([&] { return Main()->pmNoteType()->isVisible(); }, 2000));
+    EXPECT_TRUE(WaitFor([&] { return Child<QMenu>(Main(), "pmNoteType")->isVisible(); }, 2000));
     EXPECT_EQ(Groups()->Selected(), NodeOf(Tree(), 1));
-    Main()->pmNoteType()->close();
+    Child<QMenu>(Main(), "pmNoteType")->close();
 }
 
 TEST_F(NotepadTest, RenameInPlaceStoresOnlyAChangedText) {
@@ -246,7 +245,7 @@ TEST_F(NotepadTest, RenameInPlaceStoresOnlyAChangedText) {
             editable = NodeOf(Tree(), 1)->flags() & Qt::ItemIsEditable;
             edit(editor);
         });
-        ReportEscaped(nullptr, [&] { MenuItem("NModNoteType")->trigger(); });
+        RunHandler(nullptr, [&] { MenuItem("NModNoteType")->trigger(); });
         EXPECT_TRUE(editable);
         EXPECT_FALSE(NodeOf(Tree(), 1)->flags() & Qt::ItemIsEditable);
     };
@@ -289,7 +288,7 @@ TEST_F(NotepadTest, RenameInPlaceStoresOnlyAChangedText) {
     // The root is never renamed: no editor opens.
     Select(0);
     Groups()->SqlText = marker;
-    ReportEscaped(nullptr, [&] { MenuItem("NModNoteType")->trigger(); });
+    RunHandler(nullptr, [&] { MenuItem("NModNoteType")->trigger(); });
     for (QLineEdit* editor : Tree()->viewport()->findChildren<QLineEdit*>())
         EXPECT_FALSE(editor->isVisible());
     EXPECT_EQ(Groups()->SqlText, marker);
@@ -302,13 +301,13 @@ TEST_F(NotepadTest, SearchFindsTheNextOccurrenceFoldingOnlyAsciiLetters) {
     Search(QStringLiteral("ABC"));
     EXPECT_EQ(Selection(), std::make_pair(0, 3));
     EXPECT_TRUE(Memo()->hasFocus() || QApplication::focusWidget() == Memo());
-    Main()->ui()->btn2->click();
+    Child<QPushButton>(Main(), "btn2")->click();
     EXPECT_EQ(Selection(), std::make_pair(4, 7));
-    Main()->ui()->btn2->click();
+    Child<QPushButton>(Main(), "btn2")->click();
     EXPECT_EQ(Selection(), std::make_pair(8, 11));
-    Main()->ui()->btn2->click();
+    Child<QPushButton>(Main(), "btn2")->click();
     EXPECT_EQ(Selection(), std::make_pair(0, 0));
-    Main()->ui()->btn2->click();
+    Child<QPushButton>(Main(), "btn2")->click();
     EXPECT_EQ(Selection(), std::make_pair(0, 3));
 
     Memo()->moveCursor(QTextCursor::End);
@@ -367,9 +366,9 @@ TEST_F(NotepadTest, ClosingFreesTheTreeAndLeavesLaterChangesUnsaved) {
     TypeText(Memo(), QStringLiteral("存"));
     boxes_->AnswerYes();
     Main()->close();
-    EXPECT_EQ(Main()->NoteTree(), nullptr);
+    EXPECT_EQ(NotepadPageOf(Main())->NoteTree(), nullptr);
     TypeText(Memo(), QStringLiteral("后"));
-    Main()->tvNoteClick();
+    NotepadPageOf(Main())->tvNoteClick();
     EXPECT_FALSE(DbAccess->Connection.IsOpen());
     EXPECT_EQ(boxes_->Count(), 1); // only the exit question
     DbAccess->Connect();
@@ -377,14 +376,16 @@ TEST_F(NotepadTest, ClosingFreesTheTreeAndLeavesLaterChangesUnsaved) {
 }
 
 TEST_F(NotepadTest, KeyboardFindsAndOpensTheMenu) {
+    auto* query = Child<QLineEdit>(Main(), "edtQuery");
+    auto* menu = Child<QMenu>(Main(), "pmNoteType");
     Main()->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(Main()));
     Memo()->setPlainText("abc ABC abc");
     Tree()->setFocus();
     QTest::keyClick(Tree(), Qt::Key_F, Qt::ControlModifier);
-    EXPECT_TRUE(Main()->ui()->edtQuery->hasFocus());
-    QTest::keyClicks(Main()->ui()->edtQuery, "ABC");
-    QTest::keyClick(Main()->ui()->edtQuery, Qt::Key_Return);
+    EXPECT_TRUE(query->hasFocus());
+    QTest::keyClicks(query, "ABC");
+    QTest::keyClick(query, Qt::Key_Return);
     EXPECT_EQ(Selection(), std::make_pair(0, 3));
     QTest::keyClick(Memo(), Qt::Key_F3);
     EXPECT_EQ(Selection(), std::make_pair(4, 7));
@@ -393,7 +394,7 @@ TEST_F(NotepadTest, KeyboardFindsAndOpensTheMenu) {
     for (const auto& [key, modifiers] : {std::make_pair(Qt::Key_F10, Qt::ShiftModifier),
                                          std::make_pair(Qt::Key_Menu, Qt::NoModifier)}) {
         QTest::keyClick(Tree(), key, modifiers);
-        EXPECT_TRUE(Main()->pmNoteType()->isVisible()) << key;
-        Main()->pmNoteType()->hide();
+        EXPECT_TRUE(menu->isVisible()) << key;
+        menu->hide();
     }
 }

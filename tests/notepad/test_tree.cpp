@@ -1,10 +1,11 @@
 // The note group tree over its table, and the group name dialog.
 #include "NotepadTestSupport.h"
 
+#include "common/UntClock.h"
+#include "common/UntDateStamp.h"
 #include "notepad/AddType.h"
 #include "notepad/UntTree.h"
 #include "shell/UntApplication.h"
-#include "shell/UntClock.h"
 #include "storage/UException.h"
 
 #include <QLineEdit>
@@ -35,7 +36,7 @@ protected:
     }
     void Select(int selfIndex) { view_->setCurrentItem(NodeOf(view_.get(), selfIndex)); }
     // What the error reporter would show for an escaped exception.
-    void Run(const std::function<void()>& f) { ReportEscaped(nullptr, f); }
+    void Run(const std::function<void()>& f) { RunHandler(nullptr, f); }
     int Groups() { return CountRows(QStringLiteral("select count(*) from NoteType")); }
 
     std::unique_ptr<QTreeWidget> view_;

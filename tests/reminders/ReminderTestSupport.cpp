@@ -8,36 +8,6 @@
 #include <QTimer>
 #include <memory>
 
-QPointer<QTimer> OnModal(std::function<void(QDialog*)> f, QWidget* over) {
-    auto* poll = new QTimer;
-    auto started = std::make_shared<QElapsedTimer>();
-    started->start();
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, started, f = std::move(f), over] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (modal && modal != over) {
-            poll->stop();
-            poll->deleteLater();
-            if (auto* dialog = qobject_cast<QDialog*>(modal))
-                f(dialog);
-            else
-                ADD_FAILURE() << "the modal window is not a dialog";
-            return;
-        }
-        if (started->elapsed() > 10000) {
-            poll->stop();
-            poll->deleteLater();
-            ADD_FAILURE() << "no modal dialog opened";
-        }
-    });
-    poll->start(10);
-    return poll;
-}
-
-void TypeText(QWidget* w, const QString& text) {
-    for (const QChar c : text)
-        QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(c), Qt::NoModifier);
-}
-
 void DoubleClick(QTreeWidget* view, QTreeWidgetItem* item) {
     const QPoint at = view->visualItemRect(item).center();
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);

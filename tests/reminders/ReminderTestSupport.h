@@ -4,7 +4,6 @@
 
 #include "reminders/UntAlam.h"
 #include "reminders/UntAlamContext.h"
-#include "shell/UntApplication.h"
 
 #include <QDate>
 #include <QPointer>
@@ -14,14 +13,6 @@
 
 class QDialog;
 class QWidget;
-
-// Runs f from inside the event loop of the next modal dialog that opens over `over` (none:
-// the first one), as a user would answer it. Fails the test when none opens in time; deleting
-// the returned watcher stops waiting.
-QPointer<QTimer> OnModal(std::function<void(QDialog*)> f, QWidget* over = nullptr);
-
-// Types text into w one character at a time (keyClicks cannot send Chinese text).
-void TypeText(QWidget* w, const QString& text);
 
 // Double-clicks an item of a list as a user does: a click, then the double click.
 void DoubleClick(QTreeWidget* view, QTreeWidgetItem* item);

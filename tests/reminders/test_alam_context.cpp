@@ -87,7 +87,7 @@ TEST_F(AlamContextTest, DoubleClickedPresetReplacesTheEditorText) {
     TFormAddAlam editor;
     editor.show();
     editor.ui()->mmoNote->setPlainText("原来的");
-    OnModal([](QDialog* d) {
+    WhenModal([](QDialog* d) {
         auto* lv1 = d->findChild<QTreeWidget*>("lv1");
         ASSERT_EQ(lv1->topLevelItemCount(), 2);
         DoubleClick(lv1, lv1->topLevelItem(1));
@@ -96,7 +96,7 @@ TEST_F(AlamContextTest, DoubleClickedPresetReplacesTheEditorText) {
     EXPECT_EQ(editor.ui()->mmoNote->toPlainText(), QStringLiteral("开会带电脑"));
 
     // Cancel leaves the text alone, even with an entry selected.
-    OnModal([](QDialog* d) {
+    WhenModal([](QDialog* d) {
         auto* lv1 = d->findChild<QTreeWidget*>("lv1");
         lv1->setCurrentItem(lv1->topLevelItem(0));
         QTest::mouseClick(d->findChild<QPushButton*>("btnCancel"), Qt::LeftButton);
@@ -109,7 +109,7 @@ TEST_F(AlamContextTest, NewEntryAppearsAtOnce) {
     AddPreset("旧的");
     TFormAlamContext dlg;
     dlg.show();
-    OnModal(
+    WhenModal(
         [](QDialog* d) {
             EXPECT_EQ(d->windowTitle(), QStringLiteral("新建提醒内容"));
             auto* note = d->findChild<QPlainTextEdit*>("mmoNote");
@@ -130,7 +130,7 @@ TEST_F(AlamContextTest, ModifiedEntryIsShownAfterOk) {
     TFormAlamContext dlg;
     dlg.show();
     dlg.ui()->lv1->setCurrentItem(dlg.ui()->lv1->topLevelItem(0));
-    OnModal(
+    WhenModal(
         [](QDialog* d) {
             EXPECT_EQ(d->windowTitle(), QStringLiteral("修改提醒内容"));
             auto* note = d->findChild<QPlainTextEdit*>("mmoNote");
@@ -154,13 +154,13 @@ TEST_F(AlamContextTest, DeletedEntryDisappearsWithoutAReload) {
     AddPreset("四"); // in the table, not yet in the list
     lv1->setCurrentItem(lv1->topLevelItem(1));
     boxes_->AnswerNo();
-    ReportEscaped(&dlg, [&] { dlg.N3Click(); });
+    RunHandler(&dlg, [&] { dlg.N3Click(); });
     EXPECT_EQ(boxes_->LastText(), QStringLiteral("你确定要删除你选择的内容吗?"));
     EXPECT_EQ(lv1->topLevelItemCount(), 3);
     EXPECT_EQ(PresetCount(), 4);
 
     boxes_->AnswerYes();
-    ReportEscaped(&dlg, [&] { dlg.N3Click(); });
+    RunHandler(&dlg, [&] { dlg.N3Click(); });
     QStringList texts;
     for (const QStringList& row : Rows(lv1))
         texts << row.at(1);

@@ -1,5 +1,6 @@
 #include "ReminderTestSupport.h"
 
+#include "common/UntDateStamp.h"
 #include "reminders/AddAlam.h"
 #include "reminders/ModAlam.h"
 #include "ui_BaseAlam.h"
@@ -27,10 +28,6 @@ protected:
     // OK as the user presses it; the error box, if any, is recorded.
     void PressOK() { QTest::mouseClick(dlg->btnOK(), Qt::LeftButton); }
     bool Accepted() const { return dlg->result() == QDialog::Accepted; }
-    void Retype(QLineEdit* edit, const QString& text) {
-        edit->clear();
-        TypeText(edit, text);
-    }
 
     TPinnedClock clock_{At("2026-12-07 10:15:20")};
     std::unique_ptr<TFormBaseAlam> dlg;
@@ -247,7 +244,7 @@ TEST_F(AlamEditorTest, ModifyDialogShowsTheStoredReminder) {
 }
 
 TEST_F(AlamEditorTest, EnterSavesAndEscapeCancels) {
-    OnModal([](QDialog* d) {
+    WhenModal([](QDialog* d) {
         TypeText(d->findChild<QPlainTextEdit*>("mmoNote"), "下班");
         auto* hour = d->findChild<QLineEdit*>("edtHour");
         hour->setText("18");
@@ -256,7 +253,7 @@ TEST_F(AlamEditorTest, EnterSavesAndEscapeCancels) {
     EXPECT_EQ(ShowAddAlam(), int(mrOk));
     EXPECT_EQ(AlamCount(), 1);
 
-    OnModal([](QDialog* d) {
+    WhenModal([](QDialog* d) {
         d->findChild<QPlainTextEdit*>("mmoNote")->setPlainText("不存");
         d->findChild<QLineEdit*>("edtHour")->setText("20");
         QTest::keyClick(d->findChild<QLineEdit*>("edtHour"), Qt::Key_Escape);
@@ -276,7 +273,7 @@ TEST_F(AlamEditorTest, TextWithQuoteAndSeparatorIsSavedListedAndEditedUnchanged)
     ASSERT_EQ(view_.topLevelItemCount(), 1);
     EXPECT_EQ(view_.topLevelItem(0)->text(3), text);
     const QString id = view_.topLevelItem(0)->text(0);
-    OnModal([&](QDialog* d) {
+    WhenModal([&](QDialog* d) {
         auto* note = d->findChild<QPlainTextEdit*>("mmoNote");
         EXPECT_EQ(note->toPlainText(), text);
         note->appendPlainText("'@#@'");
@@ -291,7 +288,7 @@ TEST_F(AlamEditorTest, TextWithQuoteAndSeparatorIsSavedListedAndEditedUnchanged)
 TEST_F(AlamEditorTest, ModifyingAReminderDeletedMeanwhileKeepsWhatWasTyped) {
     const QString id = AddAlam(rdDaily, 8, 0, 1, Monday, QStringLiteral("旧的"));
     bool stayedOpen = false;
-    OnModal([&](QDialog* d) {
+    WhenModal([&](QDialog* d) {
         d->findChild<QPlainTextEdit*>("mmoNote")->setPlainText(QStringLiteral("新写的"));
         alam_.Delete(id); // its alert deleted it meanwhile
         QTest::mouseClick(d->findChild<QPushButton*>("btnOK"), Qt::LeftButton); // No
@@ -312,7 +309,7 @@ TEST_F(AlamEditorTest, ModifyingAReminderDeletedMeanwhileKeepsWhatWasTyped) {
 
 TEST_F(AlamEditorTest, FailedLoadIsReportedAndTheDialogStillOpens) {
     QString hour;
-    OnModal([&](QDialog* d) {
+    WhenModal([&](QDialog* d) {
         hour = d->findChild<QLineEdit*>("edtHour")->text();
         d->reject();
     });

@@ -61,7 +61,7 @@ TEST_F(AlamStoreTest, LoadReadsBackWhatAddStored) {
     EXPECT_EQ(alam_.ReMark, QStringLiteral("多行\n文本"));
     EXPECT_EQ(GetIntValue("select bLook from Alam where ID=" + id), 0);
 
-    ReportEscaped(nullptr, [&] { alam_.Load("9999"); });
+    RunHandler(nullptr, [&] { alam_.Load("9999"); });
     EXPECT_EQ(CardException->UserMessage, QStringLiteral("数据库查询错误，请检查！"));
 }
 

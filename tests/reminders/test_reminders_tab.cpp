@@ -1,11 +1,11 @@
 #include "ReminderTestSupport.h"
 
 #include "notepad/UntNote.h"
+#include "reminders/RemindersPage.h"
 #include "reminders/UntReportView.h"
 #include "settings/UntConfig.h"
 #include "shell/Main.h"
 #include "ui_BaseAlam.h"
-#include "ui_Main.h"
 
 #include <QButtonGroup>
 #include <QDialog>
@@ -32,7 +32,7 @@ class RemindersTabTest : public MainWindowTest {
 protected:
     void SetUp() override {
         MainWindowTest::SetUp();
-        lv1 = Main()->ui()->lv1;
+        lv1 = Child<QTreeWidget>(Main(), "lv1");
     }
     QString Add(int reDay, int hour, int monWeek, const QDate& day, const QString& text = "提醒") {
         TAlam& alam = *AlamData;
@@ -45,7 +45,7 @@ protected:
         alam.Add();
         return QString::number(GetIntValue("select max(ID) from Alam"));
     }
-    void Reload() { AlamData->LoadList(lv1, Main()->FilterIndex()); }
+    void Reload() { AlamData->LoadList(lv1, RemindersPageOf(Main())->FilterIndex()); }
     void Select(int row) { lv1->setCurrentItem(lv1->topLevelItem(row)); }
     int Count() { return GetIntValue("select count(*) from Alam"); }
 
@@ -74,16 +74,16 @@ TEST_F(RemindersTabTest, ListHasItsColumnsFontMenuAndFilters) {
     EXPECT_EQ(lv1->selectionMode(), QAbstractItemView::SingleSelection);
     EXPECT_EQ(lv1->selectionBehavior(), QAbstractItemView::SelectRows);
     QStringList menu;
-    for (QAction* action : Main()->pmAlam()->actions())
+    for (QAction* action : Child<QMenu>(Main(), "pmAlam")->actions())
         menu << action->text();
     EXPECT_EQ(menu, QStringList({"新建提醒", "修改", "删除"}));
 
     QStringList items;
-    for (QAbstractButton* b : Main()->rgAlam()->buttons())
+    for (QAbstractButton* b : Child<QGroupBox>(Main(), "rgAlam")->findChildren<QRadioButton*>())
         items << b->text();
     EXPECT_EQ(items, QStringList({"全部提醒", "今天", "明天", "错过", "每天", "每周", "每月"}));
-    EXPECT_EQ(Main()->FilterIndex(), 0);
-    EXPECT_TRUE(Main()->ui()->rgAlam0->isChecked());
+    EXPECT_EQ(RemindersPageOf(Main())->FilterIndex(), 0);
+    EXPECT_TRUE(Child<QRadioButton>(Main(), "rgAlam0")->isChecked());
 }
 
 TEST_F(RemindersTabTest, RowsAreColouredByRepeatKindWhateverTheirState) {
@@ -112,14 +112,14 @@ TEST_F(RemindersTabTest, ChoosingAFilterReloadsTheList) {
     const QString daily = Add(rdDaily, 9, 1, Monday);
     const QString weekly = Add(rdWeekly, 9, 1, Monday); // Mondays
     Reload();
-    QTest::mouseClick(Main()->ui()->rgAlam5, Qt::LeftButton);
-    EXPECT_EQ(Main()->FilterIndex(), 5);
+    QTest::mouseClick(Child<QRadioButton>(Main(), "rgAlam5"), Qt::LeftButton);
+    EXPECT_EQ(RemindersPageOf(Main())->FilterIndex(), 5);
     EXPECT_EQ(Captions(lv1), QStringList({weekly}));
-    Main()->ui()->rgAlam1->setChecked(true);
+    Child<QRadioButton>(Main(), "rgAlam1")->setChecked(true);
     EXPECT_EQ(Captions(lv1), QStringList({weekly}));
-    Main()->ui()->rgAlam4->setChecked(true);
+    Child<QRadioButton>(Main(), "rgAlam4")->setChecked(true);
     EXPECT_EQ(Captions(lv1), QStringList({daily}));
-    QTest::mouseClick(Main()->ui()->rgAlam0, Qt::LeftButton);
+    QTest::mouseClick(Child<QRadioButton>(Main(), "rgAlam0"), Qt::LeftButton);
     EXPECT_EQ(Captions(lv1), QStringList({daily, weekly}));
 }
 
@@ -128,12 +128,12 @@ TEST_F(RemindersTabTest, WithoutASelectionModifyAndDeleteDoNothing) {
     Reload();
     lv1->clearSelection();
     bool opened = false;
-    QPointer<QTimer> watch = OnModal([&](QDialog* d) {
+    QPointer<QTimer> watch = WhenModal([&](QDialog* d) {
         opened = true;
         d->reject();
     });
-    Main()->NModAlamClick();
-    Main()->NDelAlamClick();
+    RemindersPageOf(Main())->NModAlamClick();
+    RemindersPageOf(Main())->NDelAlamClick();
     QTest::qWait(50);
     EXPECT_FALSE(opened);
     EXPECT_EQ(boxes_->Count(), 0);
@@ -147,7 +147,7 @@ TEST_F(RemindersTabTest, DeleteAsksAndNoKeepsTheRow) {
     Reload();
     Select(0);
     boxes_->AnswerNo();
-    ReportEscaped(Main(), [&] { Main()->NDelAlamClick(); });
+    RunHandler(Main(), [&] { RemindersPageOf(Main())->NDelAlamClick(); });
     ASSERT_EQ(boxes_->Count(), 1);
     EXPECT_EQ(boxes_->Boxes()[0].kind, BoxKind::Question);
     EXPECT_EQ(boxes_->Boxes()[0].caption, QStringLiteral("确认"));
@@ -161,12 +161,12 @@ TEST_F(RemindersTabTest, DeleteUnderAFilterRemovesOnlyThatRowWithoutReloading) {
     const QString b = Add(rdWeekly, 10, 2, Monday, "乙");
     const QString c = Add(rdWeekly, 11, 3, Monday, "丙");
     Add(rdDaily, 9, 1, Monday);
-    Main()->ui()->rgAlam5->setChecked(true);
+    Child<QRadioButton>(Main(), "rgAlam5")->setChecked(true);
     const QList<QStringList> before = Rows(lv1);
     Add(rdWeekly, 12, 4, Monday, "丁"); // not listed until a reload
     Select(1);
     boxes_->AnswerYes();
-    ReportEscaped(Main(), [&] { Main()->NDelAlamClick(); });
+    RunHandler(Main(), [&] { RemindersPageOf(Main())->NDelAlamClick(); });
     EXPECT_EQ(Rows(lv1), QList<QStringList>({before[0], before[2]}));
     EXPECT_EQ(Captions(lv1), QStringList({a, c}));
     EXPECT_EQ(GetIntValue("select count(*) from Alam where ID=" + b), 0);
@@ -176,26 +176,27 @@ TEST_F(RemindersTabTest, DeleteUnderAFilterRemovesOnlyThatRowWithoutReloading) {
 TEST_F(RemindersTabTest, NewReminderReloadsUnderTheFilterActiveWhenTheDialogOpened) {
     const QString weekly = Add(rdWeekly, 9, 1, Monday);
     Add(rdMonthly, 9, 7, Monday);
-    Main()->ui()->rgAlam5->setChecked(true);
-    OnModal([&](QDialog* d) {
+    Child<QRadioButton>(Main(), "rgAlam5")->setChecked(true);
+    WhenModal([&](QDialog* d) {
         EXPECT_EQ(d->windowTitle(), QStringLiteral("新建提醒"));
-        Main()->ui()->rgAlam6->setChecked(true); // the filter changes behind the dialog
+        Child<QRadioButton>(Main(), "rgAlam6")
+            ->setChecked(true); // the filter changes behind the dialog
         d->findChild<QRadioButton*>("rbWeek")->setChecked(true);
         d->findChild<QCheckBox*>("chk2")->setChecked(true);
         d->findChild<QPlainTextEdit*>("mmoNote")->setPlainText("新的");
         QTest::mouseClick(d->findChild<QPushButton*>("btnOK"), Qt::LeftButton);
     });
-    Main()->NAddAlamClick();
+    RemindersPageOf(Main())->NAddAlamClick();
     ASSERT_EQ(lv1->topLevelItemCount(), 2);
     EXPECT_EQ(lv1->topLevelItem(0)->text(0), weekly);
     EXPECT_EQ(lv1->topLevelItem(1)->text(3), QStringLiteral("新的"));
 
     // Cancel leaves the list as it was.
     Add(rdWeekly, 9, 5, Monday);
-    OnModal([](QDialog* d) {
+    WhenModal([](QDialog* d) {
         QTest::mouseClick(d->findChild<QPushButton*>("btnCancel"), Qt::LeftButton);
     });
-    Main()->NAddAlamClick();
+    RemindersPageOf(Main())->NAddAlamClick();
     EXPECT_EQ(lv1->topLevelItemCount(), 2);
 }
 
@@ -203,7 +204,7 @@ TEST_F(RemindersTabTest, DoubleClickModifiesTheReminderAndReloads) {
     Add(rdDaily, 9, 1, Monday, "旧");
     Add(rdDaily, 10, 1, Monday);
     Reload();
-    OnModal([&](QDialog* d) {
+    WhenModal([&](QDialog* d) {
         EXPECT_EQ(d->windowTitle(), QStringLiteral("修改提醒"));
         auto* hour = d->findChild<QLineEdit*>("edtHour");
         EXPECT_EQ(hour->text(), QStringLiteral("10"));
@@ -216,11 +217,11 @@ TEST_F(RemindersTabTest, DoubleClickModifiesTheReminderAndReloads) {
 
 TEST_F(RemindersTabTest, TrayNewReminderOpensTheEditor) {
     QString title;
-    OnModal([&](QDialog* d) {
+    WhenModal([&](QDialog* d) {
         title = d->windowTitle();
         d->reject();
     });
-    for (QAction* action : Main()->PopupMenu()->actions())
+    for (QAction* action : Child<QMenu>(Main(), "PopupMenu")->actions())
         if (action->text() == QStringLiteral("新建提醒"))
             action->trigger();
     EXPECT_EQ(title, QStringLiteral("新建提醒"));
@@ -241,8 +242,9 @@ TEST_F(RemindersFirstShowTest, WindowShowsAllRemindersAtStart) {
         TFormMain main;
         main.show();
         QTest::qWait(1);
-        EXPECT_EQ(Captions(main.ui()->lv1), QStringList({a, b}));
-        EXPECT_EQ(main.ui()->lv1->topLevelItem(1)->text(4), QStringLiteral("错过的"));
+        EXPECT_EQ(Captions(Child<QTreeWidget>(&main, "lv1")), QStringList({a, b}));
+        EXPECT_EQ(Child<QTreeWidget>(&main, "lv1")->topLevelItem(1)->text(4),
+                  QStringLiteral("错过的"));
         boxes_->AnswerYes(5);
         main.close();
     }
@@ -257,7 +259,7 @@ TEST_F(RemindersTabTest, MenuKeyAndShiftF10OpenTheListsMenu) {
     for (const auto& [key, modifiers] : {std::make_pair(Qt::Key_F10, Qt::ShiftModifier),
                                          std::make_pair(Qt::Key_Menu, Qt::NoModifier)}) {
         QTest::keyClick(lv1, key, modifiers);
-        EXPECT_TRUE(Main()->pmAlam()->isVisible()) << key;
-        Main()->pmAlam()->hide();
+        EXPECT_TRUE(Child<QMenu>(Main(), "pmAlam")->isVisible()) << key;
+        Child<QMenu>(Main(), "pmAlam")->hide();
     }
 }

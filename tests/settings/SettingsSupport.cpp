@@ -17,13 +17,6 @@
 #include <QShowEvent>
 #include <QTest>
 
-void Retype(QLineEdit* edit, const QString& text) {
-    edit->selectAll();
-    QTest::keyClick(edit, Qt::Key_Backspace);
-    for (QChar c : text)
-        QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, QString(c), Qt::NoModifier);
-}
-
 void Click(QWidget* button) {
     QTest::mouseClick(button, Qt::LeftButton);
 }
@@ -126,7 +119,8 @@ void SettingsTest::OpenSettings(const std::function<void(TFormConfig*)>& steps) 
     if (!main_)
         Start();
     WhenModal<TFormConfig>(steps);
-    QAction* command = main_->pmSystem()->findChild<QAction*>(QStringLiteral("N15"));
+    QAction* command =
+        Child<QMenu>(main_.get(), "pmSystem")->findChild<QAction*>(QStringLiteral("N15"));
     ASSERT_NE(command, nullptr);
     command->trigger();
 }

@@ -14,8 +14,6 @@
 class QLineEdit;
 class TFormPass;
 
-// Replaces the text of a field as a user would: select all, erase, type each character.
-void Retype(QLineEdit* edit, const QString& text);
 // Clicks a button with the mouse (through the application object, like a user's click).
 void Click(QWidget* button);
 
@@ -46,32 +44,6 @@ private:
     int unexpected_ = 0;
     std::vector<bool> stayedOpen_;
 };
-
-// Runs f on the next modal dialog of type T once it is the active modal widget; then closes
-// it with Cancel when f left it open. Fails the test and cancels what is open after ms.
-template <typename T> void WhenModal(std::function<void(T*)> f, int ms = 10000) {
-    auto* poll = new QTimer(qApp);
-    auto waited = std::make_shared<int>(0);
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, f, waited, ms] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (T* dialog = qobject_cast<T*>(modal)) {
-            poll->stop();
-            poll->deleteLater();
-            f(dialog);
-            if (dialog->isVisible())
-                dialog->reject();
-            return;
-        }
-        if ((*waited += poll->interval()) > ms) {
-            poll->stop();
-            poll->deleteLater();
-            ADD_FAILURE() << "the expected dialog did not open";
-            if (auto* other = qobject_cast<QDialog*>(modal))
-                other->reject();
-        }
-    });
-    poll->start(10);
-}
 
 // DbTest plus the program's single objects; Start() makes a new main window and shows it,
 // which runs the login gate as a start of the program does.

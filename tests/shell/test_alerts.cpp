@@ -1,12 +1,12 @@
 #include "TestSupport.h"
 
+#include "reminders/RemindersPage.h"
 #include "reminders/UntAlam.h"
 #include "shell/Main.h"
 #include "shell/ShowAlam.h"
 #include "shell/UntApplication.h"
 #include "shell/UntDueCheck.h"
 #include "storage/UntDbAccess.h"
-#include "ui_Main.h"
 #include "ui_ShowAlam.h"
 #include <QTreeWidget>
 
@@ -96,7 +96,7 @@ protected:
     void SetUp() override {
         clock_ = std::make_unique<TPinnedClock>(At("2026-12-07 09:59:50")); // a Monday
         MainWindowTest::SetUp();
-        Main()->tmr1()->stop(); // ticks are driven by the test
+        Child<QTimer>(Main(), "tmr1")->stop(); // ticks are driven by the test
     }
     void TearDown() override {
         CloseAllAlerts();
@@ -117,7 +117,7 @@ protected:
     QStringList TickAt(const QString& moment) {
         const int before = OpenAlerts().size();
         clock_->Set(At(moment));
-        ReportEscaped(nullptr, [&] { Main()->tmr1Timer(); });
+        RunHandler(nullptr, [&] { Main()->tmr1Timer(); });
         QStringList texts;
         for (TFormShowAlam* a : OpenAlerts().mid(before))
             texts << a->ui()->mmo1->toPlainText();
@@ -296,7 +296,7 @@ TEST_F(AlertTest, ADueReminderOpensAndWorksAboveAModalDialog) {
 // What the main window does with the alert's answers.
 class AlertAnswerTest : public AlertTest {
 protected:
-    QTreeWidget* List() { return Main()->ui()->lv1; }
+    QTreeWidget* List() { return Child<QTreeWidget>(Main(), "lv1"); }
     QStringList Column(int c) {
         QStringList texts;
         for (int r = 0; r < List()->topLevelItemCount(); ++r)
@@ -307,7 +307,7 @@ protected:
         press(alert);
         QCoreApplication::sendPostedEvents(); // the posted event reaches the main window
     }
-    void Reload() { AlamData->LoadList(List(), Main()->FilterIndex()); }
+    void Reload() { AlamData->LoadList(List(), RemindersPageOf(Main())->FilterIndex()); }
 };
 
 TEST_F(AlertAnswerTest, KeepMarksSeenAndDeleteRemovesEveryRowOfTheReminder) {
@@ -395,7 +395,7 @@ TEST_F(AlertAnswerTest, AlertAnsweredInsideTheDeleteQuestionThenYes) {
             ADD_FAILURE() << "the question could not be answered";
             box->done(QMessageBox::Yes);
         });
-        ReportEscaped(nullptr, [&] { Main()->NDelAlamClick(); });
+        RunHandler(nullptr, [&] { RemindersPageOf(Main())->NDelAlamClick(); });
         EXPECT_FALSE(Column(0).contains(id));
         EXPECT_EQ(GetIntValue("select count(*) from Alam where ID=" + id), 0);
     }
@@ -429,7 +429,7 @@ protected:
     QStringList Tick(const char* iso) {
         const int before = OpenAlerts().size();
         clock_->Set(Berlin(iso));
-        ReportEscaped(nullptr, [&] { Main()->tmr1Timer(); });
+        RunHandler(nullptr, [&] { Main()->tmr1Timer(); });
         QStringList texts;
         for (TFormShowAlam* a : OpenAlerts().mid(before))
             texts << a->ui()->mmo1->toPlainText();

@@ -1,5 +1,9 @@
 #include "TestSupport.h"
 
+#include "common/UntDateStamp.h"
+#include "common/UntHandler.h"
+#include "common/UntListRows.h"
+#include "common/UntPublic.h"
 #include "notepad/UntNote.h"
 #include "shell/UntApplication.h"
 #include "storage/UException.h"
@@ -18,7 +22,7 @@ class ErrorTest : public DbTest {};
 
 TEST_F(ErrorTest, FailedQueryIsShownAndLoggedAsThreeLines) {
     TPinnedClock clock(At("2026-03-05 14:07:09"));
-    ReportEscaped(nullptr, [] { DbAccess->OpenQuery("select * from Missing"); });
+    RunHandler(nullptr, [] { DbAccess->OpenQuery("select * from Missing"); });
     ASSERT_EQ(boxes_->Count(), 1);
     EXPECT_EQ(boxes_->Boxes()[0].kind, BoxKind::Error);
     EXPECT_EQ(boxes_->LastText(),
@@ -39,12 +43,12 @@ TEST_F(ErrorTest, FailedQueryIsShownAndLoggedAsThreeLines) {
 // Errors a user can meet are explained in Chinese; the headlines stay as they are.
 TEST_F(ErrorTest, DiskFullAndReadOnlyAreExplainedAndAKeystrokeSaveShowsItsHeadline) {
     TNote note;
-    ReportEscaped(nullptr, [&] { SaveNoteText(note, "0", "first"); });
+    RunHandler(nullptr, [&] { SaveNoteText(note, "0", "first"); });
     ASSERT_EQ(boxes_->Count(), 0);
     // The file may not grow by a page: the next long text finds the disk full.
     const int pages = GetIntValue("PRAGMA page_count");
     DbAccess->Connection.Exec(QStringLiteral("PRAGMA max_page_count = %1").arg(pages));
-    ReportEscaped(nullptr, [&] { SaveNoteText(note, "0", QString(200000, QChar(0x5B57))); });
+    RunHandler(nullptr, [&] { SaveNoteText(note, "0", QString(200000, QChar(0x5B57))); });
     ASSERT_EQ(boxes_->Count(), 1);
     EXPECT_EQ(boxes_->LastText(),
               QStringLiteral("数据库操作失败！\r\n详细信息：磁盘已满，数据无法写入"
@@ -54,7 +58,7 @@ TEST_F(ErrorTest, DiskFullAndReadOnlyAreExplainedAndAKeystrokeSaveShowsItsHeadli
                     .contains("update NoteBook set ReMark=? where rowid=?"));
 
     DbAccess->Connection.Exec(QStringLiteral("PRAGMA query_only = 1"));
-    ReportEscaped(nullptr, [] { ExecSql("delete from Alam"); });
+    RunHandler(nullptr, [] { ExecSql("delete from Alam"); });
     EXPECT_EQ(boxes_->LastText(),
               QStringLiteral("数据库操作失败！\r\n详细信息：文件是只读的，或没有写入的权限"
                              "（attempt to write a readonly database）"));
@@ -76,7 +80,7 @@ TEST_F(ErrorTest, OneFilePerDayAndANewOneAfterMidnight) {
 }
 
 TEST_F(ErrorTest, PlainErrorShowsItsMessageAloneAndLogsNothing) {
-    ReportEscaped(nullptr, [] { throw EAppError(QStringLiteral("提醒内容不能为空！")); });
+    RunHandler(nullptr, [] { throw EAppError(QStringLiteral("提醒内容不能为空！")); });
     ASSERT_EQ(boxes_->Count(), 1);
     EXPECT_EQ(boxes_->Boxes()[0].caption, QStringLiteral("错误"));
     EXPECT_EQ(boxes_->LastText(), QStringLiteral("提醒内容不能为空！"));
@@ -123,19 +127,19 @@ TEST_F(ErrorTest, FillListViewTakesCaptionAndSubItemsAsText) {
     view.setColumnCount(3);
     ExecSql("insert into Alam(iHour,ReMark) values(5,'x')");
     ExecSql("insert into Alam(iHour,ReMark) values(NULL,NULL)");
-    FillListView("select ID,iHour,ReMark from Alam order by ID", &view);
+    FillListView(&view, [] { return ReadRows("select ID,iHour,ReMark from Alam order by ID"); });
     ASSERT_EQ(view.topLevelItemCount(), 2);
     EXPECT_EQ(view.topLevelItem(0)->text(1), QStringLiteral("5"));
     EXPECT_EQ(view.topLevelItem(0)->text(2), QStringLiteral("x"));
     EXPECT_EQ(view.topLevelItem(1)->text(1), QString());
     EXPECT_EQ(view.columnCount(), 3);
-    FillListView("select ID from Alam where 1<> 1 ", &view);
+    FillListView(&view, [] { return ReadRows("select ID from Alam where 1<> 1 "); });
     EXPECT_EQ(view.topLevelItemCount(), 0);
     EXPECT_EQ(view.columnCount(), 3);
-    FillListView("select ID from Alam", &view);
+    FillListView(&view, [] { return ReadRows("select ID from Alam"); });
     EXPECT_EQ(view.topLevelItem(0)->columnCount(), 1);
     // A failing query leaves the view empty.
-    EXPECT_THROW(FillListView("select * from Nope", &view), EDBException);
+    EXPECT_THROW(FillListView(&view, [] { return ReadRows("select * from Nope"); }), EDBException);
     EXPECT_EQ(view.topLevelItemCount(), 0);
 }
 

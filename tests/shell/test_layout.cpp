@@ -1,13 +1,12 @@
 // Nothing the windows show is cut short, at the default size and at double scale.
 #include "TestSupport.h"
 
-#include "notepad/UntTree.h"
 #include "shell/Main.h"
-#include "ui_Main.h"
 
 #include <QProcess>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <QTabWidget>
 #include <QTest>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
@@ -58,7 +57,7 @@ TEST_F(LayoutTest, LongestTextsOfTheListAndTheTreeAreShownWhole) {
     Restart();
     Main()->resize(800, 520);
 
-    QTreeWidget* list = Main()->ui()->lv1;
+    QTreeWidget* list = Child<QTreeWidget>(Main(), "lv1");
     ASSERT_EQ(list->topLevelItemCount(), 3);
     for (int row = 0; row < list->topLevelItemCount(); ++row)
         for (int column = 1; column < list->columnCount(); ++column) {
@@ -69,8 +68,8 @@ TEST_F(LayoutTest, LongestTextsOfTheListAndTheTreeAreShownWhole) {
             EXPECT_LE(list->visualRect(index).right(), list->viewport()->width());
         }
 
-    Main()->ui()->pgc1->setCurrentIndex(1);
-    QTreeWidget* tree = Main()->ui()->tvNote;
+    Child<QTabWidget>(Main(), "pgc1")->setCurrentIndex(1);
+    QTreeWidget* tree = Child<QTreeWidget>(Main(), "tvNote");
     tree->expandAll();
     QTest::qWait(1);
     QStringList shown;

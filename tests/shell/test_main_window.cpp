@@ -2,13 +2,15 @@
 
 #include <QImage>
 
+#include "notepad/NotepadPage.h"
 #include "shell/Main.h"
 #include "shell/UntApplication.h"
+#include "shell/UntRunAtStartup.h"
+#include "shell/UntTray.h"
 #include "storage/UException.h"
 #include "storage/UntCompactDatabase.h"
 #include "storage/UntSchema.h"
 #include "storage/UntSqlText.h"
-#include "ui_Main.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -62,7 +64,7 @@ protected:
     }
     QString Entry() const { return RunAtStartupEntry(AppTitle); }
     void ClickBox(bool checked) {
-        Main()->ui()->chk1->setChecked(checked);
+        Child<QCheckBox>(Main(), "chk1")->setChecked(checked);
         Main()->chk1Click();
     }
 
@@ -72,20 +74,21 @@ protected:
 TEST_F(MainFrameTest, WindowHasItsCaptionSizeTabsAndMenus) {
     EXPECT_EQ(Main()->windowTitle(), QStringLiteral("Quillet-Morvane软件"));
     EXPECT_EQ(Main()->size(), QSize(800, 520));
-    QTabWidget* tabs = Main()->ui()->pgc1;
+    QTabWidget* tabs = Child<QTabWidget>(Main(), "pgc1");
     ASSERT_EQ(tabs->count(), 2);
     EXPECT_EQ(tabs->tabText(0), QStringLiteral("定时提醒"));
     EXPECT_EQ(tabs->tabText(1), QStringLiteral("记事本"));
     EXPECT_EQ(tabs->currentIndex(), 0);
-    EXPECT_EQ(Main()->ui()->pnl1->height(), 25);
-    EXPECT_EQ(Main()->ui()->chk1->text(), QStringLiteral("开机运行"));
-    EXPECT_EQ(Main()->ui()->btnSystem->text(), QStringLiteral("软件设置"));
-    EXPECT_EQ(MenuTexts(Main()->PopupMenu()),
+    EXPECT_EQ(Child<QWidget>(Main(), "pnl1")->height(), 25);
+    EXPECT_EQ(Child<QCheckBox>(Main(), "chk1")->text(), QStringLiteral("开机运行"));
+    EXPECT_EQ(Child<QPushButton>(Main(), "btnSystem")->text(), QStringLiteral("软件设置"));
+    EXPECT_EQ(MenuTexts(Child<QMenu>(Main(), "PopupMenu")),
               QStringList({"新建提醒", "软件主页", "-", "显示窗口", "关闭"}));
-    EXPECT_EQ(MenuTexts(Main()->pmSystem()),
+    EXPECT_EQ(MenuTexts(Child<QMenu>(Main(), "pmSystem")),
               QStringList({"软件主页", "-", "软件设置", "-", "数据备份", "数据恢复"}));
-    ASSERT_NE(Main()->TrayIcon(), nullptr);
-    EXPECT_EQ(Main()->TrayIcon()->toolTip(), QStringLiteral("MorvaneQuillet软件"));
+    ASSERT_NE(Main()->findChild<QSystemTrayIcon*>(), nullptr);
+    EXPECT_EQ(Main()->findChild<QSystemTrayIcon*>()->toolTip(),
+              QStringLiteral("MorvaneQuillet软件"));
     EXPECT_FALSE(Main()->windowIcon().isNull());
     EXPECT_FALSE(Main()->windowIcon().pixmap(16, 16).isNull());
     EXPECT_FALSE(Main()->windowIcon().pixmap(256, 256).isNull());
@@ -96,7 +99,7 @@ TEST_F(MainFrameTest, MinimisingHidesOnlyWhenATrayCanBringItBack) {
     Main()->showMinimized();
     ASSERT_TRUE(WaitFor([&] { return !Main()->isVisible(); }, 2000));
     // "显示窗口" from the tray menu brings it back in its normal state.
-    MenuAction(Main()->PopupMenu(), "NShowForm")->trigger();
+    MenuAction(Child<QMenu>(Main(), "PopupMenu"), "NShowForm")->trigger();
     EXPECT_TRUE(Main()->isVisible());
     EXPECT_FALSE(Main()->isMinimized());
     // So does a double click on the icon; a single click does nothing.
@@ -121,7 +124,7 @@ TEST_F(MainFrameTest, ExitQuestionNoKeepsRunningYesClosesAndCompacts) {
     const qint64 before = QFileInfo(DataPath()).size();
 
     boxes_->AnswerNo();
-    MenuAction(Main()->PopupMenu(), "NClose")->trigger();
+    MenuAction(Child<QMenu>(Main(), "PopupMenu"), "NClose")->trigger();
     ASSERT_EQ(boxes_->Count(), 1);
     EXPECT_EQ(boxes_->LastText(), QStringLiteral("确定要退出程序吗？"));
     EXPECT_EQ(boxes_->Boxes().back().caption, QStringLiteral("确认"));
@@ -166,10 +169,10 @@ TEST(Compaction, KeepsKeyAndDataAndFailsWithoutHarm) {
 
 TEST_F(MainFrameTest, RunAtLoginFollowsWhatWasStored) {
     const QString exe = QCoreApplication::applicationFilePath();
-    EXPECT_FALSE(Main()->ui()->chk1->isChecked());
+    EXPECT_FALSE(Child<QCheckBox>(Main(), "chk1")->isChecked());
 
     ClickBox(true);
-    EXPECT_TRUE(Main()->ui()->chk1->isChecked());
+    EXPECT_TRUE(Child<QCheckBox>(Main(), "chk1")->isChecked());
     const QString entry = QString::fromUtf8(ReadAll(Entry()));
     EXPECT_TRUE(entry.contains("\nExec=" + exe + "\n")) << entry.toStdString();
     EXPECT_TRUE(entry.contains("\nName=" + AppTitle + "\n"));
@@ -181,12 +184,12 @@ TEST_F(MainFrameTest, RunAtLoginFollowsWhatWasStored) {
 
     ClickBox(false);
     EXPECT_FALSE(QFile::exists(Entry()));
-    EXPECT_FALSE(Main()->ui()->chk1->isChecked());
+    EXPECT_FALSE(Child<QCheckBox>(Main(), "chk1")->isChecked());
 
     // An entry for a program that was moved shows the box unticked; ticking rewrites it.
     SetRunAtStartup(AppTitle, "/opt/elsewhere/quillet", true);
     Restart(); // FormShow reads the run-at-login state afresh
-    EXPECT_FALSE(Main()->ui()->chk1->isChecked());
+    EXPECT_FALSE(Child<QCheckBox>(Main(), "chk1")->isChecked());
     EXPECT_TRUE(QFile::exists(Entry())); // reading the state leaves it as it was
     ClickBox(true);
     EXPECT_TRUE(QString::fromUtf8(ReadAll(Entry())).contains("\nExec=" + exe + "\n"));
@@ -215,24 +218,24 @@ TEST_F(MainFrameTest, RunAtLoginWriteFailureLeavesTheBoxUnticked) {
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     ClickBox(true);
-    EXPECT_FALSE(Main()->ui()->chk1->isChecked());
+    EXPECT_FALSE(Child<QCheckBox>(Main(), "chk1")->isChecked());
     EXPECT_EQ(boxes_->Count(), 0);
 }
 
 TEST_F(MainFrameTest, NotepadHintTypesItselfInSixteenTicks) {
     const QString hint = QStringLiteral("点右键可以新建、修改和删除分组");
     ASSERT_EQ(hint.size(), 15);
-    Main()->tmrHint()->stop();
-    Main()->statHintPanel()->clear();
+    Child<QTimer>(Main(), "tmrHint")->stop();
+    Child<QLabel>(Main(), "statHintPanel")->clear();
     for (int cycle = 0; cycle < 2; ++cycle) {
         for (int tick = 1; tick <= 15; ++tick) {
-            Main()->tmrHintTimer();
-            EXPECT_EQ(Main()->statHintPanel()->text(), hint.left(tick)) << tick;
+            NotepadPageOf(Main())->tmrHintTimer();
+            EXPECT_EQ(Child<QLabel>(Main(), "statHintPanel")->text(), hint.left(tick)) << tick;
         }
-        Main()->tmrHintTimer();
-        EXPECT_EQ(Main()->statHintPanel()->text(), QString()) << "tick 16";
+        NotepadPageOf(Main())->tmrHintTimer();
+        EXPECT_EQ(Child<QLabel>(Main(), "statHintPanel")->text(), QString()) << "tick 16";
     }
-    EXPECT_EQ(Main()->tmrHint()->interval(), 200);
+    EXPECT_EQ(Child<QTimer>(Main(), "tmrHint")->interval(), 200);
 }
 
 class BackupTest : public MainFrameTest {
@@ -247,12 +250,12 @@ protected:
     }
     void Backup(const QString& chosen) {
         savePath_ = chosen;
-        ReportEscaped(nullptr, [&] { Main()->Ndfdf1Click(); });
+        RunHandler(nullptr, [&] { Main()->Ndfdf1Click(); });
     }
     void Restore(const QString& chosen) {
         openPath_ = chosen;
         boxes_->AnswerYes();
-        ReportEscaped(nullptr, [&] { Main()->N11Click(); });
+        RunHandler(nullptr, [&] { Main()->N11Click(); });
     }
     QString InDir(const QString& name) const { return dir_->filePath(name); }
 

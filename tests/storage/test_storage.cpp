@@ -42,7 +42,7 @@ TEST_F(StorageTest, FailedBatchRollsBackEveryStatementAndIsReportedWithWholeText
 
     // Through the reporter: the box headline and the log entry ending with the batch.
     TPinnedClock clock(At("2026-12-07 10:00:00"));
-    ReportEscaped(nullptr, [&] { ExecSql(batch); });
+    RunHandler(nullptr, [&] { ExecSql(batch); });
     ASSERT_EQ(boxes_->Count(), 1);
     EXPECT_TRUE(boxes_->LastText().startsWith(QStringLiteral("数据库操作失败！\r\n详细信息：")));
     EXPECT_EQ(boxes_->Boxes().back().caption, QStringLiteral("错误"));

@@ -1,20 +1,21 @@
-// The main window's reminders tab and the handling of due reminders.
-#include "Main.h"
+#include "RemindersPage.h"
 
-#include "dialogs/BaseDlg.h"
-#include "reminders/AddAlam.h"
-#include "reminders/ModAlam.h"
-#include "reminders/UntAlam.h"
-#include "reminders/UntReportView.h"
-#include "shell/UntDueCheck.h"
-#include "shell/UntPublic.h"
-#include "storage/UException.h"
-#include "ui_Main.h"
+#include "AddAlam.h"
+#include "ModAlam.h"
+#include "UntAlam.h"
+#include "UntReportView.h"
+#include "common/UntHandler.h"
+#include "common/UntMenu.h"
+#include "common/UntPublic.h"
+#include "ui_RemindersPage.h"
 
 #include <QButtonGroup>
 #include <QMenu>
 
-void TFormMain::SetupRemindersTab() {
+
+TRemindersPage::TRemindersPage(QWidget* parent)
+    : QWidget(parent), ui_(std::make_unique<Ui::TRemindersPage>()) {
+    ui_->setupUi(this);
     QTreeWidget* lv1 = ui_->lv1;
     SetupReportView(lv1,
                     {{1, Qt::AlignLeft},
@@ -35,7 +36,7 @@ void TFormMain::SetupRemindersTab() {
                         {"NModAlam", QStringLiteral("修改"), [this] { NModAlamClick(); }},
                         {"NDelAlam", QStringLiteral("删除"), [this] { NDelAlamClick(); }}});
     PopUpOnRightClick(lv1, pmAlam_);
-    connect(lv1, &QTreeWidget::itemDoubleClicked, this, [this] { NModAlamClick(); });
+    connect(lv1, &QTreeWidget::itemDoubleClicked, this, Handler(this, [this] { NModAlamClick(); }));
 
     rgAlam_ = new QButtonGroup(this);
     const QList<QRadioButton*> items = {ui_->rgAlam0, ui_->rgAlam1, ui_->rgAlam2, ui_->rgAlam3,
@@ -47,20 +48,23 @@ void TFormMain::SetupRemindersTab() {
         ui_->layRgAlam->setColumnStretch(column, 1);
     connect(rgAlam_, &QButtonGroup::idToggled, this, [this](int, bool checked) {
         if (checked)
-            rgAlamClick();
+            RunHandler(this, [this] { rgAlamClick(); });
     });
 }
 
-void TFormMain::ShowReminders() {
+TRemindersPage::~TRemindersPage() = default;
+
+void TRemindersPage::ShowReminders() {
     AlamData->LoadList(ui_->lv1, 0);
 }
 
-int TFormMain::FilterIndex() const {
+int TRemindersPage::FilterIndex() const {
     const int index = rgAlam_ ? rgAlam_->checkedId() : 0;
     return index < 0 ? 0 : index;
 }
 
-void TFormMain::lv1CustomDrawItem(const QModelIndex& index, QStyleOptionViewItem* option) const {
+void TRemindersPage::lv1CustomDrawItem(const QModelIndex& index,
+                                       QStyleOptionViewItem* option) const {
     const QString kind = index.siblingAtColumn(1).data().toString();
     if (kind == AlamOnceText)
         option->palette.setColor(QPalette::Text, QColor(255, 0, 0));
@@ -70,17 +74,17 @@ void TFormMain::lv1CustomDrawItem(const QModelIndex& index, QStyleOptionViewItem
         option->palette.setColor(QPalette::Text, QColor(0, 0, 255));
 }
 
-void TFormMain::rgAlamClick() {
+void TRemindersPage::rgAlamClick() {
     AlamData->LoadList(ui_->lv1, FilterIndex());
 }
 
-void TFormMain::NAddAlamClick() {
+void TRemindersPage::NAddAlamClick() {
     const int filter = FilterIndex();
     if (ShowAddAlam() == mrOk)
         AlamData->LoadList(ui_->lv1, filter);
 }
 
-void TFormMain::NModAlamClick() {
+void TRemindersPage::NModAlamClick() {
     const QList<QTreeWidgetItem*> selected = ui_->lv1->selectedItems();
     if (selected.isEmpty())
         return;
@@ -88,23 +92,44 @@ void TFormMain::NModAlamClick() {
     const QString id = selected.first()->text(0);
     if (ShowModAlam(id) != mrOk)
         return;
-    dueMinutes_->Forget(id); // its new time may be one the clock shows again
+    Q_EMIT ReminderMoved(id); // its new time may be one the clock shows again
     AlamData->LoadList(ui_->lv1, filter);
 }
 
-void TFormMain::NDelAlamClick() {
+void TRemindersPage::NDelAlamClick() {
     const QList<QTreeWidgetItem*> selected = ui_->lv1->selectedItems();
     if (selected.isEmpty())
         return;
-    // Alerts go on answering inside the question and may delete the row or reload the list:
-    // only the key outlives it.
-    const QString id = selected.first()->text(0);
+    // The question runs a loop of its own, in which an alert may change the list.
+    const QString key = selected.first()->text(0);
     if (!AskYesNo(QStringLiteral("确实要删除 ") + selected.first()->text(2) +
                   QStringLiteral(" 的提醒吗？")))
         Abort();
-    QTreeWidgetItem* item = RowOfKey(ui_->lv1, id);
-    if (!item)
+    QTreeWidgetItem* row = RowOfKey(ui_->lv1, key);
+    if (!row)
         return;
-    AlamData->Delete(id);
-    delete item;
+    AlamData->Delete(key);
+    delete row;
+}
+
+void TRemindersPage::WMAlamDelete(int id) {
+    const QString key = QString::number(id);
+    AlamData->Delete(key);
+    while (QTreeWidgetItem* row = RowOfKey(ui_->lv1, key))
+        delete row;
+}
+
+void TRemindersPage::WMAlamSeen(int id) {
+    const QString key = QString::number(id);
+    AlamData->MarkSeen(key);
+    QTreeWidget* list = ui_->lv1;
+    for (int row = 0; row < list->topLevelItemCount(); ++row)
+        if (list->topLevelItem(row)->text(0) == key)
+            list->topLevelItem(row)->setText(4, AlamSeenText);
+}
+
+void TRemindersPage::WMAlamSnooze(int id, int delay) {
+    AlamData->Reschedule(QString::number(id), delay);
+    Q_EMIT ReminderMoved(QString::number(id));
+    AlamData->LoadList(ui_->lv1, FilterIndex());
 }

@@ -1,10 +1,10 @@
 #pragma once
 
 #include <QString>
-#include <QTimer>
 
 class QLabel;
 class QStatusBar;
+class QTimer;
 
 // The typing hint of a status bar: every 200 ms tick extends its first panel by the hint's
 // next character until the hint is complete, empties it on the following tick, and starts
@@ -18,10 +18,11 @@ public:
     // The owner's timer handler calls this on every tick.
     void Tick();
     QLabel* Panel() const { return panel_; }
-    QTimer* Timer() { return &timer_; }
+    // The 200 ms timer, a child of the bar named tmrHint; the owner connects and starts it.
+    QTimer* Timer() { return timer_; }
 
 private:
     QString hint_;
     QLabel* panel_;
-    QTimer timer_;
+    QTimer* timer_;
 };

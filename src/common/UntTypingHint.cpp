@@ -2,12 +2,14 @@
 
 #include <QLabel>
 #include <QStatusBar>
+#include <QTimer>
 
 TTypingHint::TTypingHint(QStatusBar* bar, const QString& hint)
-    : hint_(hint), panel_(new QLabel(bar)) {
+    : hint_(hint), panel_(new QLabel(bar)), timer_(new QTimer(bar)) {
     panel_->setObjectName(QStringLiteral("statHintPanel"));
     bar->addWidget(panel_, 1);
-    timer_.setInterval(200);
+    timer_->setObjectName(QStringLiteral("tmrHint"));
+    timer_->setInterval(200);
 }
 
 void TTypingHint::Tick() {

@@ -1,12 +1,13 @@
-// The main window's notepad tab: the group tree and the note of the selected group.
-#include "Main.h"
+#include "NotepadPage.h"
 
-#include "notepad/UntDateStamp.h"
-#include "notepad/UntMemoText.h"
-#include "notepad/UntNote.h"
-#include "notepad/UntTree.h"
-#include "shell/UntPublic.h"
-#include "ui_Main.h"
+#include "UntMemoText.h"
+#include "UntNote.h"
+#include "UntTree.h"
+#include "common/UntDateStamp.h"
+#include "common/UntHandler.h"
+#include "common/UntMenu.h"
+#include "common/UntTypingHint.h"
+#include "ui_NotepadPage.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -19,6 +20,7 @@
 #include <QScopedValueRollback>
 #include <QShortcut>
 #include <QStyledItemDelegate>
+#include <QTimer>
 #include <QToolTip>
 #include <functional>
 
@@ -26,6 +28,7 @@ namespace {
 
 const QString NoteTypeTable = QStringLiteral("NoteType");
 const QString NoteRootCaption = QStringLiteral("根目录");
+const QString NotepadHint = QStringLiteral("点右键可以新建、修改和删除分组");
 
 // Runs a function on every event of the watched object; true from it swallows the event.
 class TEventHook : public QObject {
@@ -48,7 +51,7 @@ private:
 // which decides whether anything is stored; the item itself is never written here.
 class TGroupNameDelegate : public QStyledItemDelegate {
 public:
-    using Edited = std::function<void(QTreeWidgetItem*, const QString&)>;
+    using Edited = std::function<void(int group, const QString&)>;
     TGroupNameDelegate(QObject* parent, Edited edited)
         : QStyledItemDelegate(parent), edited_(std::move(edited)) {}
 
@@ -60,12 +63,12 @@ public:
     }
 
     void setModelData(QWidget* editor, QAbstractItemModel*, const QModelIndex&) const override {
-        if (auto* line = qobject_cast<QLineEdit*>(editor); line && Node)
-            edited_(Node, line->text());
+        if (auto* line = qobject_cast<QLineEdit*>(editor); line && Group >= 0)
+            edited_(Group, line->text());
     }
 
-    // The node being renamed, and its editor while it exists.
-    QTreeWidgetItem* Node = nullptr;
+    // The index of the group being renamed (-1: none), and its editor while it exists.
+    int Group = -1;
     mutable QPointer<QWidget> Editor;
 
 private:
@@ -86,7 +89,13 @@ TGroupNameDelegate* NameDelegate(QTreeWidget* view) {
 
 } // namespace
 
-void TFormMain::SetupNotepadTab() {
+TNotepadPage::TNotepadPage(QWidget* parent)
+    : QWidget(parent), ui_(std::make_unique<Ui::TNotepadPage>()) {
+    ui_->setupUi(this);
+    hint_ = std::make_unique<TTypingHint>(ui_->statHint, NotepadHint);
+    connect(hint_->Timer(), &QTimer::timeout, this, Handler(this, [this] { tmrHintTimer(); }));
+    hint_->Timer()->start();
+
     QTreeWidget* tree = ui_->tvNote;
     NoteTree_ = std::make_unique<TCardTree>(tree, NoteTypeTable, NoteRootCaption);
     tree->setIconSize(QSize(16, 16));
@@ -133,25 +142,28 @@ void TFormMain::SetupNotepadTab() {
     });
     PopUpOnRightClick(tree, pmNoteType_);
 
-    connect(tree, &QTreeWidget::itemSelectionChanged, this, [this, tree] {
-        // A Ctrl+click can take the selection away, and the memo would then go on showing a
-        // note whose changes nothing saves: the current group stays selected instead.
-        if (tree->selectedItems().isEmpty() && tree->currentItem()) {
-            tree->currentItem()->setSelected(true);
-            return;
-        }
-        pressChangedGroup_ = true;
-        tvNoteClick();
-    });
+    connect(tree, &QTreeWidget::itemSelectionChanged, this, Handler(this, [this, tree] {
+                // A Ctrl+click can take the selection away, and the memo would then go on
+                // showing a note whose changes nothing saves: the current group stays
+                // selected instead.
+                if (tree->selectedItems().isEmpty() && tree->currentItem()) {
+                    tree->currentItem()->setSelected(true);
+                    return;
+                }
+                pressChangedGroup_ = true;
+                tvNoteClick();
+            }));
     // A click on the group already shown shows its note again.
-    connect(tree, &QTreeWidget::itemClicked, this, [this] {
-        if (!pressChangedGroup_)
-            tvNoteClick();
-        pressChangedGroup_ = false;
-    });
+    connect(tree, &QTreeWidget::itemClicked, this, Handler(this, [this] {
+                const bool changed = pressChangedGroup_;
+                pressChangedGroup_ = false;
+                if (!changed)
+                    tvNoteClick();
+            }));
 
-    tree->setItemDelegate(new TGroupNameDelegate(
-        tree, [this](QTreeWidgetItem* node, const QString& text) { tvNoteEdited(node, text); }));
+    tree->setItemDelegate(new TGroupNameDelegate(tree, [this](int group, const QString& text) {
+        RunHandler(this, [&] { tvNoteEdited(group, text); });
+    }));
 
     QPlainTextEdit* memo = ui_->mmoNote;
     QFont font = QApplication::font();
@@ -160,48 +172,60 @@ void TFormMain::SetupNotepadTab() {
     memo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     memo->setToolTip(QString());
-    TDateStampKeys::Install(memo, [this](QKeyEvent* event) { return mmoNoteKeyDown(event); });
-    connect(memo, &QPlainTextEdit::textChanged, this, [this] {
-        if (!settingNote_)
-            mmoNoteChange();
+    TDateStampKeys::Install(memo, [this](QKeyEvent* event) {
+        bool used = false;
+        RunHandler(this, [&] { used = mmoNoteKeyDown(event); });
+        return used;
     });
+    connect(memo, &QPlainTextEdit::textChanged, this, Handler(this, [this] {
+                if (!settingNote_)
+                    mmoNoteChange();
+            }));
 
-    connect(ui_->btn2, &QPushButton::clicked, this, [this] { btn2Click(); });
+    connect(ui_->btn2, &QPushButton::clicked, this, Handler(this, [this] { btn2Click(); }));
     // Searching from the keyboard: Ctrl+F goes to the search field; Enter there and F3
     // anywhere in the tab find the next match.
     new QShortcut(
-        QKeySequence(Qt::CTRL | Qt::Key_F), ui_->ts2,
+        QKeySequence(Qt::CTRL | Qt::Key_F), this,
         [this] {
             ui_->edtQuery->setFocus(Qt::ShortcutFocusReason);
             ui_->edtQuery->selectAll();
         },
         Qt::WidgetWithChildrenShortcut);
-    new QShortcut(
-        QKeySequence(Qt::Key_F3), ui_->ts2, [this] { btn2Click(); },
-        Qt::WidgetWithChildrenShortcut);
-    connect(ui_->edtQuery, &QLineEdit::returnPressed, this, [this] { btn2Click(); });
+    new QShortcut(QKeySequence(Qt::Key_F3), this, Handler(this, [this] { btn2Click(); }),
+                  Qt::WidgetWithChildrenShortcut);
+    connect(ui_->edtQuery, &QLineEdit::returnPressed, this, Handler(this, [this] { btn2Click(); }));
 
     ui_->spl2->setStretchFactor(0, 0);
     ui_->spl2->setStretchFactor(1, 1);
     ui_->spl2->setSizes({200, qMax(1, width() - 200)});
 }
 
-void TFormMain::LoadNotepad() {
-    if (NoteTree_)
-        NoteTree_->LoadTree();
+TNotepadPage::~TNotepadPage() = default;
+
+void TNotepadPage::LoadNotepad() {
+    if (!NoteTree_)
+        return;
+    NoteTree_->LoadTree();
+    ShowRootNote();
 }
 
-void TFormMain::ShowRootNote() {
+void TNotepadPage::ShowRootNote() {
     if (QTreeWidgetItem* top = ui_->tvNote->topLevelItem(0))
         ui_->tvNote->setCurrentItem(top);
     tvNoteClick();
 }
 
-void TFormMain::FreeNotepad() {
+void TNotepadPage::FreeNotepad() {
+    hint_->Timer()->stop();
     NoteTree_.reset();
 }
 
-void TFormMain::ReloadNotepad() {
+void TNotepadPage::tmrHintTimer() {
+    hint_->Tick();
+}
+
+void TNotepadPage::ReloadNotepad() {
     // Until the new tree and the root's note are shown, nothing may hand out an index of the
     // old tree or save the old text: the memo stays read-only if this fails half way.
     QPlainTextEdit* memo = ui_->mmoNote;
@@ -215,12 +239,12 @@ void TFormMain::ReloadNotepad() {
     memo->setReadOnly(false);
 }
 
-void TFormMain::SetNoteText(const QString& text) {
+void TNotepadPage::SetNoteText(const QString& text) {
     const QScopedValueRollback<bool> setting(settingNote_, true);
     SetExactPlainText(ui_->mmoNote, text);
 }
 
-void TFormMain::tvNoteClick() {
+void TNotepadPage::tvNoteClick() {
     if (!NoteTree_ || !NoteTree_->Selected())
         return;
     const QString id = QString::number(NoteTree_->SelectedIndex());
@@ -232,18 +256,18 @@ void TFormMain::tvNoteClick() {
     }
 }
 
-void TFormMain::mmoNoteChange() {
+void TNotepadPage::mmoNoteChange() {
     if (!NoteTree_ || !NoteTree_->Selected())
         return;
     SaveNoteText(*NoteData, QString::number(NoteTree_->SelectedIndex()),
                  ExactPlainText(ui_->mmoNote));
 }
 
-bool TFormMain::mmoNoteKeyDown(QKeyEvent* event) {
+bool TNotepadPage::mmoNoteKeyDown(QKeyEvent* event) {
     return InsertDateStamp(ui_->mmoNote, event);
 }
 
-void TFormMain::btn2Click() {
+void TNotepadPage::btn2Click() {
     QPlainTextEdit* memo = ui_->mmoNote;
     const QString query = ui_->edtQuery->text();
     QTextCursor cursor = memo->textCursor();
@@ -261,12 +285,12 @@ void TFormMain::btn2Click() {
     memo->setTextCursor(cursor);
 }
 
-void TFormMain::NAddNoteTypeClick() {
+void TNotepadPage::NAddNoteTypeClick() {
     if (NoteTree_ && NoteTree_->NewGroup())
         SetNoteText(QString());
 }
 
-void TFormMain::NModNoteTypeClick() {
+void TNotepadPage::NModNoteTypeClick() {
     QTreeWidget* tree = ui_->tvNote;
     QTreeWidgetItem* node = NoteTree_ ? NoteTree_->Selected() : nullptr;
     if (!node || node == NoteTree_->RootNode)
@@ -275,7 +299,7 @@ void TFormMain::NModNoteTypeClick() {
     if (!delegate)
         return;
     const int index = NoteTree_->SelectedIndex();
-    delegate->Node = node;
+    delegate->Group = index;
     delegate->Editor = nullptr;
     node->setFlags(node->flags() | Qt::ItemIsEditable);
     tree->editItem(node);
@@ -287,20 +311,21 @@ void TFormMain::NModNoteTypeClick() {
         if (editor && editor->isVisible())
             loop.exec();
     }
-    delegate->Node = nullptr;
-    // The editor's loop may have rebuilt the tree: find the node again.
-    if (QTreeWidgetItem* edited = NoteTree_ ? NoteTree_->NodeOfIndex(index) : nullptr)
-        edited->setFlags(edited->flags() & ~Qt::ItemIsEditable);
+    delegate->Group = -1;
+    // The editor's loop may have rebuilt the tree: the group is found again by its index.
+    if (QTreeWidgetItem* again = NoteTree_ ? NoteTree_->NodeOfIndex(index) : nullptr)
+        again->setFlags(again->flags() & ~Qt::ItemIsEditable);
 }
 
-void TFormMain::tvNoteEdited(QTreeWidgetItem* node, const QString& text) {
+void TNotepadPage::tvNoteEdited(int group, const QString& text) {
     // The statement renames the selected group: never let it reach another one.
-    if (!NoteTree_ || !node || node != NoteTree_->Selected() || text == node->text(0))
+    QTreeWidgetItem* node = NoteTree_ ? NoteTree_->Selected() : nullptr;
+    if (!node || NoteTree_->SelectedIndex() != group || text == node->text(0))
         return;
     NoteTree_->RenameGroup(text);
 }
 
-void TFormMain::NDelNoteTypeClick() {
+void TNotepadPage::NDelNoteTypeClick() {
     if (!NoteTree_)
         return;
     const QString id = QString::number(NoteTree_->SelectedIndex());

@@ -1,12 +1,23 @@
 #include "UntDateStamp.h"
 
-#include "shell/UntClock.h"
-#include "shell/UntPublic.h"
+#include "UntClock.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
+
+QString ShortDateText(const QDate& day) {
+    return QLocale::system().toString(day, QLocale::ShortFormat);
+}
+
+QString LongTimeText(const QTime& time) {
+    static const QRegularExpression zone(QStringLiteral("\\s*\\bt+\\b\\s*"));
+    QString format = QLocale::system().timeFormat(QLocale::LongFormat);
+    format.replace(zone, QStringLiteral(" "));
+    return QLocale::system().toString(time, format.trimmed());
+}
 
 QString DateStampText() {
     return ShortDateText(Clock::Today());

@@ -4,8 +4,15 @@
 #include <QString>
 #include <functional>
 
+class QDate;
 class QKeyEvent;
+class QTime;
 class QWidget;
+
+// Dates and times as the user's system writes them: its short date, and its long time
+// (without a time-zone name, which a clock line or a stamp in a note does not want).
+QString ShortDateText(const QDate& day);
+QString LongTimeText(const QTime& time);
 
 // Ctrl+D: today in the user's short date format.
 QString DateStampText();

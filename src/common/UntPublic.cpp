@@ -1,42 +1,23 @@
 #include "UntPublic.h"
 
-#include "storage/UntDbAccess.h"
-
-#include <QAbstractItemView>
-#include <QAbstractScrollArea>
 #include <QApplication>
-#include <QContextMenuEvent>
-#include <QCoreApplication>
 #include <QDesktopServices>
-#include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QIdentityProxyModel>
-#include <QKeyEvent>
 #include <QLocale>
-#include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
-#include <QRegularExpression>
 #include <QScopeGuard>
-#include <QStandardPaths>
-#include <QTreeWidget>
 #include <QUrl>
 #include <memory>
 
 namespace {
 
-QString appDir;
 MessageBoxHook boxHook;
-
-QString WithSlash(QString dir) {
-    if (!dir.endsWith(QLatin1Char('/')))
-        dir += QLatin1Char('/');
-    return dir;
-}
 
 } // namespace
 
@@ -98,30 +79,6 @@ int Box(BoxKind kind, const QString& caption, const QString& text) {
 
 } // namespace
 
-QString AppDir() {
-    return appDir;
-}
-
-void SetAppDir(const QString& dir) {
-    appDir = WithSlash(dir);
-}
-
-QString ResolveAppDir() {
-    const QString exeDir = QCoreApplication::applicationDirPath();
-    // An installed copy keeps its data per user even where it could write beside itself
-    // (root and /usr/bin): nothing may appear in a folder the package owns.
-    if (!IsInstalledCopy() && QFileInfo(exeDir).isWritable())
-        return WithSlash(exeDir);
-    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
-    QDir().mkpath(data);
-    return WithSlash(data);
-}
-
-bool IsInstalledCopy() {
-    return QFileInfo::exists(QCoreApplication::applicationDirPath() +
-                             QStringLiteral("/../share/applications/quillet.desktop"));
-}
-
 MessageBoxHook SetMessageBoxHook(MessageBoxHook hook) {
     MessageBoxHook previous = std::move(boxHook);
     boxHook = std::move(hook);
@@ -144,25 +101,6 @@ void OpenDocument(QWidget*, const QString& target) {
     const QUrl url =
         QFileInfo::exists(target) ? QUrl::fromLocalFile(target) : QUrl::fromUserInput(target);
     QDesktopServices::openUrl(url);
-}
-
-void FillListView(const QString& sql, QTreeWidget* view) {
-    view->clear();
-    DbAccess->OpenQuery(sql);
-    TCursor& cursor = DbAccess->MainCursor;
-    view->setUpdatesEnabled(false);
-    QList<QTreeWidgetItem*> items;
-    items.reserve(cursor.RecordCount());
-    const int columns = cursor.FieldCount();
-    for (cursor.First(); !cursor.Eof(); cursor.Next()) {
-        QStringList texts;
-        texts.reserve(columns);
-        for (int c = 0; c < columns; ++c)
-            texts << cursor.AsString(c);
-        items << new QTreeWidgetItem(texts);
-    }
-    view->addTopLevelItems(items);
-    view->setUpdatesEnabled(true);
 }
 
 namespace {
@@ -267,83 +205,4 @@ QString AskOpenFileName(QWidget* owner, const QString& filter) {
     if (fileHook)
         return fileHook(false, filter);
     return AskFileName(owner, QFileDialog::AcceptOpen, filter);
-}
-
-QString ShortDateText(const QDate& day) {
-    return QLocale::system().toString(day, QLocale::ShortFormat);
-}
-
-QString LongTimeText(const QTime& time) {
-    static const QRegularExpression zone(QStringLiteral("\\s*\\bt+\\b\\s*"));
-    QString format = QLocale::system().timeFormat(QLocale::LongFormat);
-    format.replace(zone, QStringLiteral(" "));
-    return QLocale::system().toString(time, format.trimmed());
-}
-
-QMenu* MakeMenu(QWidget* owner, const char* name, std::initializer_list<TMenuItem> items) {
-    auto* menu = new QMenu(owner);
-    menu->setObjectName(QLatin1String(name));
-    for (const TMenuItem& item : items) {
-        QAction* action = item.caption.isEmpty()
-                              ? menu->addSeparator()
-                              : menu->addAction(item.caption, owner, item.command);
-        action->setObjectName(QLatin1String(item.name));
-    }
-    return menu;
-}
-
-namespace {
-
-// Opens a view's menu from the keyboard (Shift+F10, the menu key) beside its current row.
-// Context-menu events the platform makes of the menu key are dropped, so the menu opens once.
-class TMenuKeys : public QObject {
-public:
-    TMenuKeys(QAbstractScrollArea* view, QMenu* menu) : QObject(menu), view_(view), menu_(menu) {
-        view->installEventFilter(this);
-    }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::ContextMenu &&
-            static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard)
-            return true;
-        if (event->type() == QEvent::KeyPress) {
-            const auto* key = static_cast<QKeyEvent*>(event);
-            const bool menuKey =
-                key->key() == Qt::Key_Menu ||
-                (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier);
-            if (menuKey) {
-                QRect row;
-                if (auto* items = qobject_cast<QAbstractItemView*>(view_))
-                    row = items->visualRect(items->currentIndex());
-                const QPoint at =
-                    row.isValid() ? row.bottomLeft() : view_->viewport()->rect().center();
-                menu_->popup(view_->viewport()->mapToGlobal(at));
-                return true;
-            }
-        }
-        return QObject::eventFilter(watched, event);
-    }
-
-private:
-    QAbstractScrollArea* view_;
-    QMenu* menu_;
-};
-
-} // namespace
-
-void PopUpOnRightClick(QAbstractScrollArea* view, QMenu* menu) {
-    view->setContextMenuPolicy(Qt::CustomContextMenu);
-    QObject::connect(view, &QWidget::customContextMenuRequested, menu,
-                     [view, menu](const QPoint& at) {
-                         // The command acts on what the user clicked: that row or node is selected
-                         // first.
-                         if (auto* items = qobject_cast<QAbstractItemView*>(view)) {
-                             const QModelIndex index = items->indexAt(at);
-                             if (index.isValid())
-                                 items->setCurrentIndex(index);
-                         }
-                         menu->popup(view->viewport()->mapToGlobal(at));
-                     });
-    new TMenuKeys(view, menu);
 }

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QList>
+#include <QStringList>
+#include <functional>
+
+class QTreeWidget;
+
+// The rows of a report-style list, each row's column texts; column 0 is the row's key.
+using TRows = QList<QStringList>;
+
+// The one adapter between a store and a list view: empties view, then fills it with what read
+// returns (column 0 the row's caption, the other columns its sub-items); when read throws,
+// the view stays empty. Stores hand out TRows, so they can be tested without a view.
+void FillListView(QTreeWidget* view, const std::function<TRows()>& read);

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QWidget>
+#include <memory>
+
+namespace Ui {
+class TRemindersPage;
+}
+class QButtonGroup;
+class QMenu;
+class QModelIndex;
+class QStyleOptionViewItem;
+
+// The reminders tab: the list lv1, its filters rgAlam and its context menu pmAlam.
+class TRemindersPage : public QWidget {
+    Q_OBJECT
+public:
+    explicit TRemindersPage(QWidget* parent = nullptr);
+    ~TRemindersPage() override;
+
+    // Fills the list under filter 0, as at start.
+    void ShowReminders();
+
+    void rgAlamClick();
+    void NAddAlamClick();
+    void NModAlamClick();
+    void NDelAlamClick();
+    // The filter chosen now, 0 to 6.
+    int FilterIndex() const;
+    // Gives a row of lv1 the text colour of its repeat kind; runs each time the row is drawn.
+    void lv1CustomDrawItem(const QModelIndex& index, QStyleOptionViewItem* option) const;
+
+    // The list's side of what an alert asks: the row goes, is marked seen, or the list is
+    // reloaded after the snooze.
+    void WMAlamDelete(int id);
+    void WMAlamSeen(int id);
+    void WMAlamSnooze(int id, int delay);
+
+Q_SIGNALS:
+    // A reminder's time was changed: the due check may show it again.
+    void ReminderMoved(const QString& id);
+
+private:
+    std::unique_ptr<Ui::TRemindersPage> ui_;
+    QMenu* pmAlam_ = nullptr;
+    QButtonGroup* rgAlam_ = nullptr;
+};
