@@ -2,6 +2,7 @@
 
 #include "Main.h"
 #include "UntApplication.h"
+#include "UntInstanceChannel.h"
 #include "UntInstanceLock.h"
 #include "common/UntAppDir.h"
 #include "common/UntPublic.h"
@@ -44,6 +45,7 @@ struct TSingleObjects {
 } // namespace
 
 int RunQuillet(int& argc, char** argv, void (*installTestHooks)()) {
+    PreferXWayland();
     TQuilletApp app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Quillet"));
     // Alerts and dialogs must not end the program; only the main window does.
@@ -53,11 +55,15 @@ int RunQuillet(int& argc, char** argv, void (*installTestHooks)()) {
     if (installTestHooks)
         installTestHooks();
 
-    TInstanceLock lock(QStringLiteral("Brindlet"));
+    const QString instanceName = QStringLiteral("Brindlet");
+    TInstanceLock lock(instanceName);
     if (lock.HeldByOther()) {
+        TInstanceChannel::Send(instanceName, {TInstanceMessageType::Activate, {}});
         ShowInfo(QStringLiteral("桌面Quillet软件已经运行!"));
         return 0;
     }
+    TInstanceChannel channel(instanceName);
+    channel.Listen();
 
     auto db = std::make_unique<TDbAccess>();
     DbAccess = db.get();
@@ -67,6 +73,11 @@ int RunQuillet(int& argc, char** argv, void (*installTestHooks)()) {
     if (DbAccess->Connection.IsOpen()) {
         QCoreApplication::setApplicationName(AppTitle);
         mainWindow = std::make_unique<TFormMain>();
+        QObject::connect(&channel, &TInstanceChannel::Received, mainWindow.get(),
+                         [main = mainWindow.get()](const TInstanceMessage& message) {
+                             if (message.Type == TInstanceMessageType::Activate)
+                                 main->NShowFormClick();
+                         });
         mainWindow->show();
         QApplication::exec();
     }

@@ -18,6 +18,19 @@
 
 TDbAccess* DbAccess = nullptr;
 
+EEngineError LastEngineError(sqlite3* db) {
+    int code = sqlite3_errcode(db) & 0xff;
+    // A write that failed for want of space can come back as a plain I/O error.
+    if (code == SQLITE_IOERR && sqlite3_system_errno(db) == ENOSPC)
+        code = SQLITE_FULL;
+    return EEngineError(sqlite3_errmsg(db), code);
+}
+
+int EngineCodeOf(const std::exception& e) {
+    const auto* engine = dynamic_cast<const EEngineError*>(&e);
+    return engine ? engine->Code() : 0;
+}
+
 namespace {
 
 struct StatementDeleter {
@@ -30,7 +43,7 @@ Statement Prepare(sqlite3* db, const QString& sql) {
     sqlite3_stmt* raw = nullptr;
     if (sqlite3_prepare_v2(db, utf8.constData(), utf8.size(), &raw, nullptr) != SQLITE_OK) {
         sqlite3_finalize(raw);
-        throw EEngineError(sqlite3_errmsg(db));
+        throw LastEngineError(db);
     }
     if (!raw)
         throw EEngineError("empty statement");
@@ -77,12 +90,22 @@ void Bind(sqlite3_stmt* stmt, int index, const QVariant& v) {
     }
     }
     if (rc != SQLITE_OK)
-        throw EEngineError(sqlite3_errstr(rc));
+        throw EEngineError(sqlite3_errstr(rc), rc);
 }
 
 void StepToEnd(sqlite3* db, sqlite3_stmt* stmt) {
     if (sqlite3_step(stmt) != SQLITE_DONE)
-        throw EEngineError(sqlite3_errmsg(db));
+        throw LastEngineError(db);
+}
+
+// A failed system call, with the engine's code for the causes a user can act on.
+EEngineError SystemError(int error) {
+    int code = 0;
+    if (error == ENOSPC)
+        code = SQLITE_FULL;
+    else if (error == EROFS || error == EACCES || error == EPERM)
+        code = SQLITE_READONLY;
+    return EEngineError(std::strerror(error), code);
 }
 
 void RemoveWithJournal(const QString& path) {
@@ -101,19 +124,19 @@ void CopyThroughEngine(TConnection& from, const QString& dst) {
         copy.Create(building, DatabaseKey);
         sqlite3_backup* backup = sqlite3_backup_init(copy.Handle(), "main", from.Handle(), "main");
         if (!backup)
-            throw EEngineError(copy.LastError().toStdString());
+            throw LastEngineError(copy.Handle());
         const int stepped = sqlite3_backup_step(backup, -1);
         const int finished = sqlite3_backup_finish(backup);
         if (stepped != SQLITE_DONE)
-            throw EEngineError(sqlite3_errstr(stepped));
+            throw EEngineError(sqlite3_errstr(stepped), stepped & 0xff);
         if (finished != SQLITE_OK)
-            throw EEngineError(sqlite3_errstr(finished));
+            throw EEngineError(sqlite3_errstr(finished), finished & 0xff);
         // A copy is one self-contained file, readable without a log beside it.
         copy.Exec(QStringLiteral("PRAGMA journal_mode=DELETE"));
         copy.Close();
         if (std::rename(QFile::encodeName(building).constData(),
                         QFile::encodeName(dst).constData()) != 0)
-            throw EEngineError(std::strerror(errno));
+            throw SystemError(errno);
     } catch (...) {
         RemoveWithJournal(building);
         throw;
@@ -146,9 +169,10 @@ void TConnection::OpenWith(const QString& path, const QString& key, int flags) {
     Close();
     int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db_, flags, nullptr);
     if (rc != SQLITE_OK) {
-        const std::string message = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+        const EEngineError error =
+            db_ ? LastEngineError(db_) : EEngineError(sqlite3_errstr(rc), rc & 0xff);
         Close();
-        throw EEngineError(message);
+        throw error;
     }
     path_ = path;
     try {
@@ -156,7 +180,7 @@ void TConnection::OpenWith(const QString& path, const QString& key, int flags) {
                  .arg(QuoteSql(key))
                  .arg(DatabasePageSize));
         if (RegisterEngineFunctions(db_) != SQLITE_OK)
-            throw EEngineError(sqlite3_errmsg(db_));
+            throw LastEngineError(db_);
         sqlite3_busy_timeout(db_, 2000);
         // A wrong key or a file that is not a database fails only at the first read.
         Exec(QStringLiteral("select count(*) from sqlite_master"));
@@ -193,7 +217,7 @@ void TConnection::OnCommit(std::function<void(int)> hook) {
 void TConnection::Checkpoint() {
     if (db_ && sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr,
                                          nullptr) != SQLITE_OK)
-        throw EEngineError(sqlite3_errmsg(db_));
+        throw LastEngineError(db_);
 }
 
 void TConnection::Close() {
@@ -209,9 +233,10 @@ void TConnection::Exec(const QString& sql) {
         throw EEngineError("the database connection is closed");
     char* error = nullptr;
     if (sqlite3_exec(db_, sql.toUtf8().constData(), nullptr, nullptr, &error) != SQLITE_OK) {
-        const std::string message = error ? error : sqlite3_errmsg(db_);
+        const EEngineError last = LastEngineError(db_);
+        const std::string message = error ? error : last.what();
         sqlite3_free(error);
-        throw EEngineError(message);
+        throw EEngineError(message, last.Code());
     }
 }
 
@@ -277,9 +302,9 @@ void TCursor::Open(TConnection& connection, const QString& sql, bool editable) {
         if (rc == SQLITE_DONE)
             break;
         if (rc != SQLITE_ROW) {
-            const std::string message = sqlite3_errmsg(connection.Handle());
+            const EEngineError error = LastEngineError(connection.Handle());
             Close();
-            throw EEngineError(message);
+            throw error;
         }
         std::vector<QVariant> values;
         values.reserve(columns - skip);
@@ -391,6 +416,7 @@ void TCursor::Post() {
         Bind(stmt.get(), index++, v);
     if (mode_ == Mode::Edit)
         sqlite3_bind_int64(stmt.get(), index, rowids_[row_]);
+    postSql_ = sql;
     StepToEnd(db, stmt.get());
     if (mode_ == Mode::Append) {
         rows_.push_back(buffer_);
@@ -569,7 +595,8 @@ void TDbAccess::Connect() {
         QCoreApplication::quit();
     } catch (const std::exception& e) {
         Connection.Close();
-        ShowErrorDetail(QStringLiteral("数据库连接失败！"), What(e), QString());
+        ShowErrorDetail(QStringLiteral("数据库连接失败！"),
+                        ReadableDbError(EngineCodeOf(e), What(e)), QString());
         QCoreApplication::quit();
     }
 }
@@ -594,7 +621,8 @@ void TDbAccess::OpenCursor(TCursor& cursor, const QString& sql, bool editable) {
         EnsureOpen();
         cursor.Open(Connection, sql, editable);
     } catch (const std::exception& e) {
-        throw EDBException(What(e), QStringLiteral("数据库查询错误，请检查！"), sql);
+        throw EDBException(What(e), QStringLiteral("数据库查询错误，请检查！"), sql,
+                           EngineCodeOf(e));
     }
 }
 
@@ -614,10 +642,21 @@ int TDbAccess::QueryInteger(const QString& sql) {
             value = ScalarCursor.AsInteger(0);
     } catch (const std::exception& e) {
         ScalarCursor.Close();
-        throw EDBException(What(e), QStringLiteral("数据库查询错误，请检查！"), sql);
+        throw EDBException(What(e), QStringLiteral("数据库查询错误，请检查！"), sql,
+                           EngineCodeOf(e));
     }
     ScalarCursor.Close();
     return static_cast<int>(value);
+}
+
+void TDbAccess::PostMainCursor() {
+    try {
+        MainCursor.Post();
+    } catch (const std::exception& e) {
+        MainCursor.Cancel();
+        throw EDBException(What(e), QStringLiteral("数据库操作失败！"), MainCursor.PostSql(),
+                           EngineCodeOf(e));
+    }
 }
 
 void TDbAccess::ExecuteBatch(const QString& text) {
@@ -628,7 +667,7 @@ void TDbAccess::ExecuteBatch(const QString& text) {
                 Connection.Exec(piece);
         transaction.Commit();
     } catch (const std::exception& e) {
-        throw EDBException(What(e), QStringLiteral("数据库操作失败！"), text);
+        throw EDBException(What(e), QStringLiteral("数据库操作失败！"), text, EngineCodeOf(e));
     }
 }
 
@@ -679,7 +718,7 @@ void TDbAccess::BackupTo(const QString& path) {
         EnsureOpen();
         CopyThroughEngine(Connection, path);
     } catch (const std::exception& e) {
-        throw EDBException(What(e), QStringLiteral("数据库备份失败！"), QString());
+        throw EDBException(What(e), QStringLiteral("数据库备份失败！"), QString(), EngineCodeOf(e));
     }
 }
 
@@ -698,7 +737,7 @@ void TDbAccess::RestoreFrom(const QString& path, const QString& safetyCopy) {
         CopyThroughEngine(source, staged);
     } catch (const std::exception& e) {
         RemoveWithJournal(staged);
-        throw EDBException(What(e), failed, QString());
+        throw EDBException(What(e), failed, QString(), EngineCodeOf(e));
     }
     if (!safetyCopy.isEmpty()) {
         try {
@@ -718,7 +757,7 @@ void TDbAccess::RestoreFrom(const QString& path, const QString& safetyCopy) {
         QFile::remove(data + QStringLiteral("-shm"));
         if (std::rename(QFile::encodeName(staged).constData(),
                         QFile::encodeName(data).constData()) != 0)
-            throw EEngineError(std::strerror(errno));
+            throw SystemError(errno);
     } catch (const std::exception& e) {
         RemoveWithJournal(staged);
         if (wasOpen && !Connection.IsOpen()) {
@@ -727,12 +766,12 @@ void TDbAccess::RestoreFrom(const QString& path, const QString& safetyCopy) {
             } catch (...) {
             }
         }
-        throw EDBException(What(e), failed, QString());
+        throw EDBException(What(e), failed, QString(), EngineCodeOf(e));
     }
     try {
         OpenData();
     } catch (const std::exception& e) {
-        throw EDBException(What(e), failed, QString());
+        throw EDBException(What(e), failed, QString(), EngineCodeOf(e));
     }
 }
 

@@ -15,11 +15,21 @@
 struct sqlite3;
 struct sqlite3_stmt;
 
-// The engine's own failure (a cursor edit or read): shown in the plain error box.
+// The engine's own failure. Code is the engine's primary result code (SQLITE_FULL,
+// SQLITE_BUSY, ...) when one is known, so the user can be told what went wrong; 0 otherwise.
 class EEngineError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit EEngineError(const std::string& what, int code = 0)
+        : std::runtime_error(what), code_(code) {}
+    int Code() const { return code_; }
+
+private:
+    int code_;
 };
+// The engine's last error on db as an EEngineError.
+EEngineError LastEngineError(sqlite3* db);
+// The result code an exception carries (see EEngineError), 0 for any other.
+int EngineCodeOf(const std::exception& e);
 
 // One SQLite connection (SQLCipher), owned for its whole life.
 class TConnection {
@@ -107,6 +117,8 @@ public:
     void SetField(const QString& name, const QVariant& value);
     void Post();
     void Cancel();
+    // The statement the last Post ran (its values bound, not in the text).
+    QString PostSql() const { return postSql_; }
 
     static QString ToString(const QVariant& v);
     static qint64 ToInteger(const QVariant& v);
@@ -133,6 +145,7 @@ private:
     Mode mode_ = Mode::Browse;
     std::vector<QVariant> buffer_;
     std::vector<bool> changed_;
+    QString postSql_;
 };
 
 // One row of a result while it is being read; valid only inside the call that receives it.
@@ -208,6 +221,8 @@ public:
     void OpenQuery(const QString& sql);
     void OpenSideQuery(const QString& sql);
     int QueryInteger(const QString& sql);
+    // Posts MainCursor's appended or edited row; a failure is a failed write like any other.
+    void PostMainCursor();
     void ExecuteBatch(const QString& text);
     // Writes the data as the connection sees it into a new file that replaces path; the live
     // file is never opened a second time (that would drop this process's locks on it).

@@ -183,7 +183,7 @@ void CreateDatabase(const QString& path, const QString& key) {
                                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
         sqlite3_close(raw); // only to create the file; TConnection opens it properly
         if (rc != SQLITE_OK)
-            throw EEngineError(sqlite3_errstr(rc));
+            throw EEngineError(sqlite3_errstr(rc), rc & 0xff);
     }
     try {
         TConnection connection;
@@ -211,7 +211,7 @@ void CheckSchema(TConnection& connection) {
         present << tables.AsString(0);
     for (const char* table : TableNames)
         if (!present.contains(QLatin1String(table), Qt::CaseInsensitive))
-            throw EEngineError(std::string("no such table: ") + table);
+            throw EEngineError(std::string("no such table: ") + table, SQLITE_NOTADB);
 }
 
 void UpgradeSchema(TConnection& connection) {

@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include <QImage>
+
 #include "notepad/NotepadPage.h"
 #include "shell/Main.h"
 #include "shell/UntApplication.h"
@@ -50,6 +52,7 @@ protected:
     void SetUp() override {
         configHome_ = std::make_unique<QTemporaryDir>();
         qputenv("XDG_CONFIG_HOME", configHome_->path().toUtf8());
+        qputenv("XDG_DATA_HOME", (configHome_->path() + "/data").toUtf8());
         MainWindowTest::SetUp();
     }
     void TearDown() override {
@@ -57,6 +60,7 @@ protected:
         OverrideTrayAvailable(-1);
         SetFileDialogHook(nullptr);
         qunsetenv("XDG_CONFIG_HOME");
+        qunsetenv("XDG_DATA_HOME");
     }
     QString Entry() const { return RunAtStartupEntry(AppTitle); }
     void ClickBox(bool checked) {
@@ -172,6 +176,10 @@ TEST_F(MainFrameTest, RunAtLoginFollowsWhatWasStored) {
     const QString entry = QString::fromUtf8(ReadAll(Entry()));
     EXPECT_TRUE(entry.contains("\nExec=" + exe + "\n")) << entry.toStdString();
     EXPECT_TRUE(entry.contains("\nName=" + AppTitle + "\n"));
+    // A copy that is not installed has no icon in the theme: the entry names its own.
+    const QString icon = configHome_->path() + "/data/icons/hicolor/256x256/apps/quillet.png";
+    EXPECT_TRUE(entry.contains("\nIcon=" + icon + "\n")) << entry.toStdString();
+    EXPECT_EQ(QImage(icon).size(), QSize(256, 256));
     EXPECT_TRUE(Main()->IsRunAtStartup());
 
     ClickBox(false);
