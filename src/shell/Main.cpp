@@ -4,6 +4,7 @@
 #include "UntApplication.h"
 #include "UntDueCheck.h"
 #include "UntRunAtStartup.h"
+#include "UntSyncHookup.h"
 #include "UntTodayLine.h"
 #include "UntTray.h"
 #include "common/UntAppDir.h"
@@ -31,7 +32,6 @@
 #include <QTimer>
 
 namespace {
-
 const QString TrayTip = QStringLiteral("MorvaneQuillet软件");
 } // namespace
 
@@ -106,6 +106,7 @@ void TFormMain::FormShow() {
     ui_->ts2->LoadNotepad();
     ui_->ts3->ShowReminders();
     ui_->chk1->setChecked(IsRunAtStartup());
+    SyncHookup(this)->Start();
 }
 
 void TFormMain::showEvent(QShowEvent* event) {
@@ -211,6 +212,7 @@ void TFormMain::Ndfdf1Click() {
 void TFormMain::N11Click() {
     // After a restore, even a failed one, the views show what the file holds: nothing old is
     // written back, and an open alert names a reminder of the replaced data.
+    const TSyncPause pause(this);
     RestoreCommand(this, [this] {
         ForgetOpenAlerts();
         ui_->ts3->rgAlamClick();
@@ -244,6 +246,7 @@ bool TFormMain::FormCloseQuery() {
 }
 
 void TFormMain::FormClose() {
+    SyncHookup(this)->Stop();
     ui_->ts2->FreeNotepad();
     if (DbAccess)
         DbAccess->Disconnect();
