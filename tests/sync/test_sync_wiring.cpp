@@ -1,10 +1,16 @@
 #include "SyncTestSupport.h"
+#include "shell/Main.h"
 #include "storage/UntSqlText.h"
+#include "sync/UntSyncStore.h"
 
 #include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTreeWidget>
 
 namespace {
 
@@ -67,4 +73,49 @@ TEST(SyncCommandLine, SetUpThenSyncAndRefusedWhileACopyRuns) {
     r = RunCommand(run, {"--sync"});
     EXPECT_NE(r.code, 0);
     EXPECT_EQ(ReadAll(run.Data()), before);
+}
+
+class SyncWindowTest : public MainWindowTest {};
+
+TEST_F(SyncWindowTest, MenuItemsAndSyncNowBringTheOtherMachinesNotesIntoView) {
+    const QList<QAction*> items = Child<QMenu>(Main(), "pmSystem")->actions();
+    ASSERT_GE(items.size(), 3);
+    EXPECT_TRUE(items[items.size() - 3]->isSeparator());
+    EXPECT_EQ(items[items.size() - 2]->text(), QStringLiteral("同步设置…"));
+    EXPECT_EQ(items.last()->text(), QStringLiteral("立即同步"));
+    QAction* trayNow = Child<QAction>(Child<QMenu>(Main(), "PopupMenu"), "NSyncNow2");
+    ASSERT_NE(trayNow, nullptr);
+    EXPECT_EQ(trayNow->text(), QStringLiteral("立即同步"));
+    QLabel* state = Child<QLabel>(Main(), "LabSync");
+    ASSERT_NE(state, nullptr);
+    EXPECT_FALSE(state->isVisible()) << "not set up: no sync state";
+
+    TRadicale& server = TRadicale::Shared();
+    const QString user = server.AddUser();
+    TMachine there(server.Url(), user);
+    there.Exec(FormatSql("insert into NoteType(SelfIndex,ParentIndex,TypeName) values "
+                         "(703,0,'%s')",
+                         {QStringLiteral("远方的组")}));
+    there.Exec("delete from NoteBook where TypeID=0");
+    there.Exec(FormatSql("insert into NoteBook(TypeID,ReMark) values (0,'%s')",
+                         {QStringLiteral("远方的根笔记")}));
+    ASSERT_TRUE(there.Sync());
+
+    TSyncSettings s;
+    s.Load(*DbAccess);
+    s.Enabled = true;
+    s.ServerUrl = server.Url();
+    s.UserName = user;
+    s.PassWord = user + "-pw";
+    s.Save(*DbAccess);
+    trayNow->trigger();
+    EXPECT_TRUE(WaitFor([&] { return state->text().startsWith(QStringLiteral("已同步")); }))
+        << state->text().toStdString();
+    EXPECT_TRUE(state->isVisible());
+
+    auto* tree = Child<QTreeWidget>(Main(), "tvNote");
+    EXPECT_FALSE(tree->findItems(QStringLiteral("远方的组"), Qt::MatchExactly | Qt::MatchRecursive)
+                     .isEmpty());
+    EXPECT_EQ(Child<QPlainTextEdit>(Main(), "mmoNote")->toPlainText(),
+              QStringLiteral("远方的根笔记"));
 }
