@@ -4,10 +4,10 @@
 #include "UntApplication.h"
 #include "UntDueCheck.h"
 #include "UntRunAtStartup.h"
+#include "UntSearchHookup.h"
 #include "UntSyncHookup.h"
 #include "UntTodayLine.h"
 #include "UntTray.h"
-#include "common/UntAppDir.h"
 #include "common/UntClock.h"
 #include "common/UntHandler.h"
 #include "common/UntMenu.h"
@@ -23,7 +23,6 @@
 #include "ui_Main.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QMenu>
@@ -90,6 +89,7 @@ void TFormMain::FormCreate() {
     connect(tmr1_, &QTimer::timeout, this, Handler(this, [this] { tmr1Timer(); }));
     tmr1_->start();
     new TTodayLine(ui_->LabToday, this); // the bottom bar's date, lunar date included
+    InstallSearchAll(ui_->pgc1, ui_->ts2, ui_->ts3);
 }
 
 void TFormMain::FormShow() {
