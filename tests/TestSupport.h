@@ -166,7 +166,8 @@ public:
     // wrapper, when given, is a command that runs the program (e.g. faketime and its time).
     QProcess* Start(const QString& answer = QString(),
                     const QStringList& extraEnvironment = QStringList(),
-                    const QStringList& wrapper = QStringList());
+                    const QStringList& wrapper = QStringList(),
+                    const QStringList& arguments = QStringList());
     QString Folder() const { return folder_; }
     QString BoxLog() const { return folder_ + "/boxes.log"; }
     QString Boxes() const { return QString::fromUtf8(ReadAll(BoxLog())); }

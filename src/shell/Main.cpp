@@ -5,9 +5,9 @@
 #include "UntDueCheck.h"
 #include "UntRunAtStartup.h"
 #include "UntSearchHookup.h"
+#include "UntSyncHookup.h"
 #include "UntTodayLine.h"
 #include "UntTray.h"
-#include "common/UntAppDir.h"
 #include "common/UntClock.h"
 #include "common/UntHandler.h"
 #include "common/UntMenu.h"
@@ -23,7 +23,6 @@
 #include "ui_Main.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QMenu>
@@ -32,7 +31,6 @@
 #include <QTimer>
 
 namespace {
-
 const QString TrayTip = QStringLiteral("MorvaneQuillet软件");
 } // namespace
 
@@ -108,6 +106,7 @@ void TFormMain::FormShow() {
     ui_->ts2->LoadNotepad();
     ui_->ts3->ShowReminders();
     ui_->chk1->setChecked(IsRunAtStartup());
+    SyncHookup(this)->Start();
 }
 
 void TFormMain::showEvent(QShowEvent* event) {
@@ -213,6 +212,7 @@ void TFormMain::Ndfdf1Click() {
 void TFormMain::N11Click() {
     // After a restore, even a failed one, the views show what the file holds: nothing old is
     // written back, and an open alert names a reminder of the replaced data.
+    const TSyncPause pause(this);
     RestoreCommand(this, [this] {
         ForgetOpenAlerts();
         ui_->ts3->rgAlamClick();
@@ -246,6 +246,7 @@ bool TFormMain::FormCloseQuery() {
 }
 
 void TFormMain::FormClose() {
+    SyncHookup(this)->Stop();
     ui_->ts2->FreeNotepad();
     if (DbAccess)
         DbAccess->Disconnect();

@@ -1,5 +1,7 @@
 #include "UntCommandLine.h"
 
+#include "UntSyncCommand.h"
+
 #include <QCommandLineParser>
 #include <cstdio>
 
@@ -21,7 +23,8 @@ const char* const QtValueOptions[] = {"platform",        "platformpluginpath",
                                       "qmljsdebugger",   "dialogs",
                                       "fontengine",      "name",
                                       "title",           "visual"};
-const char* const QtFlagOptions[] = {"reverse", "widgetcount", "sync", "nograb", "dograb"};
+// X11's -sync is not among them: --sync is the program's own.
+const char* const QtFlagOptions[] = {"reverse", "widgetcount", "nograb", "dograb"};
 
 } // namespace
 
@@ -40,8 +43,15 @@ std::optional<TCommandLineAnswer> AnswerCommandLine(const QStringList& arguments
     const QCommandLineOption help({"h", "help"}, QStringLiteral("Show this help and exit."));
     const QCommandLineOption version({"v", "version"},
                                      QStringLiteral("Show the version and exit."));
+    const QCommandLineOption syncSetup(
+        "sync-setup",
+        QStringLiteral("Set up sync with a CalDAV server: quillet --sync-setup URL USER,\n"
+                       "the password on standard input."));
+    const QCommandLineOption sync("sync", QStringLiteral("Sync once; exit status 0 on success."));
     parser.addOption(help);
     parser.addOption(version);
+    parser.addOption(syncSetup);
+    parser.addOption(sync);
     for (const char* name : QtValueOptions) {
         QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
         option.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -67,6 +77,14 @@ std::optional<TCommandLineAnswer> AnswerCommandLine(const QStringList& arguments
     }
     if (parser.isSet(version))
         return TCommandLineAnswer{0, program + " " + ProgramVersion() + "\n", false};
+    if (parser.isSet(syncSetup)) {
+        if (parser.positionalArguments().size() != 2)
+            return TCommandLineAnswer{2, program + ": --sync-setup needs URL and USER\n" + tryHelp,
+                                      true};
+        return TCommandLineAnswer{SyncSetupAction, parser.positionalArguments().join('\n'), false};
+    }
+    if (parser.isSet(sync) && parser.positionalArguments().isEmpty())
+        return TCommandLineAnswer{SyncAction, QString(), false};
     if (!parser.positionalArguments().isEmpty()) {
         return TCommandLineAnswer{2,
                                   program + ": unexpected argument: " +
@@ -83,6 +101,12 @@ std::optional<int> HandleCommandLine(int argc, char** argv) {
     const std::optional<TCommandLineAnswer> answer = AnswerCommandLine(arguments);
     if (!answer)
         return std::nullopt;
+    if (answer->exitCode == SyncSetupAction || answer->exitCode == SyncAction) {
+        const QStringList args = answer->text.split('\n');
+        const bool setup = answer->exitCode == SyncSetupAction;
+        return RunSyncCommand(argc, argv, setup, setup ? args[0] : QString(),
+                              setup ? args[1] : QString());
+    }
     std::fputs(answer->text.toLocal8Bit().constData(), answer->isError ? stderr : stdout);
     return answer->exitCode;
 }

@@ -14,6 +14,10 @@ struct TCommandLineAnswer {
     bool isError = false; // belongs on standard error
 };
 
+// Answers that are not printed but run: the sync actions (text: URL and USER, one a line).
+inline constexpr int SyncSetupAction = -100;
+inline constexpr int SyncAction = -101;
+
 // Reads the command line (arguments[0] is the program). Options that only answer on the
 // terminal are decided here, before the application object exists, so they need no display
 // and never touch the lock or the data file. Nothing means: start the program. Qt's own

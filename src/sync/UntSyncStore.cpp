@@ -317,6 +317,13 @@ std::vector<TSyncPending> TSyncStore::Pending(int coll, qint64 after, int count,
     return out;
 }
 
+QString TSyncStore::PendingMark() {
+    TCursor c;
+    c.Open(db_.Connection,
+           QStringLiteral("select max(rowid),count(*),max(Changed) from SyncPending"));
+    return c.AsString(0) + '|' + c.AsString(1) + '|' + c.AsString(2);
+}
+
 std::optional<TSyncPending> TSyncStore::PendingOf(int coll, const QString& uid) {
     TCursor c;
     c.Open(db_.Connection, FormatSql(QStringLiteral("select Uid,Changed from SyncPending where "

@@ -104,6 +104,8 @@ public:
     // At most count entries after the row `after`; *last gets the last row read.
     std::vector<TSyncPending> Pending(int coll, qint64 after, int count, qint64* last);
     std::optional<TSyncPending> PendingOf(int coll, const QString& uid);
+    // Changes whenever a change is noted here; cheap enough to ask every few seconds.
+    QString PendingMark();
     void DropPending(int coll, const QString& uid);
     void MarkPending(int coll, const QString& uid);
 

@@ -83,9 +83,10 @@ TEST_F(MainFrameTest, WindowHasItsCaptionSizeTabsAndMenus) {
     EXPECT_EQ(Child<QCheckBox>(Main(), "chk1")->text(), QStringLiteral("开机运行"));
     EXPECT_EQ(Child<QPushButton>(Main(), "btnSystem")->text(), QStringLiteral("软件设置"));
     EXPECT_EQ(MenuTexts(Child<QMenu>(Main(), "PopupMenu")),
-              QStringList({"新建提醒", "软件主页", "-", "显示窗口", "关闭"}));
+              QStringList({"新建提醒", "软件主页", "立即同步", "-", "显示窗口", "关闭"}));
     EXPECT_EQ(MenuTexts(Child<QMenu>(Main(), "pmSystem")),
-              QStringList({"软件主页", "-", "软件设置", "-", "数据备份", "数据恢复"}));
+              QStringList({"软件主页", "-", "软件设置", "-", "数据备份", "数据恢复", "-",
+                           "同步设置…", "立即同步"}));
     ASSERT_NE(Main()->findChild<QSystemTrayIcon*>(), nullptr);
     EXPECT_EQ(Main()->findChild<QSystemTrayIcon*>()->toolTip(),
               QStringLiteral("MorvaneQuillet软件"));
