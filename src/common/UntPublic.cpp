@@ -158,3 +158,9 @@ QString AskOpenFileName(QWidget* owner, const QString& filter) {
         return fileHook(false, filter);
     return QFileDialog::getOpenFileName(owner, QString(), QString(), filter);
 }
+
+QString AskFolderName(QWidget* owner, bool save) {
+    if (fileHook)
+        return fileHook(save, FolderFilter);
+    return QFileDialog::getExistingDirectory(owner);
+}

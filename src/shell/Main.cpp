@@ -3,6 +3,7 @@
 #include "ShowAlam.h"
 #include "UntApplication.h"
 #include "UntDueCheck.h"
+#include "UntExchangeCommands.h"
 #include "UntRunAtStartup.h"
 #include "UntTodayLine.h"
 #include "UntTray.h"
@@ -65,6 +66,7 @@ void TFormMain::FormCreate() {
                           {"N7", QString(), {}},
                           {"Ndfdf1", QStringLiteral("数据备份"), [this] { Ndfdf1Click(); }},
                           {"N11", QStringLiteral("数据恢复"), [this] { N11Click(); }}});
+    AddExchangeItems(pmSystem_, this, ui_->ts3, ui_->ts2);
 
     connect(ui_->btnSystem, &QPushButton::clicked, this,
             Handler(this, [this] { btnSystemClick(); }));
