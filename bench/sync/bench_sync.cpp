@@ -2,6 +2,7 @@
 //   quillet_bench_sync [reminders=10000] [groups=5000] [noteMegabytes=20]
 // the first sync of that data, then an incremental sync after one keystroke in a note, each
 // with the longest stall of the event loop while it ran.
+#include "common/UntAppDir.h"
 #include "common/UntPublic.h"
 #include "storage/UntDbAccess.h"
 #include "storage/UntSqlText.h"

@@ -17,6 +17,7 @@
 #include <QPointer>
 #include <QScopedValueRollback>
 #include <QStyledItemDelegate>
+#include <QTextCursor>
 #include <QTimer>
 #include <functional>
 
@@ -97,11 +98,12 @@ TNotepadPage::TNotepadPage(QWidget* parent)
     tree->setIconSize(QSize(16, 16));
     tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
 
-    pmNoteType_ =
-        MakeMenu(this, "pmNoteType",
-                 {{"NAddNoteType", QStringLiteral("新建组"), [this] { NAddNoteTypeClick(); }},
-                  {"NModNoteType", QStringLiteral("重命名组"), [this] { NModNoteTypeClick(); }},
-                  {"NDelNoteType", QStringLiteral("删除组"), [this] { NDelNoteTypeClick(); }}});
+    pmNoteType_ = MakeMenu(
+        this, "pmNoteType",
+        {{"NAddNoteType", QStringLiteral("新建组"), [this] { NAddNoteTypeClick(); }},
+         {"NModNoteType", QStringLiteral("重命名组"), [this] { NModNoteTypeClick(); }},
+         {"NDelNoteType", QStringLiteral("删除组"), [this] { NDelNoteTypeClick(); }},
+         {"NFindAll", QStringLiteral("全部查找"), [this] { Q_EMIT SearchAllRequested(); }}});
 
     // A right click opens the menu and leaves the selection alone; a left press starts a
     // click that may or may not change the group.
@@ -164,6 +166,9 @@ TNotepadPage::TNotepadPage(QWidget* parent)
             }));
 
     connect(ui_->btn2, &QPushButton::clicked, this, Handler(this, [this] { btn2Click(); }));
+    // The search across everything belongs to the window (Ctrl+Shift+F there too): the page
+    // only asks for it.
+    connect(ui_->btnFindAll, &QPushButton::clicked, this, [this] { Q_EMIT SearchAllRequested(); });
 
     ui_->spl2->setStretchFactor(0, 0);
     ui_->spl2->setStretchFactor(1, 1);
@@ -301,4 +306,33 @@ void TNotepadPage::NDelNoteTypeClick() {
     NoteTree_->DeleteGroup();
     NoteData->Delete(id);
     tvNoteClick();
+}
+
+void TNotepadPage::ShowGroupMatch(int group,
+                                  const std::function<bool(const QString&, int*, int*)>& locate) {
+    if (!NoteTree_)
+        return;
+    // By index: the tree may have changed since the search.
+    QTreeWidgetItem* node = NoteTree_->NodeOfIndex(group);
+    if (!node)
+        return;
+    ui_->tvNote->scrollToItem(node);
+    if (ui_->tvNote->currentItem() != node)
+        ui_->tvNote->setCurrentItem(node); // shows its note
+    else
+        tvNoteClick();
+    if (!locate)
+        return;
+    // The memo's own text: the note may have been changed since it was searched, and the
+    // memo counts a line break as one character.
+    QPlainTextEdit* memo = ui_->mmoNote;
+    int position = 0;
+    int length = 0;
+    if (!locate(memo->document()->toRawText(), &position, &length))
+        return;
+    QTextCursor cursor = memo->textCursor();
+    cursor.setPosition(position);
+    cursor.setPosition(position + length, QTextCursor::KeepAnchor);
+    memo->setTextCursor(cursor);
+    memo->ensureCursorVisible();
 }

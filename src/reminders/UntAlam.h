@@ -71,6 +71,19 @@ extern TAlam* AlamData;
 // The condition LoadList appends for filter 0..7, to select the same reminders elsewhere.
 QString AlamFilterCondition(int filter);
 
+// The reminder's time as the list shows it (column 2), as an expression over a row of Alam.
+// Yearly reminders show their month and day ("每年 12月7日", "农历 八月十五"), and their days
+// ahead after the time.
+inline const QString AlamTimeTextSql = QStringLiteral(
+    "IIf(ReDay=0,Format(AlamDate,'YYYY-MM-DD')||' '||Str(iHour)||'时'||Str(iMinute)||'分',  "
+    "IIf(ReDay=1,Str(iHour)||'时'||Str(iMinute)||'分',  "
+    "IIF(ReDay=2,'每周'||Str(iMonWeek)||' '||Str(iHour)||'时'||Str(iMinute)||'分',  "
+    "IIF(ReDay=4,'每年 '||CStr(Month(AlamDate))||'月'||CStr(Day(AlamDate))||'日 '||Str(iHour)"
+    "||'时'||Str(iMinute)||'分'||IIf(AheadDays>0,'（提前'||CStr(AheadDays)||'天）',''),  "
+    "IIF(ReDay=5,'农历 '||LunarText(iMonWeek)||' '||Str(iHour)||'时'||Str(iMinute)||'分'"
+    "||IIf(AheadDays>0,'（提前'||CStr(AheadDays)||'天）',''),  "
+    "'每月'||Str(iMonWeek)||'号 '||Str(iHour)||'时'||Str(iMinute)||'分' )))))");
+
 // Texts of the reminder list's columns 1 and 4.
 inline const QString AlamOnceText = QStringLiteral("仅一次");
 inline const QString AlamDailyText = QStringLiteral("每天");

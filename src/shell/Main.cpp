@@ -5,6 +5,7 @@
 #include "UntDueCheck.h"
 #include "UntExchangeCommands.h"
 #include "UntRunAtStartup.h"
+#include "UntSearchHookup.h"
 #include "UntTodayLine.h"
 #include "UntTray.h"
 #include "common/UntAppDir.h"
@@ -92,6 +93,7 @@ void TFormMain::FormCreate() {
     connect(tmr1_, &QTimer::timeout, this, Handler(this, [this] { tmr1Timer(); }));
     tmr1_->start();
     new TTodayLine(ui_->LabToday, this); // the bottom bar's date, lunar date included
+    InstallSearchAll(ui_->pgc1, ui_->ts2, ui_->ts3);
 }
 
 void TFormMain::FormShow() {

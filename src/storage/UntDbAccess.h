@@ -7,10 +7,13 @@
 #include <QStringList>
 #include <QTimer>
 #include <QVariant>
+#include <atomic>
 #include <functional>
+#include <mutex>
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 // The engine's own failure (a cursor edit or read): shown in the plain error box.
 class EEngineError : public std::runtime_error {
@@ -132,6 +135,59 @@ private:
     std::vector<bool> changed_;
 };
 
+// One row of a result while it is being read; valid only inside the call that receives it.
+class TRowView {
+public:
+    explicit TRowView(sqlite3_stmt* statement) : statement_(statement) {}
+    qint64 Integer(int column) const;
+    QString Text(int column) const;
+    // The text's bytes as stored (UTF-8), without a copy.
+    QByteArrayView Utf8(int column) const;
+
+private:
+    sqlite3_stmt* statement_;
+};
+
+// A second connection to the data file, read-only, for reading off the interface thread
+// while the interface thread keeps the main connection. It opens with the same key and
+// settings, on first use, and only while the data file is open; reads from any one thread
+// at a time (others wait).
+class TReadConnection {
+public:
+    TReadConnection() = default;
+    TReadConnection(const TReadConnection&) = delete;
+    TReadConnection& operator=(const TReadConnection&) = delete;
+    ~TReadConnection() { Shut(); }
+
+    // Runs one SELECT with its values bound to ?1, ?2, ... and hands each row to onRow as it
+    // is read; onRow returns false to stop. Returns true when the rows ran out, false when
+    // the read was stopped: by onRow, by *cancel becoming true, or by Shut. Throws
+    // EDBException when the statement fails.
+    bool ReadRows(const QString& sql, const QVariantList& values,
+                  const std::function<bool(const TRowView&)>& onRow,
+                  const std::atomic<bool>* cancel = nullptr);
+    // A read is running.
+    bool Reading() const { return reading_; }
+    // The data file at path is open: reads may begin.
+    void Allow(const QString& path);
+    // Stops a running read and closes, freeing the page cache; the next read opens again.
+    void Release();
+    // Stops a running read and closes; reads fail until Allow. The data file may then be
+    // closed, replaced or compacted.
+    void Shut();
+
+private:
+    static int Progress(void* self);
+
+    std::mutex use_;
+    TConnection connection_;
+    QString path_;
+    bool allowed_ = false;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> reading_{false};
+    std::atomic<const std::atomic<bool>*> cancel_{nullptr};
+};
+
 class TDbAccess {
 public:
     TDbAccess();
@@ -140,9 +196,10 @@ public:
     TDbAccess& operator=(const TDbAccess&) = delete;
 
     TConnection Connection;
-    TCursor MainCursor;   // OpenQuery; editable
-    TCursor SideCursor;   // OpenSideQuery, the due check's cursor
-    TCursor ScalarCursor; // QueryInteger only
+    TCursor MainCursor;     // OpenQuery; editable
+    TCursor SideCursor;     // OpenSideQuery, the due check's cursor
+    TCursor ScalarCursor;   // QueryInteger only
+    TReadConnection Reader; // reads off the interface thread (the search across notes)
 
     // Opens AppDir + "bookkeep.dat", creating the initial database when the file does not
     // exist. On failure shows "数据库连接失败！" with the engine's text, asks the application to

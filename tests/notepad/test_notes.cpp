@@ -78,7 +78,7 @@ TEST_F(NotepadTest, TabIsSetUpAndShowsTheRootAtStartUp) {
     for (QAction* a : Child<QMenu>(Main(), "pmNoteType")->actions())
         captions << a->text();
     EXPECT_EQ(captions, QStringList({QStringLiteral("新建组"), QStringLiteral("重命名组"),
-                                     QStringLiteral("删除组")}));
+                                     QStringLiteral("删除组"), QStringLiteral("全部查找")}));
     EXPECT_EQ(Tree()->editTriggers(), QAbstractItemView::NoEditTriggers);
     EXPECT_FALSE(NodeOf(Tree(), 1)->flags() & Qt::ItemIsEditable);
 }

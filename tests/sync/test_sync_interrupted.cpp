@@ -1,5 +1,6 @@
 #include "SyncTestSupport.h"
 
+#include "common/UntAppDir.h"
 #include "storage/UntSqlText.h"
 
 #include <QCoreApplication>
