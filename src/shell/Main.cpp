@@ -68,7 +68,6 @@ void TFormMain::FormCreate() {
                           {"Ndfdf1", QStringLiteral("数据备份"), [this] { Ndfdf1Click(); }},
                           {"N11", QStringLiteral("数据恢复"), [this] { N11Click(); }}});
     AddExchangeItems(pmSystem_, this, ui_->ts3, ui_->ts2);
-
     connect(ui_->btnSystem, &QPushButton::clicked, this,
             Handler(this, [this] { btnSystemClick(); }));
     connect(ui_->chk1, &QCheckBox::clicked, this, Handler(this, [this] { chk1Click(); }));
