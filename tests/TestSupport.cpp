@@ -250,6 +250,16 @@ QProcess* TProgramRun::Start(const QString& answer, const QStringList& extraEnvi
     return p;
 }
 
+int TProgramRun::Run(const QStringList& arguments, QString* output, const QByteArray& input) {
+    QProcess* p = Start(QString(), QStringList(), QStringList(), arguments);
+    p->write(input);
+    p->closeWriteChannel();
+    p->waitForFinished(30000);
+    if (output)
+        *output = QString::fromUtf8(p->readAll());
+    return p->exitStatus() == QProcess::NormalExit ? p->exitCode() : -1;
+}
+
 QString Sqlcipher(const QString& file, const QString& script) {
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);

@@ -11,13 +11,17 @@
 QMenu* MakeMenu(QWidget* owner, const char* name, std::initializer_list<TMenuItem> items) {
     auto* menu = new QMenu(owner);
     menu->setObjectName(QLatin1String(name));
+    AddMenuItems(menu, owner, items);
+    return menu;
+}
+
+void AddMenuItems(QMenu* menu, QWidget* owner, std::initializer_list<TMenuItem> items) {
     for (const TMenuItem& item : items) {
         QAction* action = item.caption.isEmpty()
                               ? menu->addSeparator()
                               : menu->addAction(item.caption, owner, Handler(owner, item.command));
         action->setObjectName(QLatin1String(item.name));
     }
-    return menu;
 }
 
 namespace {

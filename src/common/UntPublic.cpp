@@ -206,3 +206,9 @@ QString AskOpenFileName(QWidget* owner, const QString& filter) {
         return fileHook(false, filter);
     return AskFileName(owner, QFileDialog::AcceptOpen, filter);
 }
+
+QString AskFolderName(QWidget* owner, bool save) {
+    if (fileHook)
+        return fileHook(save, FolderFilter);
+    return QFileDialog::getExistingDirectory(owner);
+}

@@ -3,6 +3,7 @@
 #include "ShowAlam.h"
 #include "UntApplication.h"
 #include "UntDueCheck.h"
+#include "UntExchangeCommands.h"
 #include "UntRunAtStartup.h"
 #include "UntSearchHookup.h"
 #include "UntSyncHookup.h"
@@ -64,7 +65,7 @@ void TFormMain::FormCreate() {
                           {"N7", QString(), {}},
                           {"Ndfdf1", QStringLiteral("数据备份"), [this] { Ndfdf1Click(); }},
                           {"N11", QStringLiteral("数据恢复"), [this] { N11Click(); }}});
-
+    AddExchangeItems(pmSystem_, this, ui_->ts3, ui_->ts2);
     connect(ui_->btnSystem, &QPushButton::clicked, this,
             Handler(this, [this] { btnSystemClick(); }));
     connect(ui_->chk1, &QCheckBox::clicked, this, Handler(this, [this] { chk1Click(); }));
@@ -78,7 +79,6 @@ void TFormMain::FormCreate() {
     });
 
     AddTrayIcon();
-
     SetAlertTarget(this);
     dueCheck_ = std::make_unique<TDueCheck>(Clock::Now());
     connect(ui_->ts3, &TRemindersPage::ReminderMoved, this,

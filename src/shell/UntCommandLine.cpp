@@ -26,6 +26,24 @@ const char* const QtValueOptions[] = {"platform",        "platformpluginpath",
 // X11's -sync is not among them: --sync is the program's own.
 const char* const QtFlagOptions[] = {"reverse", "widgetcount", "nograb", "dograb"};
 
+struct TExchangeOption {
+    const char* name;
+    const char* value;
+    const char* help;
+};
+const TExchangeOption ExchangeOptions[] = {
+    {"export-ics", "FILE", "Write every reminder to the iCalendar file FILE and exit."},
+    {"import-ics", "FILE", "Add the reminders of the iCalendar file FILE and exit."},
+    {"export-notes", "DIR", "Write the notes into the new or empty folder DIR and exit."},
+    {"import-notes", "DIR", "Add the notes of the folder DIR under the root group and exit."}};
+
+void AddExchangeOptions(QCommandLineParser& parser) {
+    for (const TExchangeOption& o : ExchangeOptions)
+        parser.addOption(QCommandLineOption(QString::fromLatin1(o.name),
+                                            QString::fromLatin1(o.help),
+                                            QString::fromLatin1(o.value)));
+}
+
 } // namespace
 
 QString ProgramVersion() {
@@ -52,6 +70,7 @@ std::optional<TCommandLineAnswer> AnswerCommandLine(const QStringList& arguments
     parser.addOption(version);
     parser.addOption(syncSetup);
     parser.addOption(sync);
+    AddExchangeOptions(parser);
     for (const char* name : QtValueOptions) {
         QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
         option.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -91,14 +110,37 @@ std::optional<TCommandLineAnswer> AnswerCommandLine(const QStringList& arguments
                                       parser.positionalArguments().join(' ') + "\n" + tryHelp,
                                   true};
     }
+    int exchanges = 0;
+    for (const TExchangeOption& o : ExchangeOptions)
+        exchanges += static_cast<int>(parser.values(QString::fromLatin1(o.name)).size());
+    if (exchanges > 1)
+        return TCommandLineAnswer{2, program + ": only one exchange option at a time\n" + tryHelp,
+                                  true};
     return std::nullopt;
 }
 
-std::optional<int> HandleCommandLine(int argc, char** argv) {
+std::optional<TExchangeRequest> ExchangeRequestOf(const QStringList& arguments) {
+    // Only called once AnswerCommandLine has let the arguments through.
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    AddExchangeOptions(parser);
+    parser.parse(arguments);
+    for (const TExchangeOption& o : ExchangeOptions)
+        if (parser.isSet(QString::fromLatin1(o.name)))
+            return TExchangeRequest{QString::fromLatin1(o.name),
+                                    parser.value(QString::fromLatin1(o.name))};
+    return std::nullopt;
+}
+
+QStringList ArgumentsOf(int argc, char** argv) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    const std::optional<TCommandLineAnswer> answer = AnswerCommandLine(arguments);
+    return arguments;
+}
+
+std::optional<int> HandleCommandLine(int argc, char** argv) {
+    const std::optional<TCommandLineAnswer> answer = AnswerCommandLine(ArgumentsOf(argc, argv));
     if (!answer)
         return std::nullopt;
     if (answer->exitCode == SyncSetupAction || answer->exitCode == SyncAction) {

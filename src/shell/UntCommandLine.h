@@ -24,5 +24,16 @@ inline constexpr int SyncAction = -101;
 // options (-platform, -style, ...) are let through to the application object.
 std::optional<TCommandLineAnswer> AnswerCommandLine(const QStringList& arguments);
 
+// One exchange the command line asks for: Option is "export-ics", "import-ics",
+// "export-notes" or "import-notes", Path its file or folder.
+struct TExchangeRequest {
+    QString Option;
+    QString Path;
+    bool Imports() const { return Option.startsWith(QLatin1String("import")); }
+};
+// The exchange of a command line that AnswerCommandLine lets start, if any.
+std::optional<TExchangeRequest> ExchangeRequestOf(const QStringList& arguments);
+QStringList ArgumentsOf(int argc, char** argv);
+
 // main()'s side of it: prints the answer; its exit code, or nothing to start the program.
 std::optional<int> HandleCommandLine(int argc, char** argv);
