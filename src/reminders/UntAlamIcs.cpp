@@ -1,8 +1,8 @@
 #include "UntAlamIcs.h"
 
 #include "UntAlam.h"
-#include "common/UntLunar.h"
 #include "common/UntClock.h"
+#include "common/UntLunar.h"
 #include "storage/UException.h"
 #include "storage/UntDbAccess.h"
 #include "storage/UntSqlText.h"
@@ -57,20 +57,9 @@ QList<int> Weekdays(int monWeek) {
     return days;
 }
 
-icaltimetype LocalTime(const QDate& day, int hour, int minute) {
-    icaltimetype t = icaltime_null_time();
-    t.year = day.year();
-    t.month = day.month();
-    t.day = day.day();
-    t.hour = hour;
-    t.minute = minute;
-    t.is_date = 0;
-    return t;
-}
-
 icaltimetype UtcTime(const QDateTime& moment) {
     const QDateTime utc = moment.toUTC();
-    icaltimetype t = LocalTime(utc.date(), utc.time().hour(), utc.time().minute());
+    icaltimetype t = IcsLocalTime(utc.date(), utc.time().hour(), utc.time().minute());
     t.second = utc.time().second();
     t.zone = icaltimezone_get_utc_timezone();
     return t;
@@ -133,7 +122,8 @@ Component EventOf(const TAlamRecord& a, const QDate& start, const QDateTime& sta
     icalcomponent_add_property(
         e, icalproperty_new_uid(QStringLiteral("quillet-alam-%1@quillet").arg(a.ID).toUtf8()));
     icalcomponent_add_property(e, icalproperty_new_dtstamp(UtcTime(stamp)));
-    icalcomponent_add_property(e, icalproperty_new_dtstart(LocalTime(start, a.iHour, a.iMinute)));
+    icalcomponent_add_property(e,
+                               icalproperty_new_dtstart(IcsLocalTime(start, a.iHour, a.iMinute)));
     icalcomponent_add_property(e, icalproperty_new_summary(a.ReMark.toUtf8().constData()));
     const QString rule = RuleOf(a);
     if (!rule.isEmpty())
@@ -592,6 +582,16 @@ void CollectEvents(icalcomponent* c, QList<icalcomponent*>* events) {
 }
 
 } // namespace
+
+icaltimetype IcsLocalTime(const QDate& day, int hour, int minute) {
+    icaltimetype t = icaltime_null_time();
+    t.year = day.year();
+    t.month = day.month();
+    t.day = day.day();
+    t.hour = hour;
+    t.minute = minute;
+    return t;
+}
 
 QString TImportSummary::Text() const {
     const QString head =

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <libical/ical.h>
 
 // Reminders to and from iCalendar files (RFC 5545, lunar rules after RFC 7529). The mapping
 // is described in the README.
@@ -62,3 +63,6 @@ QList<TAlamRecord> IcsToAlams(const QByteArray& data, const QDateTime& now,
 QDate FirstDueDay(const TAlamRecord& alam, const QDate& from);
 // The reminders under list filter 0..7, in key order.
 QList<TAlamRecord> ReadAlams(int filter = 0);
+
+// A floating (local wall-clock) date-time at a minute of day.
+icaltimetype IcsLocalTime(const QDate& day, int hour, int minute);

@@ -1,7 +1,7 @@
 #include "UntSyncIcs.h"
 
-#include "reminders/UntAlamIcs.h"
 #include "common/UntClock.h"
+#include "reminders/UntAlamIcs.h"
 #include "storage/UntSchema.h"
 
 #include <algorithm>
@@ -82,16 +82,6 @@ icaltimetype UtcTime(const QDateTime& moment) {
     t.minute = utc.time().minute();
     t.second = utc.time().second();
     t.zone = icaltimezone_get_utc_timezone();
-    return t;
-}
-
-icaltimetype LocalTime(const QDate& day, int hour, int minute) {
-    icaltimetype t = icaltime_null_time();
-    t.year = day.year();
-    t.month = day.month();
-    t.day = day.day();
-    t.hour = hour;
-    t.minute = minute;
     return t;
 }
 
@@ -192,7 +182,7 @@ QByteArray ReminderToIcs(const TSyncReminder& r, const QDateTime& changed) {
         icalcomponent_add_property(ev, icalproperty_new_uid(""));
         icalcomponent_add_property(ev, icalproperty_new_dtstamp(UtcTime(changed)));
         icalcomponent_add_property(
-            ev, icalproperty_new_dtstart(LocalTime(
+            ev, icalproperty_new_dtstart(IcsLocalTime(
                     r.AlamDate.isValid() ? r.AlamDate : Clock::Today(), r.iHour, r.iMinute)));
         icalcomponent_add_property(ev, icalproperty_new_summary(a.ReMark.toUtf8().constData()));
         AddX(ev, "X-QUILLET-SEEN", r.bLook ? QStringLiteral("1") : QStringLiteral("0"));

@@ -7,7 +7,7 @@
 #include <QString>
 
 // iCalendar forms of what travels: a reminder is one VEVENT, a group with its note one
-// VJOURNAL. `changed` is the moment of the last change (LAST-MODIFIED), in any time spec.
+// VJOURNAL. `changed` is the moment of the last change (LAST-MODIFIED), whether local or UTC.
 QByteArray ReminderToIcs(const TSyncReminder& r, const QDateTime& changed);
 QByteArray GroupToIcs(const TSyncGroup& g, const QDateTime& changed);
 
