@@ -3,6 +3,8 @@
 #include "common/UntClock.h"
 #include "storage/UException.h"
 #include "storage/UntDbAccess.h"
+#include "storage/UntSchema.h"
+#include "storage/UntSqlText.h"
 
 #include <QFile>
 
@@ -224,6 +226,19 @@ TProgramRun::~TProgramRun() {
         p->kill();
         p->waitForFinished(5000);
         delete p;
+    }
+}
+
+void TProgramRun::CreateDataWithReminders(const QStringList& reminders) const {
+    CreateDatabase(Data(), DatabaseKey);
+    TConnection c;
+    c.Open(Data(), DatabaseKey);
+    for (const QString& reminder : reminders) {
+        const QString time = reminder.section(QLatin1Char(' '), 0, 0);
+        c.Exec(FormatSql(QStringLiteral("Insert into Alam(iHour,iMinute,iMonWeek,ReDay,"
+                                        "AlamDate,ReMark)  values(%s,%s,1,0,'2026-12-07','%s') "),
+                         {time.section(QLatin1Char(':'), 0, 0), time.section(QLatin1Char(':'), 1),
+                          reminder.section(QLatin1Char(' '), 1)}));
     }
 }
 

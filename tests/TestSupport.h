@@ -176,6 +176,8 @@ public:
     QString BoxLog() const { return folder_ + "/boxes.log"; }
     QString Boxes() const { return QString::fromUtf8(ReadAll(BoxLog())); }
     QString Data() const { return folder_ + "/bookkeep.dat"; }
+    // Makes the data file, holding one-off reminders for 2026-12-07 as "hour:minute text".
+    void CreateDataWithReminders(const QStringList& reminders) const;
 
 private:
     QString folder_;

@@ -89,3 +89,13 @@ QPoint WindowOrigin(const QString& display, const QString& window) {
     }
     return at;
 }
+
+bool ToolsPresent(const QStringList& tools) {
+    bool present = true;
+    for (const QString& tool : tools)
+        if (QStandardPaths::findExecutable(tool).isEmpty()) {
+            ADD_FAILURE() << tool.toStdString() << " is not installed; run scripts/setup.sh";
+            present = false;
+        }
+    return present;
+}

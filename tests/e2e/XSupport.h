@@ -20,6 +20,9 @@ private:
     QString display_;
 };
 
+// Whether every tool is installed; a test failure names each one that is not.
+bool ToolsPresent(const QStringList& tools);
+
 // Runs xdotool on the display; its output.
 QString Xdo(const QString& display, const QStringList& arguments);
 

@@ -11,15 +11,7 @@ TEST(AlertsEndToEnd, ReminderForTenOClockShowsWithinTheMinute) {
         FAIL() << "faketime is not installed (scripts/setup.sh installs it)";
     QTemporaryDir dir;
     TProgramRun program(dir.path());
-    CreateDatabase(program.Data(), DatabaseKey);
-    {
-        TConnection c;
-        c.Open(program.Data(), DatabaseKey);
-        c.Exec("Insert into Alam(iHour,iMinute,iMonWeek,ReDay,AlamDate,ReMark)  "
-               "values(10,0,1,0,'2026-12-07','十点开会') ");
-        c.Exec("Insert into Alam(iHour,iMinute,iMonWeek,ReDay,AlamDate,ReMark)  "
-               "values(10,1,1,0,'2026-12-07','十点零一') ");
-    }
+    program.CreateDataWithReminders({"10:00 十点开会", "10:01 十点零一"});
     QProcess* p = program.Start({}, {"FAKETIME_DONT_FAKE_MONOTONIC=1"},
                                 {"faketime", "-f", "@2026-12-07 09:59:50"});
     ASSERT_TRUE(p->waitForStarted());

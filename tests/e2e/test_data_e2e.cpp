@@ -12,14 +12,7 @@
 
 namespace {
 
-bool ToolsPresent() {
-    for (const char* tool : {"Xvfb", "xdotool", "sqlcipher", "faketime", "openbox"})
-        if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty()) {
-            ADD_FAILURE() << tool << " is not installed; run scripts/setup.sh";
-            return false;
-        }
-    return true;
-}
+const QStringList Tools = {"Xvfb", "xdotool", "sqlcipher", "faketime", "openbox"};
 
 // The program's main window on display, clicked and typed into at offsets from its corner.
 class TMainWindow {
@@ -76,19 +69,13 @@ int RestoresLogged(const QString& folder) {
 } // namespace
 
 TEST(DataEndToEnd, ExitConfirmedWithAnAlertOpenEndsTheProgram) {
-    if (!ToolsPresent())
+    if (!ToolsPresent(Tools))
         return;
     TXServer server(true);
     ASSERT_FALSE(server.Display().isEmpty()) << "Xvfb with openbox did not start";
     QTemporaryDir dir;
     TProgramRun program(dir.path());
-    CreateDatabase(program.Data(), DatabaseKey);
-    {
-        TConnection c;
-        c.Open(program.Data(), DatabaseKey);
-        c.Exec("Insert into Alam(iHour,iMinute,iMonWeek,ReDay,AlamDate,ReMark)  "
-               "values(10,0,1,0,'2026-12-07','十点开会') ");
-    }
+    program.CreateDataWithReminders({"10:00 十点开会"});
     const QStringList display = {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + server.Display(),
                                  "FAKETIME_DONT_FAKE_MONOTONIC=1"};
     QProcess* p = program.Start("yes", display, {"faketime", "-f", "@2026-12-07 09:59:56"});
@@ -107,7 +94,7 @@ TEST(DataEndToEnd, ExitConfirmedWithAnAlertOpenEndsTheProgram) {
 }
 
 TEST(DataEndToEnd, KeysTypedAfterABackupSurviveAnOutsideReadAndAKill) {
-    if (!ToolsPresent())
+    if (!ToolsPresent(Tools))
         return;
     TXServer server;
     ASSERT_FALSE(server.Display().isEmpty()) << "Xvfb did not start";
@@ -138,7 +125,7 @@ TEST(DataEndToEnd, KeysTypedAfterABackupSurviveAnOutsideReadAndAKill) {
 }
 
 TEST(DataEndToEnd, RestoreShowsTheRestoredDataAndTheSafetyCopyUndoesIt) {
-    if (!ToolsPresent())
+    if (!ToolsPresent(Tools))
         return;
     TXServer server;
     ASSERT_FALSE(server.Display().isEmpty()) << "Xvfb did not start";

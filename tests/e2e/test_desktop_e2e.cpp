@@ -12,6 +12,8 @@
 
 namespace {
 
+const QStringList Tools = {"Xvfb", "openbox", "xprop", "xdotool", "xwininfo", "faketime"};
+
 // X clients run on display; their output.
 QString X(const QString& display, const QStringList& command) {
     QProcess p;
@@ -33,32 +35,17 @@ bool Viewable(const QString& display, const QString& window) {
     return X(display, {"xwininfo", "-id", window}).contains("Map State: IsViewable");
 }
 
-bool ToolsPresent() {
-    for (const char* tool : {"Xvfb", "openbox", "xprop", "xdotool", "xwininfo", "faketime"})
-        if (QStandardPaths::findExecutable(tool).isEmpty()) {
-            ADD_FAILURE() << tool << " is not installed (scripts/setup.sh installs it)";
-            return false;
-        }
-    return true;
-}
-
 } // namespace
 
 TEST(DesktopEndToEnd, AlertCannotBeMinimisedUnderAWindowManager) {
-    if (!ToolsPresent())
+    if (!ToolsPresent(Tools))
         return;
     TXServer server(true);
     const QString x = server.Display();
     ASSERT_FALSE(x.isEmpty());
     QTemporaryDir dir;
     TProgramRun program(dir.path());
-    CreateDatabase(program.Data(), DatabaseKey);
-    {
-        TConnection c;
-        c.Open(program.Data(), DatabaseKey);
-        c.Exec("Insert into Alam(iHour,iMinute,iMonWeek,ReDay,AlamDate,ReMark)  "
-               "values(10,0,1,0,'2026-12-07','十点开会') ");
-    }
+    program.CreateDataWithReminders({"10:00 十点开会"});
     QProcess* p =
         program.Start({}, {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + x, "FAKETIME_DONT_FAKE_MONOTONIC=1"},
                       {"faketime", "-f", "@2026-12-07 09:59:55"});
@@ -94,7 +81,7 @@ TEST(DesktopEndToEnd, AlertCannotBeMinimisedUnderAWindowManager) {
 }
 
 TEST(DesktopEndToEnd, SecondStartBringsTheRunningCopysWindowForward) {
-    if (!ToolsPresent())
+    if (!ToolsPresent(Tools))
         return;
     TXServer server(true);
     const QString x = server.Display();
