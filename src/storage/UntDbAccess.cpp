@@ -185,6 +185,7 @@ void TConnection::Close() {
 void TConnection::Exec(const QString& sql) {
     if (!db_)
         throw EEngineError("the database connection is closed");
+    const TStatementClock clock;
     char* error = nullptr;
     if (sqlite3_exec(db_, sql.toUtf8().constData(), nullptr, nullptr, &error) != SQLITE_OK) {
         const std::string message = error ? error : sqlite3_errmsg(db_);
@@ -245,6 +246,7 @@ void TCursor::Open(TConnection& connection, const QString& sql, bool editable) {
             run = QStringLiteral("select rowid, * from ") + table_ + m.captured(2);
         }
     }
+    const TStatementClock clock;
     Statement stmt = Prepare(connection.Handle(), run);
     const int skip = table_.isEmpty() ? 0 : 1;
     const int columns = sqlite3_column_count(stmt.get());
