@@ -1,6 +1,7 @@
 #include "UntDbAccess.h"
 
 #include "UException.h"
+#include "UntCipherKey.h"
 #include "UntSchema.h"
 #include "UntSqlEngine.h"
 #include "UntSqlText.h"
@@ -120,6 +121,16 @@ TConnection::~TConnection() {
 }
 
 void TConnection::Open(const QString& path, const QString& key, bool readOnly) {
+    // The key derived here first; should the engine refuse it, its own derivation decides,
+    // so every failure reads exactly as the engine reports it.
+    try {
+        OpenKeyed(path, key, readOnly, true);
+    } catch (const EEngineError&) {
+        OpenKeyed(path, key, readOnly, false);
+    }
+}
+
+void TConnection::OpenKeyed(const QString& path, const QString& key, bool readOnly, bool derived) {
     Close();
     const int flags = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
     int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db_, flags, nullptr);
@@ -130,8 +141,17 @@ void TConnection::Open(const QString& path, const QString& key, bool readOnly) {
     }
     path_ = path;
     try {
-        Exec(QStringLiteral("PRAGMA key = '%1'; PRAGMA cipher_page_size = %2")
-                 .arg(QuoteSql(key))
+        QString keyText = QLatin1Char('\'') + QuoteSql(key) + QLatin1Char('\'');
+        if (derived) {
+            const QByteArray salt = FileSalt();
+            if (salt.isEmpty())
+                throw EEngineError("the file has no salt yet");
+            keyText = QLatin1Char('"') +
+                      QString::fromLatin1(RawKeyText(CipherKey(key.toUtf8(), salt))) +
+                      QLatin1Char('"');
+        }
+        Exec(QStringLiteral("PRAGMA key = %1; PRAGMA cipher_page_size = %2")
+                 .arg(keyText)
                  .arg(DatabasePageSize));
         if (RegisterEngineFunctions(db_) != SQLITE_OK)
             throw EEngineError(sqlite3_errmsg(db_));
@@ -142,6 +162,19 @@ void TConnection::Open(const QString& path, const QString& key, bool readOnly) {
         Close();
         throw;
     }
+}
+
+QByteArray TConnection::FileSalt() const {
+    // Read through the engine's own handle of the file: opening the file a second time and
+    // closing it would drop the engine's locks on it.
+    sqlite3_file* file = nullptr;
+    if (sqlite3_file_control(db_, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || !file ||
+        !file->pMethods)
+        return QByteArray();
+    QByteArray salt(16, '\0');
+    if (file->pMethods->xRead(file, salt.data(), static_cast<int>(salt.size()), 0) != SQLITE_OK)
+        return QByteArray();
+    return salt;
 }
 
 void TConnection::UseWriteAheadLog() {

@@ -48,6 +48,11 @@ public:
     QString LastError() const;
 
 private:
+    // derived: with the key computed here from the file's salt (a file without one fails).
+    void OpenKeyed(const QString& path, const QString& key, bool readOnly, bool derived);
+    // The first 16 bytes of the open file, the salt of its key; empty when it has none.
+    QByteArray FileSalt() const;
+
     sqlite3* db_ = nullptr;
     QString path_;
     std::function<void(int)> onCommit_;
