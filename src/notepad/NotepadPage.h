@@ -1,13 +1,17 @@
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 #include <memory>
+#include <vector>
 
 namespace Ui {
 class TNotepadPage;
 }
+class QEvent;
 class QKeyEvent;
 class QMenu;
+class QTimer;
 class QTreeWidgetItem;
 class TCardTree;
 class TTypingHint;
@@ -20,8 +24,10 @@ public:
     explicit TNotepadPage(QWidget* parent = nullptr);
     ~TNotepadPage() override;
 
-    // Loads the tree, selects the root and shows its note, as at start.
-    void LoadNotepad();
+    // Loads the tree, selects the root and shows its note, as at start. With noteAfterPaint
+    // the note is read once the window has been painted: a large note does not hold up the
+    // window, and keys typed meanwhile are kept for it.
+    void LoadNotepad(bool noteAfterPaint = false);
     // Frees the tree as the window closes; the page then does nothing more.
     void FreeNotepad();
     // NoteTree, while the page has one.
@@ -38,9 +44,23 @@ public:
     void tvNoteEdited(int group, const QString& text);
     void tmrHintTimer();
 
+    // The note of the selected group is still to be read in (the memo waits, read-only).
+    bool NoteLoading() const { return pendingGroup_ >= 0; }
+
+Q_SIGNALS:
+    // A note read in later is now in the memo.
+    void NoteShown();
+
 private:
     // Puts a stored text into the memo; a text the program puts there is not saved again.
     void SetNoteText(const QString& text);
+    // Shows the memo as waiting for the note of group, which is read after the next paint.
+    void ShowNoteLater(int group);
+    // Reads the waiting note in, then hands it the keys typed while it was waiting. Runs
+    // before anything else touches the memo or the selection.
+    void ShowPendingNote();
+    // The memo's keys while a note is waiting: kept instead of handled.
+    bool KeepKey(QEvent* event);
 
     std::unique_ptr<Ui::TNotepadPage> ui_;
     std::unique_ptr<TCardTree> NoteTree_;
@@ -48,4 +68,13 @@ private:
     QMenu* pmNoteType_ = nullptr;
     bool settingNote_ = false;
     bool pressChangedGroup_ = false;
+    bool noteAfterPaint_ = false;
+    // The group whose note the memo waits for (-1: none), the keys typed meanwhile, and the
+    // group the memo's changes belong to while those keys are handed on.
+    int pendingGroup_ = -1;
+    std::vector<std::unique_ptr<QEvent>> keptKeys_;
+    int replayGroup_ = -1;
+    QObject* keyKeeper_ = nullptr;
+    QPointer<QObject> paintWatch_;
+    QTimer* noteTimer_ = nullptr;
 };
