@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 
 packages=(cmake g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-multimedia-dev libxkbcommon-dev libsqlcipher-dev libssl-dev sqlcipher
-  fonts-wqy-zenhei xvfb xauth x11-utils xdotool imagemagick faketime)
+  fonts-wqy-zenhei xvfb xauth x11-utils xdotool openbox imagemagick faketime)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,8 +1,20 @@
 #include "shell/Startup.h"
 #include "shell/UntCommandLine.h"
 
+#ifdef QUILLET_TESTABLE
+#include "common/UntPublic.h"
+#endif
+
 int main(int argc, char** argv) {
     if (const std::optional<int> exitCode = HandleCommandLine(argc, argv))
         return *exitCode;
+#ifdef QUILLET_TESTABLE
+    // The build the end-to-end tests run: boxes and file dialogs answered from the environment.
+    return RunQuillet(argc, argv, [] {
+        InstallScriptedBoxesFromEnvironment();
+        InstallScriptedFileDialogsFromEnvironment();
+    });
+#else
     return RunQuillet(argc, argv);
+#endif
 }

@@ -165,11 +165,11 @@ bool WaitFor(const std::function<bool()>& condition, int ms) {
     return true;
 }
 
-TProgramRun::TProgramRun(const QString& folder) : folder_(folder) {
+TProgramRun::TProgramRun(const QString& folder, const QString& executable) : folder_(folder) {
     QDir().mkpath(folder + "/run");
     exe_ = folder + "/quillet";
     if (!QFile::exists(exe_))
-        QFile::copy(QStringLiteral(QUILLET_EXE), exe_);
+        QFile::copy(executable, exe_);
 }
 
 TProgramRun::~TProgramRun() {

@@ -7,22 +7,22 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDateTime>
+#include <QDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QString>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
-#include <QTreeWidget>
-#include <QDateTime>
-#include <QDialog>
-#include <QPointer>
-#include <QString>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTreeWidget>
 #include <deque>
 #include <gtest/gtest.h>
 #include <memory>
@@ -143,7 +143,9 @@ bool WaitFor(const std::function<bool()>& condition, int ms = 15000);
 // folder, message boxes logged to boxes.log and answered No unless answer is "yes").
 class TProgramRun {
 public:
-    explicit TProgramRun(const QString& folder);
+    // executable: the test build by default, whose boxes the environment answers.
+    explicit TProgramRun(const QString& folder,
+                         const QString& executable = QStringLiteral(QUILLET_EXE));
     ~TProgramRun();
     // wrapper, when given, is a command that runs the program (e.g. faketime and its time).
     QProcess* Start(const QString& answer = QString(),

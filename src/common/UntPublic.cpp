@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QUrl>
+#include <memory>
 
 namespace {
 
@@ -118,6 +119,16 @@ FileDialogHook SetFileDialogHook(FileDialogHook hook) {
     FileDialogHook previous = std::move(fileHook);
     fileHook = std::move(hook);
     return previous;
+}
+
+void InstallScriptedFileDialogsFromEnvironment() {
+    if (!qEnvironmentVariableIsSet("QUILLET_TEST_FILES"))
+        return;
+    auto answers = std::make_shared<QStringList>(
+        qEnvironmentVariable("QUILLET_TEST_FILES").split(QLatin1Char('|')));
+    SetFileDialogHook([answers](bool, const QString&) {
+        return answers->isEmpty() ? QString() : answers->takeFirst();
+    });
 }
 
 QString AskSaveFileName(QWidget* owner, const QString& filter) {

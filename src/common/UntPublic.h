@@ -34,3 +34,6 @@ using FileDialogHook = std::function<QString(bool save, const QString& filter)>;
 FileDialogHook SetFileDialogHook(FileDialogHook hook);
 QString AskSaveFileName(QWidget* owner, const QString& filter);
 QString AskOpenFileName(QWidget* owner, const QString& filter);
+// For end-to-end runs: QUILLET_TEST_FILES holds the answers of the file dialogs, in order,
+// separated by '|'; once they are used up, every dialog is cancelled.
+void InstallScriptedFileDialogsFromEnvironment();

@@ -190,6 +190,10 @@ void TNotepadPage::LoadNotepad(bool noteAfterPaint) {
     ShowPendingNote();
     NoteTree_->LoadTree();
     const QScopedValueRollback<bool> later(noteAfterPaint_, noteAfterPaint);
+    ShowRootNote();
+}
+
+void TNotepadPage::ShowRootNote() {
     if (QTreeWidgetItem* top = ui_->tvNote->topLevelItem(0))
         ui_->tvNote->setCurrentItem(top);
     tvNoteClick();
@@ -204,6 +208,21 @@ void TNotepadPage::FreeNotepad() {
 
 void TNotepadPage::tmrHintTimer() {
     hint_->Tick();
+}
+
+void TNotepadPage::ReloadNotepad() {
+    // Until the new tree and the root's note are shown, nothing may hand out an index of the
+    // old tree or save the old text: the memo stays read-only if this fails half way.
+    ShowPendingNote();
+    QPlainTextEdit* memo = ui_->mmoNote;
+    memo->setReadOnly(true);
+    NoteTree_.reset();
+    SetNoteText(QString());
+    auto tree = std::make_unique<TCardTree>(ui_->tvNote, NoteTypeTable, NoteRootCaption);
+    tree->LoadTree();
+    NoteTree_ = std::move(tree);
+    ShowRootNote();
+    memo->setReadOnly(false);
 }
 
 void TNotepadPage::SetNoteText(const QString& text) {

@@ -28,6 +28,8 @@ public:
     // the note is read once the window has been painted: a large note does not hold up the
     // window, and keys typed meanwhile are kept for it.
     void LoadNotepad(bool noteAfterPaint = false);
+    // After a restore: the tree and the root's note as the file now holds them.
+    void ReloadNotepad();
     // Frees the tree as the window closes; the page then does nothing more.
     void FreeNotepad();
     // NoteTree, while the page has one.
@@ -52,6 +54,7 @@ Q_SIGNALS:
     void NoteShown();
 
 private:
+    void ShowRootNote();
     // Puts a stored text into the memo; a text the program puts there is not saved again.
     void SetNoteText(const QString& text);
     // Shows the memo as waiting for the note of group, which is read after the next paint.

@@ -80,7 +80,7 @@ void TFormMain::FormCreate() {
     AddTrayIcon();
 
     SetAlertTarget(this);
-    dueMinutes_ = std::make_unique<TDueMinutes>(Clock::Now());
+    dueCheck_ = std::make_unique<TDueCheck>(Clock::Now());
     tmr1_ = new QTimer(this);
     tmr1_->setObjectName(QStringLiteral("tmr1"));
     tmr1_->setInterval(1000);
@@ -125,6 +125,8 @@ void TFormMain::RefuseLogin() {
     tmrQuit_->setInterval(0);
     connect(tmrQuit_, &QTimer::timeout, this, [this] {
         tmrQuit_->setInterval(100);
+        // Open alerts refuse to close unless the program closes them itself.
+        DismissAllAlerts();
         QCoreApplication::quit();
     });
     tmrQuit_->start();
@@ -203,13 +205,17 @@ void TFormMain::Ndfdf1Click() {
 }
 
 void TFormMain::N11Click() {
-    RestoreCommand(this);
+    // After a restore, even a failed one, the views show what the file holds: nothing old is
+    // written back, and an open alert names a reminder of the replaced data.
+    RestoreCommand(this, [this] {
+        ForgetOpenAlerts();
+        ui_->ts3->rgAlamClick();
+        ui_->ts2->ReloadNotepad();
+    });
 }
 
 void TFormMain::tmr1Timer() {
-    LiftAlertsAboveModalDialog();
-    for (const QDateTime& minute : dueMinutes_->Tick(Clock::Now()))
-        ShowDueAlerts(minute);
+    dueCheck_->Tick(this);
 }
 
 bool TFormMain::event(QEvent* event) {
@@ -254,6 +260,8 @@ void TFormMain::closeEvent(QCloseEvent* event) {
     closing_ = true;
     event->accept();
     tmr1_->stop();
+    // The program closes its own alerts, or they would refuse to close and keep it running.
+    DismissAllAlerts();
     RunHandler(this, [this] { FormClose(); });
     RemoveTrayIcon();
     QCoreApplication::quit();

@@ -9,7 +9,7 @@ class TFormMain;
 }
 class QMenu;
 class QTimer;
-class TDueMinutes;
+class TDueCheck;
 
 // The main window, a frame: the reminders page (ts3) and the notepad page (ts2) on its tabs,
 // the bottom bar, the tray icon, the due check and the way out.
@@ -57,7 +57,7 @@ private:
     QMenu* pmSystem_ = nullptr;
     QTimer* tmr1_ = nullptr;
     QTimer* tmrQuit_ = nullptr;
-    std::unique_ptr<TDueMinutes> dueMinutes_;
+    std::unique_ptr<TDueCheck> dueCheck_;
 };
 
 // The home page opened by "软件主页".

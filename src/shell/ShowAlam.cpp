@@ -60,6 +60,21 @@ QList<TFormShowAlam*> OpenAlerts() {
     return open;
 }
 
+void DismissAllAlerts() {
+    for (TFormShowAlam* alert : OpenAlerts())
+        alert->Dismiss();
+}
+
+void ForgetOpenAlerts() {
+    for (TFormShowAlam* alert : OpenAlerts())
+        alert->AlamID.clear();
+}
+
+QPoint AlertPosition(const QRect& area, const QSize& outer) {
+    return {area.x() + area.width() - outer.width() - 2,
+            area.y() + area.height() - outer.height() - 27};
+}
+
 void LiftAlertsAboveModalDialog() {
     QWidget* modal = QApplication::activeModalWidget();
     for (TFormShowAlam* alert : OpenAlerts())
@@ -116,9 +131,8 @@ TFormShowAlam* ShowAlert(const QString& id, const QString& text, bool repeating)
     alert->ui()->btnCon->setVisible(!repeating);
 
     alert->winId(); // the native window exists before it is placed and shown
-    const QRect screen = QGuiApplication::primaryScreen()->geometry();
-    const QSize outer = alert->frameGeometry().size();
-    alert->move(screen.width() - outer.width() - 2, screen.height() - outer.height() - 27);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        alert->move(AlertPosition(screen->availableGeometry(), alert->frameGeometry().size()));
     LiftAbove(alert, QApplication::activeModalWidget());
     alert->show();
     alert->raise();
@@ -154,7 +168,7 @@ void TFormShowAlam::FormShow() {
 }
 
 void TFormShowAlam::Post(AlamEventType type, int delay) {
-    if (alertTarget)
+    if (alertTarget && !AlamID.isEmpty())
         QCoreApplication::postEvent(alertTarget, new TAlamEvent(type, AlamID.toInt(), delay));
 }
 
@@ -178,6 +192,11 @@ void TFormShowAlam::btnConClick() {
 
 void TFormShowAlam::SnoozeClick(int delay) {
     Post(WM_ALAMSNOOZE, delay);
+    finished_ = true;
+    close();
+}
+
+void TFormShowAlam::Dismiss() {
     finished_ = true;
     close();
 }

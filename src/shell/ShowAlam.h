@@ -44,6 +44,8 @@ public:
     void btnConClick();
     // N31Click ... N11Click: the snooze items, by delay index 0 to 4.
     void SnoozeClick(int delay);
+    // Closed by the program itself (it is ending): nothing is posted.
+    void Dismiss();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -62,6 +64,14 @@ private:
 
 // Opens one alert window for a due reminder and returns at once.
 TFormShowAlam* ShowAlert(const QString& id, const QString& text, bool repeating);
+
+// Where an alert of the given outer size goes in the screen area: its bottom right corner.
+QPoint AlertPosition(const QRect& area, const QSize& outer);
+
+// Closes every open alert without an answer, as the program ends.
+void DismissAllAlerts();
+// The data behind the open alerts was replaced: their buttons now only close them.
+void ForgetOpenAlerts();
 
 // Where alerts post their events.
 void SetAlertTarget(QObject* target);

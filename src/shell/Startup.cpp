@@ -43,14 +43,15 @@ struct TSingleObjects {
 
 } // namespace
 
-int RunQuillet(int& argc, char** argv) {
+int RunQuillet(int& argc, char** argv, void (*installTestHooks)()) {
     TQuilletApp app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Quillet"));
     // Alerts and dialogs must not end the program; only the main window does.
     QApplication::setQuitOnLastWindowClosed(false);
 
     TSingleObjects objects;
-    InstallScriptedBoxesFromEnvironment();
+    if (installTestHooks)
+        installTestHooks();
 
     TInstanceLock lock(QStringLiteral("Brindlet"));
     if (lock.HeldByOther()) {

@@ -1,8 +1,12 @@
 #include "UntDueCheck.h"
 
 #include "ShowAlam.h"
+#include "common/UntClock.h"
+#include "common/UntHandler.h"
 #include "storage/UntDbAccess.h"
 #include "storage/UntSqlEngine.h"
+
+#include <QScopedValueRollback>
 
 namespace {
 
@@ -53,4 +57,15 @@ void ShowDueAlerts(const QDateTime& minute) {
     TCursor& due = DbAccess->SideCursor;
     for (due.First(); !due.Eof(); due.Next())
         ShowAlert(due.AsString("ID"), due.AsString("Remark"), due.AsInteger("ReDay") != 0);
+}
+
+void TDueCheck::Tick(QObject* owner) {
+    LiftAlertsAboveModalDialog();
+    if (running_)
+        return;
+    const QScopedValueRollback<bool> running(running_, true);
+    RunHandler(owner, [this] {
+        for (const QDateTime& minute : minutes_.Tick(Clock::Now()))
+            ShowDueAlerts(minute);
+    });
 }

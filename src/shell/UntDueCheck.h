@@ -25,3 +25,18 @@ private:
 
 // Opens an alert for every reminder due in minute (at second 0).
 void ShowDueAlerts(const QDateTime& minute);
+
+class QObject;
+
+// The due check that the main window's tmr1 runs every second. A failure is reported by the
+// check itself, in a box whose loop the timer keeps ticking in: no other check (and box)
+// starts until that box is answered; the missed minutes follow then.
+class TDueCheck {
+public:
+    explicit TDueCheck(const QDateTime& start) : minutes_(start) {}
+    void Tick(QObject* owner);
+
+private:
+    TDueMinutes minutes_;
+    bool running_ = false;
+};

@@ -9,9 +9,12 @@
 
 namespace {
 
-// Desktop entries quote an Exec path that holds blanks or reserved characters.
-QString ExecValue(const QString& path) {
+// Desktop entries quote an Exec path that holds blanks or reserved characters, and write
+// '%' (a field code there) as "%%".
+QString ExecValue(const QString& rawPath) {
     static const QString reserved = QStringLiteral(" \t\"'\\><~|&;$*?#()`");
+    QString path = rawPath;
+    path.replace(QLatin1Char('%'), QStringLiteral("%%"));
     for (QChar c : path)
         if (reserved.contains(c)) {
             QString quoted = path;
@@ -25,6 +28,7 @@ QString ExecValue(const QString& path) {
 }
 
 QString ExecPath(QString value) {
+    value.replace(QStringLiteral("%%"), QStringLiteral("%"));
     if (value.size() >= 2 && value.startsWith(QLatin1Char('"')) &&
         value.endsWith(QLatin1Char('"'))) {
         value = value.mid(1, value.size() - 2);
@@ -39,8 +43,10 @@ QString ExecPath(QString value) {
     return value;
 }
 
-QString ReadExecOf(const QString& entry) {
-    QFile file(entry);
+} // namespace
+
+QString ReadRunAtStartup(const QString& name) {
+    QFile file(RunAtStartupEntry(name));
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return QString();
     QTextStream in(&file);
@@ -51,8 +57,6 @@ QString ReadExecOf(const QString& entry) {
     }
     return QString();
 }
-
-} // namespace
 
 QString RunAtStartupEntry(const QString& name) {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
@@ -82,6 +86,5 @@ void SetRunAtStartup(const QString& name, const QString& data, bool enable) {
 }
 
 bool RunsAtStartup(const QString& name, const QString& data) {
-    return QFileInfo::exists(RunAtStartupEntry(name)) &&
-           ReadExecOf(RunAtStartupEntry(name)) == data;
+    return ReadRunAtStartup(name) == data;
 }

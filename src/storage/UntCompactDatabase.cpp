@@ -3,7 +3,11 @@
 #include "UException.h"
 #include "UntDbAccess.h"
 #include "common/UntAppDir.h"
+#include "common/UntHandler.h"
 #include "common/UntPublic.h"
+
+#include <QWidget>
+#include <exception>
 
 namespace {
 const QString BackupFilter = QStringLiteral("数据文件 (*.bat)");
@@ -24,19 +28,29 @@ void BackupCommand(QWidget* owner) {
     QString path = AskSaveFileName(owner, BackupFilter);
     if (path.isEmpty())
         return;
-    if (!path.endsWith(QLatin1String(".bat")))
+    if (!path.endsWith(QLatin1String(".bat"), Qt::CaseInsensitive))
         path += QStringLiteral(".bat");
     BackupData(path);
 }
 
-bool RestoreCommand(QWidget* owner) {
+void RestoreCommand(QWidget* owner, const std::function<void()>& reloadViews) {
     if (!AskYesNo(QStringLiteral("你确定要恢复数据吗？你做的操作可能会覆盖最新的数据！")))
-        return false;
+        return;
     const QString path = AskOpenFileName(owner, BackupFilter);
     if (path.isEmpty())
-        return false;
-    BackupData(AppDir() + SafetyCopyName);
-    RestoreData(path);
+        return;
+    // The chosen file is read and checked before the safety copy is written, so choosing
+    // the safety copy undoes the last restore.
+    std::exception_ptr failed;
+    try {
+        RestoreData(path, AppDir() + SafetyCopyName);
+    } catch (...) {
+        failed = std::current_exception();
+    }
+    if (failed) {
+        RunHandler(owner, reloadViews);
+        std::rethrow_exception(failed);
+    }
+    reloadViews();
     WriteErrorLog(QStringLiteral("数据恢复！"));
-    return true;
 }

@@ -11,7 +11,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -87,25 +86,39 @@ void StepToEnd(sqlite3* db, sqlite3_stmt* stmt) {
         throw EEngineError(sqlite3_errmsg(db));
 }
 
-// Copies src over dst through a file beside dst that is renamed into place, so dst is
-// either the old file or the whole new one.
-void CopyFileReplacing(const QString& src, const QString& dst) {
-    QFile in(src);
-    if (!in.open(QIODevice::ReadOnly))
-        throw EEngineError(in.errorString().toStdString());
-    QSaveFile out(dst);
-    out.setDirectWriteFallback(false);
-    if (!out.open(QIODevice::WriteOnly))
-        throw EEngineError(out.errorString().toStdString());
-    QByteArray chunk;
-    while (!(chunk = in.read(1 << 20)).isEmpty()) {
-        if (out.write(chunk) != chunk.size())
-            throw EEngineError(out.errorString().toStdString());
+void RemoveWithJournal(const QString& path) {
+    for (const char* suffix : {"", "-journal", "-wal", "-shm"})
+        QFile::remove(path + QLatin1String(suffix));
+}
+
+// Writes what from holds into a new file of the same key and pages, built beside dst and
+// renamed into place, so dst is either the old file or the whole new one. The engine reads
+// from's pages through its own connection: the file behind it is not opened again.
+void CopyThroughEngine(TConnection& from, const QString& dst) {
+    const QString building = dst + QStringLiteral(".part");
+    RemoveWithJournal(building);
+    try {
+        TConnection copy;
+        copy.Create(building, DatabaseKey);
+        sqlite3_backup* backup = sqlite3_backup_init(copy.Handle(), "main", from.Handle(), "main");
+        if (!backup)
+            throw EEngineError(copy.LastError().toStdString());
+        const int stepped = sqlite3_backup_step(backup, -1);
+        const int finished = sqlite3_backup_finish(backup);
+        if (stepped != SQLITE_DONE)
+            throw EEngineError(sqlite3_errstr(stepped));
+        if (finished != SQLITE_OK)
+            throw EEngineError(sqlite3_errstr(finished));
+        // A copy is one self-contained file, readable without a log beside it.
+        copy.Exec(QStringLiteral("PRAGMA journal_mode=DELETE"));
+        copy.Close();
+        if (std::rename(QFile::encodeName(building).constData(),
+                        QFile::encodeName(dst).constData()) != 0)
+            throw EEngineError(std::strerror(errno));
+    } catch (...) {
+        RemoveWithJournal(building);
+        throw;
     }
-    if (in.error() != QFileDevice::NoError)
-        throw EEngineError(in.errorString().toStdString());
-    if (!out.commit())
-        throw EEngineError(out.errorString().toStdString());
 }
 
 QString What(const std::exception& e) {
@@ -123,16 +136,22 @@ TConnection::~TConnection() {
 void TConnection::Open(const QString& path, const QString& key, bool readOnly) {
     // The key derived here first; should the engine refuse it, its own derivation decides,
     // so every failure reads exactly as the engine reports it.
+    const int flags = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
     try {
-        OpenKeyed(path, key, readOnly, true);
+        OpenWith(path, key, flags, true);
     } catch (const EEngineError&) {
-        OpenKeyed(path, key, readOnly, false);
+        OpenWith(path, key, flags, false);
     }
 }
 
-void TConnection::OpenKeyed(const QString& path, const QString& key, bool readOnly, bool derived) {
+void TConnection::Create(const QString& path, const QString& key) {
+    if (QFileInfo::exists(path))
+        throw EEngineError("the file exists already");
+    OpenWith(path, key, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, false);
+}
+
+void TConnection::OpenWith(const QString& path, const QString& key, int flags, bool derived) {
     Close();
-    const int flags = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
     int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db_, flags, nullptr);
     if (rc != SQLITE_OK) {
         const std::string message = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
@@ -578,33 +597,37 @@ void TDbAccess::OpenData() {
 
 void TDbAccess::BackupTo(const QString& path) {
     try {
-        // Everything committed goes into the file itself before it is copied.
-        Connection.Checkpoint();
-        CopyFileReplacing(DatabasePath(), path);
+        EnsureOpen();
+        CopyThroughEngine(Connection, path);
     } catch (const std::exception& e) {
         throw EDBException(What(e), QStringLiteral("数据库备份失败！"), QString());
     }
 }
 
-void TDbAccess::RestoreFrom(const QString& path) {
+void TDbAccess::RestoreFrom(const QString& path, const QString& safetyCopy) {
     const QString failed = QStringLiteral("数据库恢复失败！");
     const QString data = DatabasePath();
-    // The chosen file is copied beside the data and checked there: it must open with our key
-    // and hold our tables before anything is replaced, and nothing is left beside it.
+    // The chosen file is read through the engine (read-only) and staged beside the data: it
+    // must open with our key and hold our tables before anything is written, the safety copy
+    // included, so choosing the safety copy itself undoes the last restore.
     const QString staged = data + QStringLiteral(".restore");
-    auto removeStaged = [&] {
-        for (const char* suffix : {"", "-wal", "-shm"})
-            QFile::remove(staged + QLatin1String(suffix));
-    };
     try {
-        removeStaged();
-        CopyFileReplacing(path, staged);
-        TConnection probe;
-        probe.Open(staged, DatabaseKey);
-        CheckSchema(probe);
+        RemoveWithJournal(staged);
+        TConnection source;
+        source.Open(path, DatabaseKey, true);
+        CheckSchema(source);
+        CopyThroughEngine(source, staged);
     } catch (const std::exception& e) {
-        removeStaged();
+        RemoveWithJournal(staged);
         throw EDBException(What(e), failed, QString());
+    }
+    if (!safetyCopy.isEmpty()) {
+        try {
+            BackupTo(safetyCopy);
+        } catch (...) {
+            RemoveWithJournal(staged);
+            throw;
+        }
     }
     const bool wasOpen = Connection.IsOpen();
     try {
@@ -618,7 +641,7 @@ void TDbAccess::RestoreFrom(const QString& path) {
                         QFile::encodeName(data).constData()) != 0)
             throw EEngineError(std::strerror(errno));
     } catch (const std::exception& e) {
-        removeStaged();
+        RemoveWithJournal(staged);
         if (wasOpen && !Connection.IsOpen()) {
             try {
                 OpenData(); // the data file is untouched: carry on with it
@@ -664,6 +687,6 @@ void BackupData(const QString& path) {
     DbAccess->BackupTo(path);
 }
 
-void RestoreData(const QString& path) {
-    DbAccess->RestoreFrom(path);
+void RestoreData(const QString& path, const QString& safetyCopy) {
+    DbAccess->RestoreFrom(path, safetyCopy);
 }

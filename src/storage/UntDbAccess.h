@@ -30,6 +30,8 @@ public:
     // schema to prove the key; throws EEngineError with the engine's text on failure and
     // leaves the connection closed. readOnly opens without any chance of writing.
     void Open(const QString& path, const QString& key, bool readOnly = false);
+    // Makes a new, empty file at path with the key and the program's page settings.
+    void Create(const QString& path, const QString& key);
     void Close();
     bool IsOpen() const { return db_ != nullptr; }
     // The journal and cache set-up of the program's own data file: a write-ahead log that is
@@ -49,7 +51,7 @@ public:
 
 private:
     // derived: with the key computed here from the file's salt (a file without one fails).
-    void OpenKeyed(const QString& path, const QString& key, bool readOnly, bool derived);
+    void OpenWith(const QString& path, const QString& key, int flags, bool derived);
     // The first 16 bytes of the open file, the salt of its key; empty when it has none.
     QByteArray FileSalt() const;
 
@@ -153,8 +155,12 @@ public:
     void OpenSideQuery(const QString& sql);
     int QueryInteger(const QString& sql);
     void ExecuteBatch(const QString& text);
+    // Writes the data as the connection sees it into a new file that replaces path; the live
+    // file is never opened a second time (that would drop this process's locks on it).
     void BackupTo(const QString& path);
-    void RestoreFrom(const QString& path);
+    // Reads and checks the chosen file before anything is written; then, when safetyCopy is
+    // given, backs the current data up there; then puts the chosen data in place.
+    void RestoreFrom(const QString& path, const QString& safetyCopy = QString());
     // Closes the cursors and the connection (before compaction at exit).
     void Disconnect();
 
@@ -189,4 +195,4 @@ int GetIntValue(const QString& sql);
 // The rows of a SELECT on the main cursor, as texts (NULL is the empty text).
 TRows ReadRows(const QString& sql);
 void BackupData(const QString& path);
-void RestoreData(const QString& path);
+void RestoreData(const QString& path, const QString& safetyCopy = QString());

@@ -2,6 +2,7 @@
 // kill right after typing loses none of them. The program runs on its own X display (Xvfb)
 // and is typed into with xdotool, as a user would.
 #include "TestSupport.h"
+#include "XSupport.h"
 
 #include <QProcess>
 #include <QStandardPaths>
@@ -9,55 +10,6 @@
 #include <QTest>
 #include <csignal>
 #include <memory>
-
-namespace {
-
-// An X server of its own on a free display, for as long as the object lives.
-class TXServer {
-public:
-    TXServer() {
-        const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
-        if (xvfb.isEmpty())
-            return;
-        process_ = std::make_unique<QProcess>();
-        process_->start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"),
-                               QStringLiteral("-screen"), QStringLiteral("0"),
-                               QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"),
-                               QStringLiteral("tcp")});
-        if (!process_->waitForStarted(5000))
-            return;
-        // The server writes its display number once it accepts clients.
-        WaitFor([&] { return process_->canReadLine() || process_->state() != QProcess::Running; },
-                10000);
-        const QString number = QString::fromLatin1(process_->readLine()).trimmed();
-        if (!number.isEmpty())
-            display_ = QLatin1Char(':') + number;
-    }
-    ~TXServer() {
-        if (process_) {
-            process_->kill();
-            process_->waitForFinished(5000);
-        }
-    }
-    QString Display() const { return display_; }
-
-private:
-    std::unique_ptr<QProcess> process_;
-    QString display_;
-};
-
-// Runs xdotool on the display; its output.
-QString Xdo(const QString& display, const QStringList& arguments) {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), display);
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral("xdotool"), arguments);
-    p.waitForFinished(15000);
-    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
-}
-
-} // namespace
 
 TEST(NotepadEndToEnd, EveryKeyTypedBeforeAKillIsStored) {
     ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty())

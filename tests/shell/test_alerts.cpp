@@ -339,3 +339,31 @@ TEST_F(AlertAnswerTest, RepeatingReminderAlertChangesNothing) {
     EXPECT_EQ(GetIntValue("select count(*) from Alam where bLook=0 and iHour=10"), 1);
     EXPECT_EQ(Column(4), QStringList({""}));
 }
+
+TEST_F(AlertTest, AFailingDueCheckShowsOneBoxAtATimeAndResumesAfterIt) {
+    ExecSql("drop table Alam");
+    int ticksInsideBox = 0;
+    boxes_->OnBox([&](const TBoxRecorder::Box&) {
+        // The timer keeps ticking in the box's loop, minute after minute.
+        if (boxes_->Count() == 1)
+            for (const char* at : {"2026-12-07 10:01:00", "2026-12-07 10:02:00"}) {
+                ++ticksInsideBox;
+                TickAt(at);
+            }
+    });
+    TickAt("2026-12-07 10:00:00");
+    EXPECT_EQ(ticksInsideBox, 2);
+    ASSERT_EQ(boxes_->Count(), 1);
+    EXPECT_TRUE(boxes_->LastText().startsWith(QStringLiteral("数据库查询错误，请检查！")));
+    TickAt("2026-12-07 10:03:00"); // answered: the check runs (and fails) again
+    EXPECT_EQ(boxes_->Count(), 2);
+}
+
+TEST(AlertPlacement, BottomRightOfTheAvailableAreaWhereverItLies) {
+    const QRect area(1920, 100, 1280, 980); // a primary screen right of another one
+    const QSize outer(294, 230);
+    const QRect placed(AlertPosition(area, outer), outer);
+    EXPECT_TRUE(area.contains(placed));
+    EXPECT_EQ(area.right() - placed.right(), 2);
+    EXPECT_EQ(area.bottom() - placed.bottom(), 27);
+}

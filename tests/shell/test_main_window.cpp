@@ -191,6 +191,16 @@ TEST_F(MainFrameTest, RunAtLoginFollowsWhatWasStored) {
     EXPECT_TRUE(QString::fromUtf8(ReadAll(Entry())).contains("Exec=\"/opt/my apps/quillet\""));
     ClickBox(true);
     EXPECT_TRUE(Main()->IsRunAtStartup());
+
+    // '%' starts a field code in an entry's Exec: it is written doubled and read back single.
+    for (const QString& path :
+         {QStringLiteral("/opt/100%/quillet"), QStringLiteral("/opt/a %d/q")}) {
+        SetRunAtStartup(AppTitle, path, true);
+        QString doubled = path;
+        doubled.replace("%", "%%");
+        EXPECT_TRUE(QString::fromUtf8(ReadAll(Entry())).contains(doubled)) << path;
+        EXPECT_EQ(ReadRunAtStartup(AppTitle), path);
+    }
 }
 
 TEST_F(MainFrameTest, RunAtLoginWriteFailureLeavesTheBoxUnticked) {
@@ -252,6 +262,9 @@ TEST_F(BackupTest, BackupNamesEndInBatOnceAndOverwrite) {
     Backup(InDir("y.bat"));
     EXPECT_TRUE(QFile::exists(InDir("y.bat")));
     EXPECT_FALSE(QFile::exists(InDir("y.bat.bat")));
+    Backup(InDir("备份.BAT"));
+    EXPECT_EQ(CountIn(InDir("备份.BAT"), "select count(*) from SysSet"), 1);
+    EXPECT_FALSE(QFile::exists(InDir("备份.BAT.bat")));
 
     ExecSql("Insert into AlamContext(ReMark) values('later') ");
     Backup(InDir("x.bat"));
@@ -292,6 +305,18 @@ TEST_F(BackupTest, RestoreBringsBackThatMomentAndKeepsASafetyCopy) {
     ExecSql("Insert into AlamContext(ReMark) values('after') ");
     Backup(InDir("after.bat"));
     EXPECT_EQ(CountIn(InDir("after.bat"), "select count(*) from AlamContext"), 2);
+
+    // A byte copy of a data file (what earlier backups were) restores too.
+    DbAccess->Connection.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
+    ASSERT_TRUE(QFile::copy(DataPath(), InDir("bytes.bat")));
+    ExecSql("Insert into AlamContext(ReMark) values('gone') ");
+    Restore(InDir("bytes.bat"));
+    EXPECT_EQ(GetIntValue("select count(*) from AlamContext"), 2);
+
+    // Choosing the safety copy undoes that restore: it is read before it is rewritten.
+    Restore(AppDir() + "tmpData.bat");
+    EXPECT_EQ(GetIntValue("select count(*) from AlamContext"), 3);
+    EXPECT_EQ(CountIn(AppDir() + "tmpData.bat", "select count(*) from AlamContext"), 2);
 }
 
 TEST_F(BackupTest, RestoreAskedNoOrCancelledDoesNothing) {

@@ -1,0 +1,91 @@
+#include "XSupport.h"
+
+#include "TestSupport.h"
+
+#include <QProcessEnvironment>
+#include <QStandardPaths>
+
+TXServer::TXServer(bool windowManager) {
+    const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+    if (xvfb.isEmpty())
+        return;
+    process_ = std::make_unique<QProcess>();
+    process_->start(xvfb,
+                    {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                     QStringLiteral("0"), QStringLiteral("1280x1024x24"),
+                     QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    if (!process_->waitForStarted(5000))
+        return;
+    // The server writes its display number once it accepts clients.
+    WaitFor([&] { return process_->canReadLine() || process_->state() != QProcess::Running; },
+            10000);
+    const QString number = QString::fromLatin1(process_->readLine()).trimmed();
+    if (number.isEmpty())
+        return;
+    display_ = QLatin1Char(':') + number;
+    if (!windowManager)
+        return;
+    const QString openbox = QStandardPaths::findExecutable(QStringLiteral("openbox"));
+    if (openbox.isEmpty()) {
+        display_.clear();
+        return;
+    }
+    manager_ = std::make_unique<QProcess>();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display_);
+    manager_->setProcessEnvironment(env);
+    manager_->start(openbox, {QStringLiteral("--sm-disable")});
+    // The manager is in charge once it names itself on the root window.
+    if (!manager_->waitForStarted(5000) || !WaitFor([&] {
+            QProcess xprop;
+            xprop.setProcessEnvironment(env);
+            xprop.start(QStringLiteral("xprop"),
+                        {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")});
+            xprop.waitForFinished(5000);
+            return xprop.readAll().contains("window id");
+        }))
+        display_.clear();
+}
+
+TXServer::~TXServer() {
+    for (auto* p : {manager_.get(), process_.get()})
+        if (p) {
+            p->kill();
+            p->waitForFinished(5000);
+        }
+}
+
+// Runs xdotool on the display; its output.
+QString Xdo(const QString& display, const QStringList& arguments) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display);
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral("xdotool"), arguments);
+    p.waitForFinished(15000);
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+QString WaitForWindow(const QString& display, const QString& name, QProcess* process) {
+    QString window;
+    WaitFor([&] {
+        window = Xdo(display, {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                               QStringLiteral("--name"), name})
+                     .section(QLatin1Char('\n'), 0, 0);
+        return !window.isEmpty() || process->state() != QProcess::Running;
+    });
+    return window;
+}
+
+QPoint WindowOrigin(const QString& display, const QString& window) {
+    QPoint at(-1, -1);
+    for (const QString& line :
+         Xdo(display, {QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), window})
+             .split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("X=")))
+            at.setX(line.mid(2).toInt());
+        if (line.startsWith(QLatin1String("Y=")))
+            at.setY(line.mid(2).toInt());
+    }
+    return at;
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QPoint>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+// An X server of its own on a free display (Xvfb), for as long as the object lives; with
+// a window manager (openbox) when asked, for window frames and close requests.
+class TXServer {
+public:
+    explicit TXServer(bool windowManager = false);
+    ~TXServer();
+    QString Display() const { return display_; }
+
+private:
+    std::unique_ptr<QProcess> process_;
+    std::unique_ptr<QProcess> manager_;
+    QString display_;
+};
+
+// Runs xdotool on the display; its output.
+QString Xdo(const QString& display, const QStringList& arguments);
+
+// The first visible window whose name contains name, waiting for it while process runs;
+// empty when none appears.
+QString WaitForWindow(const QString& display, const QString& name, QProcess* process);
+// The top left corner of window's client area on the screen; (-1, -1) when unknown.
+QPoint WindowOrigin(const QString& display, const QString& window);

@@ -1,0 +1,203 @@
+// End to end: the real program on its own X display, driven with xdotool: quitting with an
+// alert open, backups read from outside, restoring and undoing a restore.
+#include "TestSupport.h"
+#include "XSupport.h"
+
+#include "storage/UntSchema.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+
+namespace {
+
+bool ToolsPresent() {
+    for (const char* tool : {"Xvfb", "xdotool", "sqlcipher", "faketime", "openbox"})
+        if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty()) {
+            ADD_FAILURE() << tool << " is not installed; run scripts/setup.sh";
+            return false;
+        }
+    return true;
+}
+
+// The program's main window on display, clicked and typed into at offsets from its corner.
+class TMainWindow {
+public:
+    TMainWindow(const QString& display, QProcess* process) : display_(display) {
+        process->waitForStarted();
+        window_ = WaitForWindow(display, QStringLiteral("Quillet-Morvane"), process);
+        origin_ = WindowOrigin(display, window_);
+        QTest::qWait(500); // the first showing loads the lists, the tree and the root's note
+    }
+    bool Found() const { return !window_.isEmpty() && origin_.x() >= 0; }
+    QString Id() const { return window_; }
+    void Click(int dx, int dy, int button = 1) {
+        Xdo(display_, {"mousemove", QString::number(origin_.x() + dx),
+                       QString::number(origin_.y() + dy), "click", QString::number(button)});
+        QTest::qWait(300);
+    }
+    void Keys(const QStringList& keys) {
+        Xdo(display_, QStringList{"key", "--delay", "80"} + keys);
+        QTest::qWait(300);
+    }
+    void Type(const QString& text) {
+        Xdo(display_, {"type", "--delay", "25", text});
+        QTest::qWait(300);
+    }
+    void NotepadTab() { Click(105, 12); }
+    void Memo() { Click(500, 200); }
+    // "软件设置" then the nth command of its menu (3 = "数据备份", 4 = "数据恢复").
+    void SettingsCommand(int n) {
+        Click(739, 507);
+        QStringList keys;
+        for (int i = 0; i < n; ++i)
+            keys << "Down";
+        Keys(keys << "Return");
+    }
+
+private:
+    QString display_;
+    QString window_;
+    QPoint origin_;
+};
+
+QString Query(const QString& data, const QString& sql) {
+    return Sqlcipher(data, SqlcipherUnlock + sql + QStringLiteral(";\n"));
+}
+
+int RestoresLogged(const QString& folder) {
+    int count = 0;
+    for (const QString& log : QDir(folder).entryList({"Log*.log"}))
+        count += QString::fromUtf8(ReadAll(folder + "/" + log)).count(QStringLiteral("数据恢复！"));
+    return count;
+}
+
+} // namespace
+
+TEST(DataEndToEnd, ExitConfirmedWithAnAlertOpenEndsTheProgram) {
+    if (!ToolsPresent())
+        return;
+    TXServer server(true);
+    ASSERT_FALSE(server.Display().isEmpty()) << "Xvfb with openbox did not start";
+    QTemporaryDir dir;
+    TProgramRun program(dir.path());
+    CreateDatabase(program.Data(), DatabaseKey);
+    {
+        TConnection c;
+        c.Open(program.Data(), DatabaseKey);
+        c.Exec("Insert into Alam(iHour,iMinute,iMonWeek,ReDay,AlamDate,ReMark)  "
+               "values(10,0,1,0,'2026-12-07','十点开会') ");
+    }
+    const QStringList display = {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + server.Display(),
+                                 "FAKETIME_DONT_FAKE_MONOTONIC=1"};
+    QProcess* p = program.Start("yes", display, {"faketime", "-f", "@2026-12-07 09:59:56"});
+    TMainWindow main(server.Display(), p);
+    ASSERT_TRUE(main.Found()) << p->readAll().toStdString();
+    ASSERT_TRUE(WaitFor([&] { return program.Boxes().contains("提醒|十点开会"); }, 30000));
+
+    Xdo(server.Display(), {"windowactivate", "--sync", main.Id()});
+    Xdo(server.Display(), {"key", "alt+F4"});
+    EXPECT_TRUE(p->waitForFinished(15000)) << "still running with its alert open";
+    EXPECT_TRUE(program.Boxes().contains("确认|确定要退出程序吗？"));
+
+    QProcess* next = program.Start("yes", display);
+    EXPECT_FALSE(next->waitForFinished(2000));
+    EXPECT_FALSE(program.Boxes().contains("已经运行")) << program.Boxes();
+}
+
+TEST(DataEndToEnd, KeysTypedAfterABackupSurviveAnOutsideReadAndAKill) {
+    if (!ToolsPresent())
+        return;
+    TXServer server;
+    ASSERT_FALSE(server.Display().isEmpty()) << "Xvfb did not start";
+    QTemporaryDir dir;
+    TProgramRun program(dir.path());
+    const QString copy = dir.filePath("copy.bat");
+    QProcess* p = program.Start(QString(), {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + server.Display(),
+                                            "QUILLET_TEST_FILES=" + copy});
+    TMainWindow main(server.Display(), p);
+    ASSERT_TRUE(main.Found()) << p->readAll().toStdString();
+    main.NotepadTab();
+    main.Memo();
+    main.Type("before backup,");
+    main.SettingsCommand(3);
+    ASSERT_TRUE(WaitFor([&] { return QFile::exists(copy); })) << program.Boxes();
+    main.Memo();
+    main.Type(" after it,");
+    // Another client reads the live file; it must find it in use and leave its log alone.
+    EXPECT_EQ(Query(program.Data(), "select ReMark from NoteBook where TypeID=0"),
+              "before backup, after it,");
+    main.Type(" last.");
+    p->kill(); // SIGKILL
+    ASSERT_TRUE(p->waitForFinished(5000));
+    EXPECT_EQ(Query(program.Data(), "select ReMark from NoteBook where TypeID=0"),
+              "before backup, after it, last.");
+    EXPECT_EQ(Query(copy, "select ReMark from NoteBook where TypeID=0"), "before backup,");
+    EXPECT_EQ(program.Boxes(), QString());
+}
+
+TEST(DataEndToEnd, RestoreShowsTheRestoredDataAndTheSafetyCopyUndoesIt) {
+    if (!ToolsPresent())
+        return;
+    TXServer server;
+    ASSERT_FALSE(server.Display().isEmpty()) << "Xvfb did not start";
+    QTemporaryDir dir;
+    TProgramRun program(dir.path());
+    const QString backup = dir.filePath("b.bat");
+    for (const auto& [file, note, groups] :
+         {std::tuple<QString, QString, QString>{program.Data(), "live note", "(1,0,'a')"},
+          {backup, "restored note", "(1,0,'x'),(2,1,'y')"}}) {
+        CreateDatabase(file, DatabaseKey);
+        TConnection c;
+        c.Open(file, DatabaseKey);
+        c.Exec("insert into NoteType(SelfIndex,ParentIndex,TypeName) values " + groups);
+        c.Exec("insert into NoteBook(TypeID,ReMark) values(0,'" + note + "')");
+    }
+    QProcess* p =
+        program.Start("yes", {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + server.Display(),
+                              "QUILLET_TEST_FILES=" + backup + "|" + dir.filePath("tmpData.bat")});
+    TMainWindow main(server.Display(), p);
+    ASSERT_TRUE(main.Found()) << p->readAll().toStdString();
+    main.NotepadTab();
+    main.Memo(); // the memo holds "live note"
+    main.SettingsCommand(4);
+    ASSERT_TRUE(WaitFor([&] { return RestoresLogged(dir.path()) == 1; })) << program.Boxes();
+
+    main.Memo();
+    main.Keys({"ctrl+End"});
+    main.Type("!");
+    EXPECT_EQ(Query(program.Data(), "select ReMark from NoteBook where TypeID=0"),
+              "restored note!");
+    main.Click(100, 150, 3); // the group tree's menu: "新建组"
+    main.Keys({"Down", "Return"});
+    const QString dialog = WaitForWindow(server.Display(), QStringLiteral("新建组"), p);
+    ASSERT_FALSE(dialog.isEmpty());
+    Xdo(server.Display(), {"windowfocus", "--sync", dialog});
+    Xdo(server.Display(), {"type", "g2"});
+    Xdo(server.Display(), {"key", "Return"});
+    EXPECT_TRUE(WaitFor([&] {
+        return Query(program.Data(), "select count(*),count(distinct SelfIndex) from NoteType") ==
+               "3|3";
+    })) << Query(program.Data(), "select * from NoteType");
+
+    // Undo: the safety copy holds the data from before the restore.
+    main.SettingsCommand(4);
+    ASSERT_TRUE(WaitFor([&] { return RestoresLogged(dir.path()) == 2; })) << program.Boxes();
+    EXPECT_EQ(Query(program.Data(), "select ReMark from NoteBook where TypeID=0"), "live note");
+    EXPECT_EQ(Query(program.Data(), "select group_concat(TypeName,',') from NoteType"), "a");
+    EXPECT_FALSE(program.Boxes().contains("错误")) << program.Boxes();
+}
+
+TEST(DataEndToEnd, TheInstalledProgramIgnoresTheTestVariables) {
+    QTemporaryDir dir;
+    TProgramRun program(dir.path(), QStringLiteral(QUILLET_SHIPPED_EXE));
+    QFile junk(program.Data());
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write(QByteArray(4096, 'x'));
+    junk.close();
+    QProcess* p = program.Start("yes");
+    // The failed connection is shown in a real box, which waits for its answer.
+    EXPECT_FALSE(p->waitForFinished(2500));
+    EXPECT_FALSE(QFile::exists(program.BoxLog()));
+}
