@@ -90,6 +90,7 @@ QString Prepare(const QString& folder, const QString& program, bool full) {
 
 struct TSample {
     double paint = -1;
+    double paintCpu = -1;
     double note = -1;
 };
 
@@ -111,12 +112,14 @@ TSample RunOnce(const QString& folder) {
         return sample;
     }
     const QString out = QString::fromUtf8(p.readAll());
-    static const QRegularExpression paint(QStringLiteral("^paint ([0-9.]+)"),
+    static const QRegularExpression paint(QStringLiteral("^paint ([0-9.]+) cpu ([0-9.]+)"),
                                           QRegularExpression::MultilineOption);
     static const QRegularExpression note(QStringLiteral("^note ([0-9.]+)"),
                                          QRegularExpression::MultilineOption);
-    if (const auto m = paint.match(out); m.hasMatch())
+    if (const auto m = paint.match(out); m.hasMatch()) {
         sample.paint = m.captured(1).toDouble();
+        sample.paintCpu = m.captured(2).toDouble();
+    }
     if (const auto m = note.match(out); m.hasMatch())
         sample.note = m.captured(1).toDouble();
     if (sample.paint < 0)
@@ -145,11 +148,10 @@ int main(int argc, char** argv) {
     const QString program = args.size() > 2 ? args.at(2) : QStringLiteral(QUILLET_TESTABLE_EXE);
 
     QTemporaryDir dir;
-    std::printf("%s\n", qPrintable(dir.path()));
     const std::map<QString, QString> folders = {
         {QStringLiteral("empty"), Prepare(dir.path() + QStringLiteral("/empty"), program, false)},
         {QStringLiteral("full"), Prepare(dir.path() + QStringLiteral("/full"), program, true)}};
-    std::map<QString, std::vector<double>> paints, notes;
+    std::map<QString, std::vector<double>> paints, paintCpus, notes;
     for (const auto& [name, folder] : folders)
         RunOnce(folder); // warms the file cache
     for (int i = 0; i < runs; ++i)
@@ -158,13 +160,17 @@ int main(int argc, char** argv) {
             if (s.paint < 0)
                 return 1;
             paints[name].push_back(s.paint);
+            paintCpus[name].push_back(s.paintCpu);
             notes[name].push_back(s.note);
         }
-    std::printf("%d runs each, medians in seconds from process start\n", runs);
+    std::printf("%d runs each, medians in seconds from process start "
+                "(processor time used by then in brackets)\n",
+                runs);
     for (const auto& [name, folder] : folders) {
         auto [low, high] = std::minmax_element(paints[name].begin(), paints[name].end());
-        std::printf("%-6s first paint %.3f (min %.3f, max %.3f)   note shown %.3f\n",
-                    qPrintable(name), Median(paints[name]), *low, *high, Median(notes[name]));
+        std::printf("%-6s first paint %.3f (cpu %.3f; min %.3f, max %.3f)   note shown %.3f\n",
+                    qPrintable(name), Median(paints[name]), Median(paintCpus[name]), *low, *high,
+                    Median(notes[name]));
     }
     CardException = nullptr;
     return 0;

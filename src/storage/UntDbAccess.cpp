@@ -56,6 +56,20 @@ QVariant ColumnValue(sqlite3_stmt* stmt, int c) {
     }
 }
 
+// A column as the cursor would give it as text, without making the value first.
+QString ColumnText(sqlite3_stmt* stmt, int c) {
+    switch (sqlite3_column_type(stmt, c)) {
+    case SQLITE_TEXT:
+    case SQLITE_BLOB:
+        return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, c)),
+                                 sqlite3_column_bytes(stmt, c));
+    case SQLITE_NULL:
+        return QString();
+    default:
+        return TCursor::ToString(ColumnValue(stmt, c));
+    }
+}
+
 void Bind(sqlite3_stmt* stmt, int index, const QVariant& v) {
     int rc = SQLITE_OK;
     switch (v.typeId()) {
@@ -526,6 +540,31 @@ void TDbAccess::OpenCursor(TCursor& cursor, const QString& sql, bool editable) {
     }
 }
 
+TRows TDbAccess::ReadTexts(const QString& sql) {
+    MainCursor.Close();
+    try {
+        EnsureOpen();
+        const TStatementClock clock;
+        Statement stmt = Prepare(Connection.Handle(), sql);
+        const int columns = sqlite3_column_count(stmt.get());
+        TRows rows;
+        for (;;) {
+            const int rc = sqlite3_step(stmt.get());
+            if (rc == SQLITE_DONE)
+                return rows;
+            if (rc != SQLITE_ROW)
+                throw EEngineError(sqlite3_errmsg(Connection.Handle()));
+            QStringList texts;
+            texts.reserve(columns);
+            for (int c = 0; c < columns; ++c)
+                texts << ColumnText(stmt.get(), c);
+            rows << texts;
+        }
+    } catch (const std::exception& e) {
+        throw EDBException(What(e), QStringLiteral("数据库查询错误，请检查！"), sql);
+    }
+}
+
 void TDbAccess::OpenQuery(const QString& sql) {
     OpenCursor(MainCursor, sql, true);
 }
@@ -668,19 +707,7 @@ int GetIntValue(const QString& sql) {
 }
 
 TRows ReadRows(const QString& sql) {
-    DbAccess->OpenQuery(sql);
-    TCursor& cursor = DbAccess->MainCursor;
-    TRows rows;
-    rows.reserve(cursor.RecordCount());
-    const int columns = cursor.FieldCount();
-    for (cursor.First(); !cursor.Eof(); cursor.Next()) {
-        QStringList texts;
-        texts.reserve(columns);
-        for (int c = 0; c < columns; ++c)
-            texts << cursor.AsString(c);
-        rows << texts;
-    }
-    return rows;
+    return DbAccess->ReadTexts(sql);
 }
 
 void BackupData(const QString& path) {

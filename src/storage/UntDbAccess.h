@@ -154,6 +154,10 @@ public:
     void OpenQuery(const QString& sql);
     void OpenSideQuery(const QString& sql);
     int QueryInteger(const QString& sql);
+    // The rows of a SELECT as texts, read straight from the engine (a listing of thousands of
+    // rows would otherwise copy every value through a cursor first); the main cursor is left
+    // closed, as after a list filled from it.
+    TRows ReadTexts(const QString& sql);
     void ExecuteBatch(const QString& text);
     // Writes the data as the connection sees it into a new file that replaces path; the live
     // file is never opened a second time (that would drop this process's locks on it).
