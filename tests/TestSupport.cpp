@@ -243,8 +243,9 @@ void MainWindowTest::Restart(bool waitForNote) {
     DbAccess->Connect();
     main_ = std::make_unique<TFormMain>();
     main_->show();
-    if (waitForNote)
+    if (waitForNote) {
         EXPECT_TRUE(WaitFor([&] { return !NotepadPageOf(Main())->NoteLoading(); }));
+    }
 }
 
 void MainWindowTest::SetUp() {
