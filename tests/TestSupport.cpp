@@ -16,6 +16,8 @@ TBoxRecorder::TBoxRecorder() {
             boxes_.push_back({kind, caption, text});
             if (onBox_)
                 onBox_(boxes_.back());
+            if (real_)
+                return ShowRealBox(kind, caption, text);
             if (kind != BoxKind::Question)
                 return int(BoxOK);
             if (answers_.empty())
@@ -97,11 +99,16 @@ QByteArray ReadAll(const QString& path) {
 #include "settings/UntConfig.h"
 #include "shell/Main.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
 #include <QProcess>
+#include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 TRemindersPage* RemindersPageOf(const TFormMain* main) {
     return main->findChild<TRemindersPage*>();
@@ -163,6 +170,46 @@ bool WaitFor(const std::function<bool()>& condition, int ms) {
         QTest::qWait(20);
     }
     return true;
+}
+
+QMessageBox* WaitForRealBox(const QString& text, int ms) {
+    QMessageBox* found = nullptr;
+    WaitFor(
+        [&] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(w);
+                    box && box->isVisible() && box->text() == text)
+                    found = box;
+            return found != nullptr;
+        },
+        ms);
+    return found;
+}
+
+void UserClick(QWidget* w) {
+    QWidget* window = w->window();
+    QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {},
+                      w->mapTo(window, w->rect().center()));
+}
+
+void AnswerRealBoxLater(const QString& text, bool byKey) {
+    QTimer::singleShot(0, [text, byKey] {
+        QPointer<QMessageBox> box = WaitForRealBox(text);
+        if (!box) {
+            ADD_FAILURE() << "no box: " << text;
+            return;
+        }
+        if (byKey)
+            QTest::keyClick(box->windowHandle(), Qt::Key_Return);
+        else if (QAbstractButton* ok = box->button(QMessageBox::Ok))
+            UserClick(ok);
+        else
+            UserClick(box->button(QMessageBox::No));
+        if (!WaitFor([&] { return !box || !box->isVisible(); }, 2000)) {
+            ADD_FAILURE() << "the box could not be answered: " << text;
+            box->done(0);
+        }
+    });
 }
 
 TProgramRun::TProgramRun(const QString& folder, const QString& executable) : folder_(folder) {

@@ -50,6 +50,9 @@ public:
     void AnswerNo(int times = 1);
     // Runs while a box is open, e.g. to check what the program shows behind it.
     void OnBox(std::function<void(const Box&)> f) { onBox_ = std::move(f); }
+    // From now on each box is recorded and then shown for real, with its own event loop,
+    // until the test answers it (UserClick on its button); the answer queue is not used.
+    void ShowRealBoxes(bool on = true) { real_ = on; }
     const std::vector<Box>& Boxes() const { return boxes_; }
     int Count() const { return static_cast<int>(boxes_.size()); }
     QString LastText() const { return boxes_.empty() ? QString() : boxes_.back().text; }
@@ -60,6 +63,7 @@ private:
     std::deque<int> answers_;
     std::function<void(const Box&)> onBox_;
     MessageBoxHook previous_;
+    bool real_ = false;
 };
 
 // Pins the program's clock while alive.
@@ -88,6 +92,18 @@ protected:
 };
 
 QByteArray ReadAll(const QString& path);
+
+class QMessageBox;
+class QWidget;
+
+// The real message box now showing text, once it is visible; null after ms.
+QMessageBox* WaitForRealBox(const QString& text, int ms = 5000);
+// Clicks w as a user's click arrives: through its window, which a modal window may block.
+void UserClick(QWidget* w);
+// Answers the real box showing text once it is open (inside its own loop): its OK or No
+// button by a click, or Enter. When the answer cannot reach it, the test fails and the box
+// is closed so the test goes on.
+void AnswerRealBoxLater(const QString& text, bool byKey);
 
 class QProcess;
 class QProcessEnvironment;

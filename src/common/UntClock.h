@@ -9,6 +9,10 @@ namespace Clock {
 QDateTime Now();
 QDate Today();
 
+// The moment the local clock shows day and time. A time the clock skips when it springs
+// forward gives the first moment after the gap; one it shows twice, the later showing.
+QDateTime LocalMoment(const QDate& day, const QTime& time);
+
 // Pins the clock at a fixed moment until changed again.
 void SetNow(const QDateTime& moment);
 // Returns to the system clock.

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QUrl>
 #include <memory>
 
@@ -15,48 +16,62 @@ namespace {
 
 MessageBoxHook boxHook;
 
+} // namespace
+
 // The system message box: application-modal for questions and errors; the information box
 // leaves the other windows usable but still waits for its answer.
-int RealBox(BoxKind kind, const QString& caption, const QString& text) {
-    QMessageBox box;
-    box.setWindowTitle(caption);
-    box.setText(text);
+int ShowRealBox(BoxKind kind, const QString& caption, const QString& text) {
+    // While a modal dialog is open, a box that does not belong to it is blocked by it: it
+    // could be neither clicked nor reached by the keyboard, and the dialog would never end.
+    QWidget* dialog = QApplication::activeModalWidget();
+    // Held by a guard: the dialog owns the box and may go first.
+    QPointer<QMessageBox> box = new QMessageBox(dialog);
+    const auto dispose = qScopeGuard([&box] { delete box.data(); });
+    box->setWindowTitle(caption);
+    box->setText(text);
     switch (kind) {
     case BoxKind::Info:
-        box.setIcon(QMessageBox::Information);
-        box.setStandardButtons(QMessageBox::Ok);
+        box->setIcon(QMessageBox::Information);
+        box->setStandardButtons(QMessageBox::Ok);
         break;
     case BoxKind::Question:
-        box.setIcon(QMessageBox::Question);
-        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        box.setDefaultButton(QMessageBox::No);
-        box.setEscapeButton(QMessageBox::No);
+        box->setIcon(QMessageBox::Question);
+        box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box->setDefaultButton(QMessageBox::No);
+        box->setEscapeButton(QMessageBox::No);
         break;
     case BoxKind::Error:
-        box.setIcon(QMessageBox::Critical);
-        box.setStandardButtons(QMessageBox::Ok);
+        box->setIcon(QMessageBox::Critical);
+        box->setStandardButtons(QMessageBox::Ok);
         break;
     }
-    box.setWindowFlag(Qt::WindowStaysOnTopHint, kind != BoxKind::Info);
-    if (kind == BoxKind::Info) {
-        box.setWindowModality(Qt::NonModal);
+    box->setWindowFlag(Qt::WindowStaysOnTopHint, kind != BoxKind::Info);
+    if (kind == BoxKind::Info && !dialog) {
+        box->setWindowModality(Qt::NonModal);
         QEventLoop loop;
-        QObject::connect(&box, &QMessageBox::finished, &loop, &QEventLoop::quit);
-        box.show();
-        box.raise();
-        box.activateWindow();
+        QObject::connect(box, &QMessageBox::finished, &loop, &QEventLoop::quit);
+        QObject::connect(box, &QObject::destroyed, &loop, &QEventLoop::quit);
+        box->show();
+        box->raise();
+        box->activateWindow();
         loop.exec();
         return BoxOK;
     }
+    // Inside a dialog the information box holds only that dialog, so its OK cannot be
+    // pressed again underneath; the windows the dialog leaves usable stay usable.
+    if (kind == BoxKind::Info)
+        box->setWindowModality(Qt::WindowModal);
     QPointer<QWidget> focus = QApplication::focusWidget();
-    const int answer = box.exec();
+    const int answer = box->exec();
     if (focus)
         focus->setFocus();
     return answer == QMessageBox::Yes ? BoxYes : (kind == BoxKind::Question ? BoxNo : BoxOK);
 }
 
+namespace {
+
 int Box(BoxKind kind, const QString& caption, const QString& text) {
-    return boxHook ? boxHook(kind, caption, text) : RealBox(kind, caption, text);
+    return boxHook ? boxHook(kind, caption, text) : ShowRealBox(kind, caption, text);
 }
 
 } // namespace

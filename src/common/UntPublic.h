@@ -14,6 +14,9 @@ using MessageBoxHook = std::function<int(BoxKind, const QString& caption, const 
 // Installs a hook; an empty one restores the real boxes. Returns the previous hook.
 MessageBoxHook SetMessageBoxHook(MessageBoxHook hook);
 
+// The box itself, as the program shows it when no hook is installed.
+int ShowRealBox(BoxKind kind, const QString& caption, const QString& text);
+
 void ShowInfo(const QString& text);
 bool AskYesNo(const QString& text);
 void ShowError(const QString& text);

@@ -1,5 +1,6 @@
 #include "NotepadPage.h"
 
+#include "UntMemoText.h"
 #include "UntNote.h"
 #include "UntTree.h"
 #include "common/UntDateStamp.h"
@@ -17,7 +18,6 @@
 #include <QScopedValueRollback>
 #include <QStyledItemDelegate>
 #include <QTimer>
-#include <QTreeWidgetItemIterator>
 #include <functional>
 
 namespace {
@@ -73,15 +73,6 @@ public:
 private:
     Edited edited_;
 };
-
-// The node of the group with that index, or null.
-QTreeWidgetItem* NodeOf(QTreeWidget* view, int selfIndex) {
-    for (QTreeWidgetItemIterator it(view); *it; ++it)
-        if (const TGroupIndex* record = TCardTree::RecordOf(*it);
-            record && record->SelfIndex == selfIndex)
-            return *it;
-    return nullptr;
-}
 
 // Upper case for the ASCII letters only, so the search folds nothing else.
 QString AsciiUpper(QString text) {
@@ -227,7 +218,7 @@ void TNotepadPage::ReloadNotepad() {
 
 void TNotepadPage::SetNoteText(const QString& text) {
     const QScopedValueRollback<bool> setting(settingNote_, true);
-    ui_->mmoNote->setPlainText(text);
+    SetExactPlainText(ui_->mmoNote, text);
 }
 
 void TNotepadPage::ShowNoteLater(int group) {
@@ -310,7 +301,7 @@ void TNotepadPage::mmoNoteChange() {
     if (!NoteTree_ || !NoteTree_->Selected())
         return;
     const int group = replayGroup_ >= 0 ? replayGroup_ : NoteTree_->SelectedIndex();
-    SaveNoteText(*NoteData, QString::number(group), ui_->mmoNote->toPlainText());
+    SaveNoteText(*NoteData, QString::number(group), ExactPlainText(ui_->mmoNote));
 }
 
 bool TNotepadPage::mmoNoteKeyDown(QKeyEvent* event) {
@@ -365,7 +356,7 @@ void TNotepadPage::NModNoteTypeClick() {
     }
     delegate->Group = -1;
     // The editor's loop may have rebuilt the tree: the group is found again by its index.
-    if (QTreeWidgetItem* again = NodeOf(tree, index))
+    if (QTreeWidgetItem* again = NoteTree_ ? NoteTree_->NodeOfIndex(index) : nullptr)
         again->setFlags(again->flags() & ~Qt::ItemIsEditable);
 }
 

@@ -158,6 +158,13 @@ QTreeWidgetItem* TCardTree::Selected() const {
     return selected.isEmpty() ? nullptr : selected.first();
 }
 
+QTreeWidgetItem* TCardTree::NodeOfIndex(int selfIndex) const {
+    for (QTreeWidgetItemIterator it(View); *it; ++it)
+        if (const TGroupIndex* record = RecordOf(*it); record && record->SelfIndex == selfIndex)
+            return *it;
+    return nullptr;
+}
+
 int TCardTree::SelectedIndex() const {
     const TGroupIndex* record = RecordOf(Selected());
     return record ? record->SelfIndex : 0;
@@ -198,9 +205,15 @@ bool TCardTree::NewGroup() {
     QTreeWidgetItem* selected = Selected();
     if (!selected)
         return false;
+    const int parentIndex = SelectedIndex();
     QString name;
     if (AskGroupName(PositionText(selected), name) != 1)
         return false;
+    QTreeWidgetItem* parent = NodeOfIndex(parentIndex);
+    if (!parent)
+        return false;
+    if (Selected() != parent)
+        View->setCurrentItem(parent);
     QTreeWidgetItem* node = AddGroup(name);
     View->setCurrentItem(node);
     return true;
@@ -223,9 +236,14 @@ void TCardTree::DeleteGroup() {
         throw EAppError(QStringLiteral("不能删除根分组！"));
     if (node->childCount() > 0)
         throw EAppError(QStringLiteral("还有下级分组，不能删除该分组！"));
+    const int index = SelectedIndex();
     if (!AskYesNo(QStringLiteral("确定要删除 ") + node->text(0) + QStringLiteral(" 分组吗？")))
         Abort();
-    const QString n = SqlNum(SelectedIndex());
+    // The question runs its own loop: the group may be gone, or have a sub-group, by now.
+    node = NodeOfIndex(index);
+    if (!node || node->childCount() > 0)
+        Abort();
+    const QString n = SqlNum(index);
     SqlText = FormatSql(QStringLiteral("delete from %s where selfIndex=%s "), {TableName, n}) +
               BatchSeparator +
               FormatSql(QStringLiteral("delete from %s where ParentIndex=%s "), {TableName, n});

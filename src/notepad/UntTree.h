@@ -55,6 +55,9 @@ public:
 
     // The selected node, or null.
     QTreeWidgetItem* Selected() const;
+    // The node of the group with that index, or null. Nodes are looked up again after every
+    // box or dialog: its event loop may have rebuilt the tree.
+    QTreeWidgetItem* NodeOfIndex(int selfIndex) const;
     // The record of a node made by this class, or null.
     static TGroupIndex* RecordOf(QTreeWidgetItem* node);
     // ‘根目录->A->B’ for the node B under A under the root.

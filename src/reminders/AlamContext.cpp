@@ -59,12 +59,17 @@ void TFormAlamContext::N2Click() {
 }
 
 void TFormAlamContext::N3Click() {
-    QTreeWidgetItem* item = Selected();
-    if (!item)
+    const QTreeWidgetItem* selected = Selected();
+    if (!selected)
         return;
+    // The question runs its own loop; only the key outlives it.
+    const QString id = selected->text(0);
     if (!AskYesNo(QStringLiteral("你确定要删除你选择的内容吗?")))
         Abort();
-    AlamContextData->Delete(item->text(0));
+    QTreeWidgetItem* item = RowOfKey(ui_->lv1, id);
+    if (!item)
+        return;
+    AlamContextData->Delete(id);
     delete item;
 }
 

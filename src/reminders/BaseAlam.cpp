@@ -230,7 +230,7 @@ void TFormBaseAlam::CheckInput() {
     if (ui_->rbOnly->isChecked()) {
         const int hour = qBound(0, FieldValue(ui_->edtHour, 0), 23);
         const int minute = qBound(0, FieldValue(ui_->edtMinute, 0), 59);
-        const QDateTime moment(ui_->DBDay->date(), QTime(hour, minute));
+        const QDateTime moment = Clock::LocalMoment(ui_->DBDay->date(), QTime(hour, minute));
         if (Clock::Now() > moment)
             throw EAppError(QStringLiteral("设置的提醒时间不能早于现在时间！"));
     }

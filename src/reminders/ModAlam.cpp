@@ -1,6 +1,7 @@
 #include "ModAlam.h"
 
 #include "UntAlam.h"
+#include "common/UntPublic.h"
 #include "ui_BaseAlam.h"
 #include "ui_ModAlam.h"
 
@@ -43,6 +44,17 @@ void TFormModAlam::FormShow() {
 
 void TFormModAlam::btnOKClick() {
     CheckInput();
+    // Its alert may have deleted the reminder while the dialog was open; an update would
+    // then store nothing. What was typed stays, as a new reminder or in the open dialog.
+    if (!AlamData->Exists(AlamID)) {
+        if (!AskYesNo(DeletedMeanwhileText))
+            return;
+        CheckInput(); // time went on while the question was open
+        StoreInto(*AlamData);
+        AlamData->Add();
+        Done(mrOk);
+        return;
+    }
     StoreInto(*AlamData);
     AlamData->Update(AlamID);
     Done(mrOk);

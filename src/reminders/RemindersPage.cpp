@@ -12,18 +12,6 @@
 #include <QButtonGroup>
 #include <QMenu>
 
-namespace {
-
-// The row whose caption is key, or null: rows are found again by key after anything that
-// may have changed the list.
-QTreeWidgetItem* RowOf(QTreeWidget* list, const QString& key) {
-    for (int row = 0; row < list->topLevelItemCount(); ++row)
-        if (list->topLevelItem(row)->text(0) == key)
-            return list->topLevelItem(row);
-    return nullptr;
-}
-
-} // namespace
 
 TRemindersPage::TRemindersPage(QWidget* parent)
     : QWidget(parent), ui_(std::make_unique<Ui::TRemindersPage>()) {
@@ -101,8 +89,11 @@ void TRemindersPage::NModAlamClick() {
     if (selected.isEmpty())
         return;
     const int filter = FilterIndex();
-    if (ShowModAlam(selected.first()->text(0)) == mrOk)
-        AlamData->LoadList(ui_->lv1, filter);
+    const QString id = selected.first()->text(0);
+    if (ShowModAlam(id) != mrOk)
+        return;
+    Q_EMIT ReminderMoved(id); // its new time may be one the clock shows again
+    AlamData->LoadList(ui_->lv1, filter);
 }
 
 void TRemindersPage::NDelAlamClick() {
@@ -114,14 +105,17 @@ void TRemindersPage::NDelAlamClick() {
     if (!AskYesNo(QStringLiteral("确实要删除 ") + selected.first()->text(2) +
                   QStringLiteral(" 的提醒吗？")))
         Abort();
+    QTreeWidgetItem* row = RowOfKey(ui_->lv1, key);
+    if (!row)
+        return;
     AlamData->Delete(key);
-    delete RowOf(ui_->lv1, key);
+    delete row;
 }
 
 void TRemindersPage::WMAlamDelete(int id) {
     const QString key = QString::number(id);
     AlamData->Delete(key);
-    while (QTreeWidgetItem* row = RowOf(ui_->lv1, key))
+    while (QTreeWidgetItem* row = RowOfKey(ui_->lv1, key))
         delete row;
 }
 
@@ -136,5 +130,6 @@ void TRemindersPage::WMAlamSeen(int id) {
 
 void TRemindersPage::WMAlamSnooze(int id, int delay) {
     AlamData->Reschedule(QString::number(id), delay);
+    Q_EMIT ReminderMoved(QString::number(id));
     AlamData->LoadList(ui_->lv1, FilterIndex());
 }

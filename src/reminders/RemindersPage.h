@@ -36,6 +36,10 @@ public:
     void WMAlamSeen(int id);
     void WMAlamSnooze(int id, int delay);
 
+Q_SIGNALS:
+    // A reminder's time was changed: the due check may show it again.
+    void ReminderMoved(const QString& id);
+
 private:
     std::unique_ptr<Ui::TRemindersPage> ui_;
     QMenu* pmAlam_ = nullptr;

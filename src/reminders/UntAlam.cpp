@@ -124,6 +124,11 @@ void TAlam::Update(const QString& id) {
     ExecSql(SqlText);
 }
 
+bool TAlam::Exists(const QString& id) {
+    SqlText = FormatSql(QStringLiteral("select count(ID) from Alam where ID=%s "), {id});
+    return GetIntValue(SqlText) >= 1;
+}
+
 void TAlam::MarkSeen(const QString& id) {
     SqlText = FormatSql(QStringLiteral("update Alam set bLook=1 where ID=%s"), {id});
     ExecSql(SqlText);

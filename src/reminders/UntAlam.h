@@ -31,6 +31,8 @@ public:
     void Delete(const QString& id);
     void Load(const QString& id);
     void Update(const QString& id);
+    // Whether the reminder with that key is still stored (an alert may have deleted it).
+    bool Exists(const QString& id);
     void MarkSeen(const QString& id);
     // Moves the reminder to now plus the delay of delayIndex 0..4 (3, 5, 10, 30, 60 minutes).
     void Reschedule(const QString& id, int delayIndex);

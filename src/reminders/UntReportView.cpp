@@ -50,3 +50,10 @@ void SetupReportView(QTreeWidget* view, const QList<TReportColumn>& columns,
     view->setSelectionMode(QAbstractItemView::SingleSelection);
     view->setItemDelegate(new TReportDelegate(view, alignments, std::move(customDraw)));
 }
+
+QTreeWidgetItem* RowOfKey(const QTreeWidget* view, const QString& key) {
+    for (int row = 0; row < view->topLevelItemCount(); ++row)
+        if (QTreeWidgetItem* item = view->topLevelItem(row); item->text(0) == key)
+            return item;
+    return nullptr;
+}

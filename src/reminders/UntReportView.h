@@ -35,3 +35,8 @@ struct TReportColumn {
 // header and cell alignments, grid lines, and an optional per-row drawing hook.
 void SetupReportView(QTreeWidget* view, const QList<TReportColumn>& columns,
                      TReportDelegate::CustomDraw customDraw = {});
+
+class QTreeWidgetItem;
+// The first row whose caption is key, or null. Rows are looked up again after every box,
+// dialog or other nested loop, where alerts may delete or reload them.
+QTreeWidgetItem* RowOfKey(const QTreeWidget* view, const QString& key);

@@ -81,6 +81,8 @@ void TFormMain::FormCreate() {
 
     SetAlertTarget(this);
     dueCheck_ = std::make_unique<TDueCheck>(Clock::Now());
+    connect(ui_->ts3, &TRemindersPage::ReminderMoved, this,
+            [this](const QString& id) { dueCheck_->Forget(id); });
     tmr1_ = new QTimer(this);
     tmr1_->setObjectName(QStringLiteral("tmr1"));
     tmr1_->setInterval(1000);

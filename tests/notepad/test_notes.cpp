@@ -148,24 +148,29 @@ TEST_F(NotepadTest, TheShownGroupCannotBeDeselected) {
     EXPECT_EQ(StoredNote(1), QStringLiteral("一的笔记!"));
 }
 
-TEST_F(NotepadTest, ShowingAStoredNoteWritesNothing) {
+TEST_F(NotepadTest, AStoredNoteIsShownAndSavedByteForByte) {
     InsertGroup(1, 0, QStringLiteral("一"));
-    // A text as another program may have stored it: the memo shows it with plain line breaks.
-    InsertNote(1, QStringLiteral("行一\r\n行二"));
+    // Pasted or stored elsewhere: a no-break space, a line separator, CR LF, a paragraph
+    // separator, a lone CR and an emoji, which the memo shows with plain line breaks.
+    const QString text = QStringLiteral("行一\r\n行\u00a0二\u2028三\u2029四\r五😀");
+    InsertNote(1, text);
     Restart();
     Select(1);
-    EXPECT_EQ(Memo()->toPlainText(), QStringLiteral("行一\n行二"));
-    EXPECT_EQ(StoredNote(1), QStringLiteral("行一\r\n行二"));
+    EXPECT_EQ(Memo()->toPlainText(), QStringLiteral("行一\n行 二\n三\n四\n五😀"));
+    EXPECT_EQ(StoredNote(1), text);
     // Clicking the group shown again shows it again, still writing nothing.
     Memo()->moveCursor(QTextCursor::End);
     const QRect rect = Tree()->visualItemRect(NodeOf(Tree(), 1));
     QTest::mouseClick(Tree()->viewport(), Qt::LeftButton, {}, rect.center());
     EXPECT_EQ(Memo()->textCursor().position(), 0);
-    EXPECT_EQ(StoredNote(1), QStringLiteral("行一\r\n行二"));
-    // The user's own change stores the text as the memo holds it.
+    EXPECT_EQ(StoredNote(1), text);
+    // The user's own change stores everything else exactly as it was.
     Memo()->moveCursor(QTextCursor::End);
     TypeText(Memo(), QStringLiteral("!"));
-    EXPECT_EQ(StoredNote(1), QStringLiteral("行一\n行二!"));
+    EXPECT_EQ(StoredNote(1).toUtf8(), (text + QStringLiteral("!")).toUtf8());
+    QTest::keyClick(Memo(), Qt::Key_Return);
+    TypeText(Memo(), QStringLiteral("六"));
+    EXPECT_EQ(StoredNote(1).toUtf8(), (text + QStringLiteral("!\n六")).toUtf8());
 }
 
 TEST_F(NotepadTest, DeletingAGroupDeletesItsNoteAndAReusedIndexStartsEmpty) {

@@ -266,6 +266,24 @@ TEST_F(TreeTest, NewGroupAsksWithThePositionAndCancelAddsNothing) {
     EXPECT_EQ(boxes_->Count(), 0);
 }
 
+TEST_F(TreeTest, AnInfoBoxInsideTheGroupDialogIsAnsweredAndTheDialogGoesOn) {
+    TCardTree& tree = Load();
+    Select(0);
+    boxes_->ShowRealBoxes();
+    OnGroupDialog([](TFormAddType* form) {
+        AnswerRealBoxLater(QStringLiteral("名称不能为空!"), false);
+        UserClick(form->btnOK());
+        AnswerRealBoxLater(QStringLiteral("名称不能为空!"), true);
+        QTest::keyClick(form->windowHandle(), Qt::Key_Return);
+        TypeText(form->edtName(), QStringLiteral("周报"));
+        UserClick(form->btnOK());
+    });
+    ASSERT_TRUE(tree.NewGroup());
+    EXPECT_EQ(boxes_->Count(), 2);
+    EXPECT_EQ(StoredText(QStringLiteral("select TypeName from NoteType where SelfIndex=1")),
+              QStringLiteral("周报"));
+}
+
 TEST_F(TreeTest, GroupNameDialogRefusesBlankNamesAndKeepsSpaces) {
     bool stayedOpen = false;
     OnGroupDialog([&](TFormAddType* form) {

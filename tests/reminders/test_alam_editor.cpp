@@ -285,6 +285,28 @@ TEST_F(AlamEditorTest, TextWithQuoteAndSeparatorIsSavedListedAndEditedUnchanged)
     EXPECT_EQ(AlamCount(), 1);
 }
 
+TEST_F(AlamEditorTest, ModifyingAReminderDeletedMeanwhileKeepsWhatWasTyped) {
+    const QString id = AddAlam(rdDaily, 8, 0, 1, Monday, QStringLiteral("旧的"));
+    bool stayedOpen = false;
+    WhenModal([&](QDialog* d) {
+        d->findChild<QPlainTextEdit*>("mmoNote")->setPlainText(QStringLiteral("新写的"));
+        alam_.Delete(id); // its alert deleted it meanwhile
+        QTest::mouseClick(d->findChild<QPushButton*>("btnOK"), Qt::LeftButton); // No
+        stayedOpen = d->isVisible() && AlamCount() == 0;
+        QTest::mouseClick(d->findChild<QPushButton*>("btnOK"), Qt::LeftButton); // Yes
+    });
+    boxes_->AnswerNo();
+    boxes_->AnswerYes();
+    EXPECT_EQ(ShowModAlam(id), int(mrOk));
+    EXPECT_TRUE(stayedOpen);
+    ASSERT_EQ(boxes_->Count(), 2);
+    EXPECT_EQ(boxes_->Boxes()[0].kind, BoxKind::Question);
+    ASSERT_EQ(AlamCount(), 1);
+    DbAccess->OpenQuery(QStringLiteral("select ReMark, iHour from Alam"));
+    EXPECT_EQ(DbAccess->MainCursor.AsString(0), QStringLiteral("新写的"));
+    EXPECT_EQ(DbAccess->MainCursor.AsInteger(1), 8);
+}
+
 TEST_F(AlamEditorTest, FailedLoadIsReportedAndTheDialogStillOpens) {
     QString hour;
     WhenModal([&](QDialog* d) {

@@ -10,19 +10,28 @@
 #include "ui_ShowAlam.h"
 #include <QTreeWidget>
 
+#include "reminders/AddAlam.h"
+#include "storage/UException.h"
+#include "ui_BaseAlam.h"
+
 #include <QDialog>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPointer>
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
+#include <ctime>
 
 namespace {
 
 QList<QDateTime> Minutes(std::initializer_list<const char*> texts) {
     QList<QDateTime> list;
-    for (const char* t : texts)
-        list << At(QString::fromLatin1(t));
+    for (const char* t : texts) { // wall-clock readings
+        const QDateTime local = At(QString::fromLatin1(t));
+        list << QDateTime(local.date(), local.time(), Qt::UTC);
+    }
     return list;
 }
 
@@ -338,6 +347,136 @@ TEST_F(AlertAnswerTest, RepeatingReminderAlertChangesNothing) {
     Answer(alert, [](TFormShowAlam* a) { a->ui()->btnOkSave->click(); });
     EXPECT_EQ(GetIntValue("select count(*) from Alam where bLook=0 and iHour=10"), 1);
     EXPECT_EQ(Column(4), QStringList({""}));
+}
+
+// Alerts go on working inside the delete question's own loop, and may delete or reload the
+// row it asks about.
+TEST_F(AlertAnswerTest, AlertAnsweredInsideTheDeleteQuestionThenYes) {
+    Reminder(10, 0, 0, 1, "2026-12-07", "甲");
+    Reminder(11, 0, 0, 1, "2026-12-07", "乙");
+    Reminder(12, 0, 0, 1, "2026-12-07", "丙");
+    Reload();
+    boxes_->ShowRealBoxes();
+    for (const bool snooze : {false, true}) {
+        const int row = Column(3).indexOf(snooze ? "乙" : "甲");
+        List()->setCurrentItem(List()->topLevelItem(row));
+        const QString id = List()->topLevelItem(row)->text(0);
+        const QString question = QStringLiteral("确实要删除 ") +
+                                 List()->topLevelItem(row)->text(2) + QStringLiteral(" 的提醒吗？");
+        QTimer::singleShot(0, [&] {
+            QPointer<QMessageBox> box = WaitForRealBox(question);
+            ASSERT_TRUE(box);
+            TFormShowAlam* alert = ShowAlert(id, QStringLiteral("到了"), false);
+            ASSERT_TRUE(QTest::qWaitForWindowExposed(alert));
+            QTest::qWait(300); // rolled in
+            if (snooze)
+                alert->SnoozeClick(0); // the list is reloaded
+            else
+                UserClick(alert->ui()->btnOkDel);
+            EXPECT_TRUE(WaitFor([&] {
+                return GetIntValue("select count(*) from Alam where iHour=10 and ID=" + id) ==
+                       (snooze ? 1 : 0);
+            }));
+            UserClick(box->button(QMessageBox::Yes));
+            if (WaitFor([&] { return !box->isVisible(); }, 2000))
+                return;
+            ADD_FAILURE() << "the question could not be answered";
+            box->done(QMessageBox::Yes);
+        });
+        RunHandler(nullptr, [&] { RemindersPageOf(Main())->NDelAlamClick(); });
+        EXPECT_FALSE(Column(0).contains(id));
+        EXPECT_EQ(GetIntValue("select count(*) from Alam where ID=" + id), 0);
+    }
+    boxes_->ShowRealBoxes(false);
+    EXPECT_EQ(Column(3), QStringList({"丙"}));
+    EXPECT_EQ(GetIntValue("select count(*) from Alam"), 1);
+}
+
+// Berlin moves its clocks on 2027-03-28 (02:00 -> 03:00) and 2027-10-31 (03:00 -> 02:00).
+class BerlinTest : public AlertAnswerTest {
+protected:
+    void SetUp() override {
+        oldTz_ = qgetenv("TZ");
+        hadTz_ = qEnvironmentVariableIsSet("TZ");
+        qputenv("TZ", "Europe/Berlin");
+        tzset();
+        AlertAnswerTest::SetUp();
+    }
+    void TearDown() override {
+        AlertAnswerTest::TearDown();
+        if (hadTz_)
+            qputenv("TZ", oldTz_);
+        else
+            qunsetenv("TZ");
+        tzset();
+    }
+    // A moment named with its offset, which tells the two 02:30s of October apart.
+    static QDateTime Berlin(const char* iso) {
+        return QDateTime::fromString(QString::fromLatin1(iso), Qt::ISODate).toLocalTime();
+    }
+    QStringList Tick(const char* iso) {
+        const int before = OpenAlerts().size();
+        clock_->Set(Berlin(iso));
+        RunHandler(nullptr, [&] { Main()->tmr1Timer(); });
+        QStringList texts;
+        for (TFormShowAlam* a : OpenAlerts().mid(before))
+            texts << a->ui()->mmo1->toPlainText();
+        return texts;
+    }
+    QByteArray oldTz_;
+    bool hadTz_ = false;
+};
+
+TEST_F(BerlinTest, EditorDueCheckAndSnoozeAcrossBothClockChanges) {
+    // The editor takes 02:30 of the spring-forward day as 03:00, the first moment after the gap.
+    {
+        TFormAddAlam editor;
+        editor.ui()->DBDay->setDate(QDate(2027, 3, 28));
+        editor.ui()->edtHour->setText("2");
+        editor.ui()->edtMinute->setText("30");
+        editor.ui()->mmoNote->setPlainText("x");
+        for (const char* now : {"2027-03-25T12:00:00+01:00", "2027-03-28T03:00:00+02:00"}) {
+            clock_->Set(Berlin(now));
+            EXPECT_NO_THROW(editor.CheckInput()) << now;
+        }
+        clock_->Set(Berlin("2027-03-28T03:01:00+02:00"));
+        EXPECT_THROW(editor.CheckInput(), EAppError);
+        // In the repeated hour a time still to come on the clock is accepted.
+        editor.ui()->DBDay->setDate(QDate(2027, 10, 31));
+        clock_->Set(Berlin("2027-10-31T02:10:00+01:00"));
+        EXPECT_NO_THROW(editor.CheckInput());
+    }
+
+    // Reminders inside the gap fall due at the first minute after it.
+    Reminder(2, 30, 0, 1, "2027-03-28", "一次两点半");
+    Reminder(2, 30, 1, 1, "2027-03-01", "每天两点半");
+    EXPECT_TRUE(Tick("2027-03-28T01:59:00+01:00").isEmpty());
+    EXPECT_EQ(Tick("2027-03-28T03:00:00+02:00"), QStringList({"一次两点半", "每天两点半"}));
+    CloseAllAlerts();
+
+    // In October the daily one is shown once, not again when 02:30 comes round a second time;
+    // a snooze into the repeated hour falls due 3 minutes later, on the second 02:01.
+    Reminder(2, 58, 0, 1, "2027-10-31", "再次提醒");
+    EXPECT_TRUE(Tick("2027-10-31T02:29:00+02:00").isEmpty());
+    EXPECT_EQ(Tick("2027-10-31T02:30:00+02:00"), QStringList({"每天两点半"}));
+    for (const char* t : {"02:40", "02:50", "02:55"})
+        Tick(QStringLiteral("2027-10-31T%1:00+02:00").arg(t).toLatin1().constData());
+    ASSERT_EQ(Tick("2027-10-31T02:58:00+02:00"), QStringList({"再次提醒"}));
+    Answer(OpenAlerts().back(), [](TFormShowAlam* a) { a->SnoozeClick(0); });
+    DbAccess->OpenQuery("select AlamDate, iHour, iMinute from Alam where ReMark='再次提醒'");
+    EXPECT_EQ(DbAccess->MainCursor.AsString(0), QStringLiteral("2027-10-31"));
+    EXPECT_EQ(DbAccess->MainCursor.AsInteger(1), 2);
+    EXPECT_EQ(DbAccess->MainCursor.AsInteger(2), 1);
+    QStringList second;
+    for (QDateTime t = Berlin("2027-10-31T02:59:00+02:00");
+         t <= Berlin("2027-10-31T03:01:00+01:00"); t = t.addSecs(60)) {
+        clock_->Set(t);
+        const int before = OpenAlerts().size();
+        Main()->tmr1Timer();
+        for (TFormShowAlam* a : OpenAlerts().mid(before))
+            second << a->ui()->mmo1->toPlainText();
+    }
+    EXPECT_EQ(second, QStringList({"再次提醒"}));
 }
 
 TEST_F(AlertTest, AFailingDueCheckShowsOneBoxAtATimeAndResumesAfterIt) {
