@@ -267,7 +267,7 @@ void TNotepadPage::ShowPendingNote() {
     memo->setReadOnly(false);
     memo->setPlaceholderText(QString());
     // The tree may have changed meanwhile: the group is found again by its index.
-    if (NoteTree_ && NodeOf(ui_->tvNote, group)) {
+    if (NoteTree_ && NoteTree_->NodeOfIndex(group)) {
         const QString id = QString::number(group);
         if (NoteData->Exists(id)) {
             NoteData->Load(id);
