@@ -6,6 +6,7 @@ cd "$(dirname "$0")/.."
 
 packages=(cmake g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-multimedia-dev libxkbcommon-dev libsqlcipher-dev libssl-dev sqlcipher
+  liblunar-date-dev libicu-dev
   fonts-wqy-zenhei xvfb xauth x11-utils xdotool openbox imagemagick faketime)
 missing=()
 for p in "${packages[@]}"; do

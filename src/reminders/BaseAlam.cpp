@@ -7,6 +7,7 @@
 #include "common/UntDateStamp.h"
 #include "common/UntHandler.h"
 #include "common/UntPublic.h"
+#include "common/UntLunar.h"
 #include "storage/UException.h"
 #include "storage/UntSqlText.h"
 #include "ui_BaseAlam.h"
@@ -63,6 +64,9 @@ void TFormBaseAlam::FormCreate() {
     ui_->edtMonWeek->hide();
     ui_->LabModWordAlam->hide();
     ui_->pnlMonth->hide();
+    ShowKindControls(true, false, false);
+    for (int day = 1; day <= 30; ++day)
+        ui_->cbLunarDay->addItem(LunarDayText(day), day);
 
     // Pasted text must not bring in what typing cannot.
     const QRegularExpression digits(QStringLiteral("\\d{0,2}"));
@@ -87,6 +91,19 @@ void TFormBaseAlam::FormCreate() {
         if (on)
             RunHandler(this, [this] { rbMonthClick(); });
     });
+    connect(ui_->rbYear, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            RunHandler(this, [this] { rbYearClick(); });
+    });
+    connect(ui_->rbLunar, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            RunHandler(this, [this] { rbLunarClick(); });
+    });
+    connect(ui_->DBDay, &QDateEdit::dateChanged, this, Handler(this, [this] { DBDayChange(); }));
+    connect(ui_->cbLunarMonth, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            Handler(this, [this] { cbLunarChange(); }));
+    connect(ui_->cbLunarDay, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            Handler(this, [this] { cbLunarChange(); }));
     connect(ui_->edtHour, &QLineEdit::textChanged, this,
             Handler(this, [this] { edtHourChange(); }));
     connect(ui_->edtMinute, &QLineEdit::textChanged, this,
@@ -96,11 +113,12 @@ void TFormBaseAlam::FormCreate() {
     connect(ui_->btnAlamContext, &QPushButton::clicked, this,
             Handler(this, [this] { btnAlamContextClick(); }));
 
-    QWidget* order[] = {
-        ui_->DBDay,     ui_->rbOnly,         ui_->rbDay,   ui_->mmoNote, btnOK(),
-        btnCancel(),    ui_->btnAlamContext, ui_->rbMonth, ui_->rbWeek,  ui_->edtHour,
-        ui_->edtMinute, ui_->edtMonWeek,     ui_->chk1,    ui_->chk2,    ui_->chk3,
-        ui_->chk4,      ui_->chk5,           ui_->chk6,    ui_->chk7};
+    QWidget* order[] = {ui_->DBDay,   ui_->rbOnly,       ui_->rbDay,          ui_->mmoNote,
+                        btnOK(),      btnCancel(),       ui_->btnAlamContext, ui_->rbMonth,
+                        ui_->rbWeek,  ui_->edtHour,      ui_->edtMinute,      ui_->edtMonWeek,
+                        ui_->chk1,    ui_->chk2,         ui_->chk3,           ui_->chk4,
+                        ui_->chk5,    ui_->chk6,         ui_->chk7,           ui_->rbYear,
+                        ui_->rbLunar, ui_->cbLunarMonth, ui_->cbLunarDay,     ui_->spnAhead};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
 
@@ -123,17 +141,26 @@ void TFormBaseAlam::tmr1Timer() {
     const QDateTime now = Clock::Now();
     ui_->LabNow->setText(ShortDateText(now.date()) + QLatin1Char(' ') + LongTimeText(now.time()));
     ui_->LabLabWeeks->setText(WeekdayName(now.date()));
+    ui_->LabLunarNow->setText(LunarDateText(now.date()));
 }
 
 // ---------------------------------------------------------------- repeat kind
 
-void TFormBaseAlam::ShowKindControls(bool date, bool monthDay, bool weekdays) {
+void TFormBaseAlam::ShowKindControls(bool date, bool monthDay, bool weekdays, bool lunar,
+                                     bool ahead) {
     ui_->LabDay->setVisible(date);
     ui_->DBDay->setVisible(date);
     ui_->LabMonWord->setVisible(monthDay);
     ui_->edtMonWeek->setVisible(monthDay);
     ui_->LabModWordAlam->setVisible(monthDay);
     ui_->pnlMonth->setVisible(weekdays);
+    for (QWidget* w :
+         {static_cast<QWidget*>(ui_->LabLunar), static_cast<QWidget*>(ui_->cbLunarMonth),
+          static_cast<QWidget*>(ui_->cbLunarDay), static_cast<QWidget*>(ui_->LabLunarNext)})
+        w->setVisible(lunar);
+    ui_->LabAhead->setVisible(ahead);
+    ui_->spnAhead->setVisible(ahead);
+    ui_->LabAheadUnit->setVisible(ahead);
 }
 
 void TFormBaseAlam::rbOnlyClick() {
@@ -153,6 +180,88 @@ void TFormBaseAlam::rbMonthClick() {
     ShowKindControls(false, true, false);
     ui_->edtMonWeek->setMaxLength(2);
     ui_->edtMonWeek->setText(QStringLiteral("1"));
+}
+
+void TFormBaseAlam::rbYearClick() {
+    ShowKindControls(true, false, false, false, true);
+}
+
+void TFormBaseAlam::rbLunarClick() {
+    ShowKindControls(true, false, false, true, true);
+    FillLunarPickers(0);
+}
+
+void TFormBaseAlam::FillLunarPickers(int monthDay) {
+    const TLunarDate picked = SolarToLunar(ui_->DBDay->date());
+    if (monthDay == 0 && picked.IsValid())
+        monthDay = EncodeLunarMonthDay(picked.month, picked.day, picked.leap);
+    const bool wasSyncing = syncingLunar_;
+    syncingLunar_ = true;
+    ui_->cbLunarMonth->clear();
+    const int leapMonth = picked.IsValid() ? LeapMonthOf(picked.year) : 0;
+    for (int month = 1; month <= 12; ++month) {
+        ui_->cbLunarMonth->addItem(LunarMonthText(month, false),
+                                   EncodeLunarMonthDay(month, 0, false));
+        if (month == leapMonth)
+            ui_->cbLunarMonth->addItem(LunarMonthText(month, true),
+                                       EncodeLunarMonthDay(month, 0, true));
+    }
+    // A leap month the picked year lacks is shown as the ordinary month it falls in.
+    int monthIndex = ui_->cbLunarMonth->findData(
+        EncodeLunarMonthDay(LunarMonthOf(monthDay), 0, LunarLeapOf(monthDay)));
+    if (monthIndex < 0)
+        monthIndex =
+            ui_->cbLunarMonth->findData(EncodeLunarMonthDay(LunarMonthOf(monthDay), 0, false));
+    ui_->cbLunarMonth->setCurrentIndex(qMax(0, monthIndex));
+    ui_->cbLunarDay->setCurrentIndex(qMax(0, ui_->cbLunarDay->findData(LunarDayOf(monthDay))));
+    syncingLunar_ = wasSyncing;
+    ShowNextLunarDay();
+}
+
+int TFormBaseAlam::LunarMonthDay() const {
+    if (ui_->cbLunarMonth->currentIndex() < 0 || ui_->cbLunarDay->currentIndex() < 0)
+        return 0;
+    return ui_->cbLunarMonth->currentData().toInt() + ui_->cbLunarDay->currentData().toInt();
+}
+
+void TFormBaseAlam::DBDayChange() {
+    if (!syncingLunar_ && ui_->rbLunar->isChecked())
+        FillLunarPickers(0);
+}
+
+void TFormBaseAlam::cbLunarChange() {
+    if (syncingLunar_ || !ui_->rbLunar->isChecked())
+        return;
+    // The date picker moves to the picked lunar date in the same lunar year.
+    const TLunarDate picked = SolarToLunar(ui_->DBDay->date());
+    const QDate day = picked.IsValid() ? LunarYearlyDay(LunarMonthDay(), picked.year) : QDate();
+    if (day.isValid()) {
+        syncingLunar_ = true;
+        ui_->DBDay->setDate(day);
+        syncingLunar_ = false;
+    }
+    ShowNextLunarDay();
+}
+
+void TFormBaseAlam::ShowNextLunarDay() {
+    const QDate next = NextLunarYearlyDay(LunarMonthDay(), Clock::Today());
+    ui_->LabLunarNext->setText(next.isValid() ? QStringLiteral("下次：") + ShortDateText(next)
+                                              : QString());
+}
+
+void TFormBaseAlam::ShowYearly(const TAlam& alam) {
+    if (alam.ReDay == rdYearly) {
+        ui_->rbYear->setChecked(true);
+    } else if (alam.ReDay == rdLunarYearly) {
+        ui_->rbLunar->setChecked(true);
+        syncingLunar_ = true;
+        ui_->DBDay->setDate(alam.AlamDate.date());
+        syncingLunar_ = false;
+        FillLunarPickers(alam.iMonWeek);
+    } else {
+        return;
+    }
+    ui_->spnAhead->setValue(alam.AheadDays);
 }
 
 // ---------------------------------------------------------------- number fields
@@ -251,6 +360,10 @@ void TFormBaseAlam::StoreInto(TAlam& alam) const {
         alam.ReDay = rdWeekly;
     else if (ui_->rbMonth->isChecked())
         alam.ReDay = rdMonthly;
+    else if (ui_->rbYear->isChecked())
+        alam.ReDay = rdYearly;
+    else if (ui_->rbLunar->isChecked())
+        alam.ReDay = rdLunarYearly;
     else
         alam.ReDay = rdOnce;
     alam.iHour = FieldValue(ui_->edtHour, 0);
@@ -263,9 +376,12 @@ void TFormBaseAlam::StoreInto(TAlam& alam) const {
             if (boxes[i]->isChecked())
                 days += QChar(u'1' + i);
         alam.iMonWeek = days.toInt();
+    } else if (ui_->rbLunar->isChecked()) {
+        alam.iMonWeek = LunarMonthDay();
     } else {
         alam.iMonWeek = FieldValue(ui_->edtMonWeek, 1);
     }
     alam.AlamDate = QDateTime(ui_->DBDay->date(), QTime(0, 0));
     alam.ReMark = ui_->mmoNote->toPlainText();
+    alam.AheadDays = ui_->spnAhead->value();
 }

@@ -28,6 +28,11 @@ public:
     void rbDayClick();
     void rbWeekClick();
     void rbMonthClick();
+    void rbYearClick();
+    void rbLunarClick();
+    // The lunar pickers follow the date picker, and the other way round (under "农历").
+    void DBDayChange();
+    void cbLunarChange();
     void edtHourChange();
     void edtMinuteChange();
     void edtMonWeekChange();
@@ -41,20 +46,31 @@ public:
 
     // "星期一" ... "星期日".
     static QString WeekdayName(const QDate& day);
+    // The lunar month-day picked under "农历" (iMonWeek of kind 5); 0 when none is picked.
+    int LunarMonthDay() const;
 
 protected:
     void FormShow() override;
+    // Shows a stored reminder of kind 4 or 5 (the others are shown by the modify dialog).
+    void ShowYearly(const TAlam& alam);
     bool eventFilter(QObject* watched, QEvent* event) override;
     // Copies the controls into the reminder record.
     void StoreInto(TAlam& alam) const;
 
 private:
     void FormCreate();
-    // The repeat kind's controls: the date row, the day-of-month row, the weekday panel.
-    void ShowKindControls(bool date, bool monthDay, bool weekdays);
+    // The repeat kind's controls: the date row, the day-of-month row, the weekday panel, the
+    // lunar row and the days-ahead row.
+    void ShowKindControls(bool date, bool monthDay, bool weekdays, bool lunar = false,
+                          bool ahead = false);
+    // Offers the months of the lunar year of the date picker (its leap month included) and
+    // picks monthDay, or the date's own lunar date when monthDay is 0.
+    void FillLunarPickers(int monthDay);
+    void ShowNextLunarDay();
     bool edtHourKeyPress(QEvent* event) const;
     bool edtMonWeekKeyPress(QEvent* event) const;
 
     std::unique_ptr<Ui::TFormBaseAlam> ui_;
     QTimer tmr1_;
+    bool syncingLunar_ = false; // one picker is following the other
 };

@@ -39,6 +39,7 @@ void TFormModAlam::FormShow() {
         ui()->edtMonWeek->setText(days);
     }
     ui()->DBDay->setDate(AlamData->AlamDate.date());
+    ShowYearly(*AlamData);
     ui()->mmoNote->setPlainText(AlamData->ReMark);
 }
 

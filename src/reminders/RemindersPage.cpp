@@ -20,8 +20,9 @@ TRemindersPage::TRemindersPage(QWidget* parent)
     SetupReportView(lv1,
                     {{1, Qt::AlignLeft},
                      {80, Qt::AlignLeft},
-                     {180, Qt::AlignHCenter},
-                     {400, Qt::AlignHCenter},
+                     // wide enough for a yearly reminder's date, time and days ahead
+                     {300, Qt::AlignHCenter},
+                     {280, Qt::AlignHCenter},
                      {80, Qt::AlignHCenter}},
                     [this](const QModelIndex& index, QStyleOptionViewItem* option) {
                         lv1CustomDrawItem(index, option);
@@ -40,7 +41,7 @@ TRemindersPage::TRemindersPage(QWidget* parent)
 
     rgAlam_ = new QButtonGroup(this);
     const QList<QRadioButton*> items = {ui_->rgAlam0, ui_->rgAlam1, ui_->rgAlam2, ui_->rgAlam3,
-                                        ui_->rgAlam4, ui_->rgAlam5, ui_->rgAlam6};
+                                        ui_->rgAlam4, ui_->rgAlam5, ui_->rgAlam6, ui_->rgAlam7};
     for (int i = 0; i < items.size(); ++i)
         rgAlam_->addButton(items.at(i), i);
     ui_->rgAlam0->setChecked(true);
@@ -72,6 +73,10 @@ void TRemindersPage::lv1CustomDrawItem(const QModelIndex& index,
         option->palette.setColor(QPalette::Text, QColor(0, 128, 0));
     else if (kind == AlamMonthlyText)
         option->palette.setColor(QPalette::Text, QColor(0, 0, 255));
+    else if (kind == AlamYearlyText)
+        option->palette.setColor(QPalette::Text, AlamYearlyColor);
+    else if (kind == AlamLunarYearlyText)
+        option->palette.setColor(QPalette::Text, AlamLunarYearlyColor);
 }
 
 void TRemindersPage::rgAlamClick() {

@@ -3,6 +3,7 @@
 #include "common/UntClock.h"
 #include "storage/UException.h"
 #include "storage/UntDbAccess.h"
+#include "storage/UntSqlEngine.h"
 #include "storage/UntSqlText.h"
 
 #include <QSet>
@@ -17,13 +18,40 @@ QString DateText(const QDateTime& moment) {
     return moment.date().toString(Qt::ISODate);
 }
 
+// Yearly reminders show their month and day ("每年 12月7日", "农历 八月十五"), and their days
+// ahead after the time.
 const QString ListBase = QStringLiteral(
-    "select ID,IIf(ReDay=0,'仅一次',IIf(ReDay=1,'每天',IIf(ReDay=2,'每周','每月'))),  "
+    "select ID,IIf(ReDay=0,'仅一次',IIf(ReDay=1,'每天',IIf(ReDay=2,'每周',"
+    "IIf(ReDay=4,'每年',IIf(ReDay=5,'农历每年','每月'))))),  "
     "IIf(ReDay=0,Format(AlamDate,'YYYY-MM-DD')||' '||Str(iHour)||'时'||Str(iMinute)||'分',  "
     "IIf(ReDay=1,Str(iHour)||'时'||Str(iMinute)||'分',  "
     "IIF(ReDay=2,'每周'||Str(iMonWeek)||' '||Str(iHour)||'时'||Str(iMinute)||'分',  "
-    "'每月'||Str(iMonWeek)||'号 '||Str(iHour)||'时'||Str(iMinute)||'分' ))),  "
+    "IIF(ReDay=4,'每年 '||CStr(Month(AlamDate))||'月'||CStr(Day(AlamDate))||'日 '||Str(iHour)"
+    "||'时'||Str(iMinute)||'分'||IIf(AheadDays>0,'（提前'||CStr(AheadDays)||'天）',''),  "
+    "IIF(ReDay=5,'农历 '||LunarText(iMonWeek)||' '||Str(iHour)||'时'||Str(iMinute)||'分'"
+    "||IIf(AheadDays>0,'（提前'||CStr(AheadDays)||'天）',''),  "
+    "'每月'||Str(iMonWeek)||'号 '||Str(iHour)||'时'||Str(iMinute)||'分' ))))),  "
     "Remark,IIF(bLook,'看过的','') from  Alam where 1=1   ");
+
+// A yearly reminder falls on a day when its next day from there is that day, or is that day
+// plus its days ahead (the notice); yearly days lie far further apart than 30 days.
+QString YearlyOn(const QString& day) {
+    return QStringLiteral(" (ReDay>=4 and NextYearly(ReDay,AlamDate,iMonWeek,%1) in (%1,"
+                          "date(%1,'+'||AheadDays||' day')) ) ")
+        .arg(day);
+}
+
+// Due in the minute the engine's Time() names, by kind: a one-off on its date, a daily one,
+// a weekly one whose digits hold today (Monday = 1), a monthly one on its day, a yearly one
+// on its day or its notice day. Ahead is the days left when it is the notice.
+const QString DueQuery =
+    QStringLiteral("select ID,ReDay,Remark,IIf(ReDay>=4 and NextYearly(ReDay,AlamDate,iMonWeek,"
+                   "Date())<>Date(),AheadDays,0) as Ahead from Alam  where "
+                   "Hour(Time())=iHour and Minute(Time())=iMinute  "
+                   "and ((AlamDate=Date() and ReDay=0) or (ReDay=1) or  (ReDay=2 and "
+                   "InStr(CStr(iMonWeek),CStr(WeekDay(date(Date(),'-1 day'))))<>0 ) or  (ReDay=3 "
+                   "and Day(Date())=iMonWeek ) or") +
+    YearlyOn(QStringLiteral("Date()")) + QStringLiteral(") ");
 
 // A one-off reminder not seen is missed once its day has passed, or on its own day once the
 // clock has moved past its hour. Both the filter "错过" and the status marks use this.
@@ -38,12 +66,14 @@ QString FilterCondition(int filter) {
                QStringLiteral(
                    " (ReDay=2 and "
                    "InStr(CStr(iMonWeek),CStr(WeekDay(date(Date(),'-1 day'))))<>0 ) or ") +
-               QStringLiteral(" (ReDay=3 and Day(Date())=iMonWeek ) )");
+               QStringLiteral(" (ReDay=3 and Day(Date())=iMonWeek ) or") +
+               YearlyOn(QStringLiteral("Date()")) + QStringLiteral(")");
     case 2:
         return QStringLiteral("and ((AlamDate=date(Date(),'+1 day') and ReDay=0) or ") +
                QStringLiteral(
                    " (ReDay=2 and InStr(CStr(iMonWeek),CStr(WeekDay(date())))<>0 ) or ") +
-               QStringLiteral(" (ReDay=3 and Day(date(Date(),'+1 day'))=iMonWeek ) )");
+               QStringLiteral(" (ReDay=3 and Day(date(Date(),'+1 day'))=iMonWeek ) or") +
+               YearlyOn(QStringLiteral("date(Date(),'+1 day')")) + QStringLiteral(")");
     case 3:
         return QStringLiteral("and ") + MissedCondition;
     case 4:
@@ -52,6 +82,8 @@ QString FilterCondition(int filter) {
         return QStringLiteral("and ReDay = 2 ");
     case 6:
         return QStringLiteral("and ReDay = 3 ");
+    case 7:
+        return QStringLiteral("and (ReDay = 4 or ReDay = 5) ");
     default:
         return QString();
     }
@@ -72,10 +104,19 @@ QSet<QString> MissedKeys() {
 } // namespace
 
 void TAlam::Add() {
-    SqlText = FormatSql(QStringLiteral("Insert into Alam(iHour,iMinute,iMonWeek,ReDay,AlamDate,"
-                                       "ReMark)  values(%s,%s,%s,%s,'%s','%s') "),
-                        {SqlNum(iHour), SqlNum(iMinute), SqlNum(iMonWeek), SqlNum(ReDay),
-                         DateText(AlamDate), ReMark});
+    if (HasAheadDays()) {
+        SqlText =
+            FormatSql(QStringLiteral("Insert into Alam(iHour,iMinute,iMonWeek,ReDay,"
+                                     "AlamDate,ReMark,AheadDays)  "
+                                     "values(%s,%s,%s,%s,'%s','%s',%s) "),
+                      {SqlNum(iHour), SqlNum(iMinute), SqlNum(iMonWeek), SqlNum(ReDay),
+                       DateText(AlamDate), ReMark, SqlNum(qBound(0, AheadDays, MaxAheadDays))});
+    } else {
+        SqlText = FormatSql(QStringLiteral("Insert into Alam(iHour,iMinute,iMonWeek,ReDay,AlamDate,"
+                                           "ReMark)  values(%s,%s,%s,%s,'%s','%s') "),
+                            {SqlNum(iHour), SqlNum(iMinute), SqlNum(iMonWeek), SqlNum(ReDay),
+                             DateText(AlamDate), ReMark});
+    }
     ExecSql(SqlText);
 }
 
@@ -114,13 +155,28 @@ void TAlam::Load(const QString& id) {
     ReDay = static_cast<int>(cursor.AsInteger(QStringLiteral("ReDay")));
     AlamDate = cursor.AsDateTime(QStringLiteral("AlamDate"));
     ReMark = cursor.AsString(QStringLiteral("ReMark"));
+    AheadDays = static_cast<int>(cursor.AsInteger(QStringLiteral("AheadDays")));
+}
+
+bool TAlam::HasAheadDays() const {
+    return ReDay == rdYearly || ReDay == rdLunarYearly;
 }
 
 void TAlam::Update(const QString& id) {
-    SqlText = FormatSql(QStringLiteral("update Alam set iHour=%s,iMinute=%s,iMonWeek=%s,ReDay=%s,  "
-                                       "AlamDate='%s',Remark='%s',bLook=0 where ID=%s  "),
-                        {SqlNum(iHour), SqlNum(iMinute), SqlNum(iMonWeek), SqlNum(ReDay),
-                         DateText(AlamDate), ReMark, id});
+    // The other kinds leave AheadDays alone: nothing reads it for them.
+    if (HasAheadDays()) {
+        SqlText = FormatSql(
+            QStringLiteral("update Alam set iHour=%s,iMinute=%s,iMonWeek=%s,ReDay=%s,  "
+                           "AlamDate='%s',Remark='%s',bLook=0,AheadDays=%s where ID=%s  "),
+            {SqlNum(iHour), SqlNum(iMinute), SqlNum(iMonWeek), SqlNum(ReDay), DateText(AlamDate),
+             ReMark, SqlNum(qBound(0, AheadDays, MaxAheadDays)), id});
+    } else {
+        SqlText =
+            FormatSql(QStringLiteral("update Alam set iHour=%s,iMinute=%s,iMonWeek=%s,ReDay=%s,  "
+                                     "AlamDate='%s',Remark='%s',bLook=0 where ID=%s  "),
+                      {SqlNum(iHour), SqlNum(iMinute), SqlNum(iMonWeek), SqlNum(ReDay),
+                       DateText(AlamDate), ReMark, id});
+    }
     ExecSql(SqlText);
 }
 
@@ -143,4 +199,22 @@ void TAlam::Reschedule(const QString& id, int delayIndex) {
         QStringLiteral("update Alam set AlamDate='%s',iHour=%s,iMinute=%s where ID=%s  "),
         {DateText(moment), SqlNum(moment.time().hour()), SqlNum(moment.time().minute()), id});
     ExecSql(SqlText);
+}
+
+QList<TDueAlam> TAlam::DueList(const QDateTime& minute) {
+    {
+        TEngineMoment at(minute);
+        DbAccess->OpenSideQuery(DueQuery);
+    }
+    TCursor& due = DbAccess->SideCursor;
+    QList<TDueAlam> alams;
+    for (due.First(); !due.Eof(); due.Next()) {
+        const qint64 ahead = due.AsInteger(QStringLiteral("Ahead"));
+        QString text = due.AsString(QStringLiteral("Remark"));
+        if (ahead > 0)
+            text = QStringLiteral("还有%1天：").arg(ahead) + text;
+        alams.append({due.AsString(QStringLiteral("ID")), text,
+                      due.AsInteger(QStringLiteral("ReDay")) != rdOnce});
+    }
+    return alams;
 }

@@ -2,13 +2,32 @@
 
 #include "common/UntListRows.h"
 
+#include <QColor>
 #include <QDateTime>
+#include <QList>
 #include <QString>
 
 class QTreeWidget;
 
 // Repeat kinds of a reminder (column ReDay).
-enum TReDay { rdOnce = 0, rdDaily = 1, rdWeekly = 2, rdMonthly = 3 };
+enum TReDay {
+    rdOnce = 0,
+    rdDaily = 1,
+    rdWeekly = 2,
+    rdMonthly = 3,
+    rdYearly = 4,      // on AlamDate's month and day
+    rdLunarYearly = 5, // on the lunar month-day in iMonWeek (month * 100 + day, +10000 leap)
+};
+
+// Days ahead of a yearly reminder: it also falls due that many days before its day.
+constexpr int MaxAheadDays = 30;
+
+// One reminder that falls due in a minute, as its alert shows it.
+struct TDueAlam {
+    QString ID;
+    QString Text; // a days-ahead notice starts with "还有N天："
+    bool Repeating = false;
+};
 
 // The reminder store: one reminder record plus the statements that read and write the table
 // Alam. Callers fill the public fields before Add and Update; Load fills them.
@@ -20,11 +39,12 @@ public:
     int iHour = 0;
     int iMinute = 0;
     int iMonWeek = 1;
-    QString SqlText; // the statement built last
+    int AheadDays = 0; // kinds 4 and 5 only
+    QString SqlText;   // the statement built last
 
     void Add();
-    // The reminders under filter 0..6 ("全部提醒", "今天", "明天", "错过", "每天", "每周",
-    // "每月"), the missed one-off reminders marked in column 4.
+    // The reminders under filter 0..7 ("全部提醒", "今天", "明天", "错过", "每天", "每周",
+    // "每月", "每年"), the missed one-off reminders marked in column 4.
     TRows ListRows(int filter);
     // Fills view with ListRows(filter).
     void LoadList(QTreeWidget* view, int filter);
@@ -36,6 +56,11 @@ public:
     void MarkSeen(const QString& id);
     // Moves the reminder to now plus the delay of delayIndex 0..4 (3, 5, 10, 30, 60 minutes).
     void Reschedule(const QString& id, int delayIndex);
+    // The reminders due in the minute that starts at minute (run on the side cursor).
+    QList<TDueAlam> DueList(const QDateTime& minute);
+
+private:
+    bool HasAheadDays() const; // kinds 4 and 5
 };
 
 extern TAlam* AlamData;
@@ -45,5 +70,11 @@ inline const QString AlamOnceText = QStringLiteral("仅一次");
 inline const QString AlamDailyText = QStringLiteral("每天");
 inline const QString AlamWeeklyText = QStringLiteral("每周");
 inline const QString AlamMonthlyText = QStringLiteral("每月");
+inline const QString AlamYearlyText = QStringLiteral("每年");
+inline const QString AlamLunarYearlyText = QStringLiteral("农历每年");
+// Row colours of the yearly kinds in the list, apart from those of the other kinds and
+// readable on white (contrast above 4.5:1).
+inline const QColor AlamYearlyColor = QColor(128, 0, 128);
+inline const QColor AlamLunarYearlyColor = QColor(176, 96, 0);
 inline const QString AlamSeenText = QStringLiteral("看过的");
 inline const QString AlamMissedText = QStringLiteral("错过的");

@@ -4,6 +4,7 @@
 #include "UntApplication.h"
 #include "UntDueCheck.h"
 #include "UntRunAtStartup.h"
+#include "UntTodayLine.h"
 #include "UntTray.h"
 #include "common/UntAppDir.h"
 #include "common/UntClock.h"
@@ -88,6 +89,7 @@ void TFormMain::FormCreate() {
     tmr1_->setInterval(1000);
     connect(tmr1_, &QTimer::timeout, this, Handler(this, [this] { tmr1Timer(); }));
     tmr1_->start();
+    new TTodayLine(ui_->LabToday, this); // the bottom bar's date, lunar date included
 }
 
 void TFormMain::FormShow() {

@@ -3,20 +3,13 @@
 #include "ShowAlam.h"
 #include "common/UntClock.h"
 #include "common/UntHandler.h"
+#include "reminders/UntAlam.h"
 #include "storage/UntDbAccess.h"
 #include "storage/UntSqlEngine.h"
 
 #include <QScopedValueRollback>
 
 namespace {
-
-// Due in the minute the engine's Time() names, by kind: a one-off on its date, a daily one,
-// a weekly one whose digits hold today (Monday = 1), a monthly one on its day.
-const QString DueQuery = QStringLiteral(
-    "select ID,ReDay,Remark from Alam  where Hour(Time())=iHour and Minute(Time())=iMinute  "
-    "and ((AlamDate=Date() and ReDay=0) or (ReDay=1) or  (ReDay=2 and "
-    "InStr(CStr(iMonWeek),CStr(WeekDay(date(Date(),'-1 day'))))<>0 ) or  (ReDay=3 and "
-    "Day(Date())=iMonWeek ) ) ");
 
 // A clock goes back by at most a few hours; what was shown before that cannot repeat.
 constexpr qint64 RepeatWindowMinutes = 4 * 60;
@@ -88,14 +81,9 @@ void TDueMinutes::Forget(const QString& id) {
 }
 
 void ShowDueAlerts(const QDateTime& minute, TDueMinutes& minutes) {
-    {
-        TEngineMoment at(minute);
-        DbAccess->OpenSideQuery(DueQuery);
-    }
-    TCursor& due = DbAccess->SideCursor;
-    for (due.First(); !due.Eof(); due.Next())
-        if (minutes.FirstShowing(due.AsString("ID"), minute))
-            ShowAlert(due.AsString("ID"), due.AsString("Remark"), due.AsInteger("ReDay") != 0);
+    for (const TDueAlam& due : AlamData->DueList(minute))
+        if (minutes.FirstShowing(due.ID, minute))
+            ShowAlert(due.ID, due.Text, due.Repeating);
 }
 
 void TDueCheck::Tick(QObject* owner) {

@@ -510,6 +510,10 @@ void TDbAccess::Connect() {
         if (!QFileInfo::exists(path))
             CreateDatabase(path, DatabaseKey);
         OpenData();
+    } catch (const ESchemaUpgradeError& e) {
+        Connection.Close();
+        ShowErrorDetail(UpgradeFailedText, What(e), QString());
+        QCoreApplication::quit();
     } catch (const std::exception& e) {
         Connection.Close();
         ShowErrorDetail(QStringLiteral("数据库连接失败！"), What(e), QString());
@@ -626,6 +630,7 @@ void TDbAccess::OpenData() {
     try {
         // Only a file that is ours is tuned: switching the journal writes its header.
         CheckSchema(Connection);
+        UpgradeSchema(Connection);
         Connection.UseWriteAheadLog();
         Connection.OnCommit([this](int frames) { LogGrew(frames); });
     } catch (...) {

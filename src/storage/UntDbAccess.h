@@ -184,6 +184,9 @@ extern TDbAccess* DbAccess;
 
 inline const QString DatabaseKey = QStringLiteral("40718293561072");
 inline const QString DatabaseFileName = QStringLiteral("bookkeep.dat");
+// Shown when an older data file could not be brought up to this version (and was kept as it
+// was); the program then ends, like after any other failed connection.
+inline const QString UpgradeFailedText = QStringLiteral("数据文件升级失败，文件未作改动！");
 // Every file of the program is encrypted in pages of this size (part of its format: the
 // sqlcipher tool needs "PRAGMA cipher_page_size = 16384" after the key). Large pages keep a
 // keystroke that rewrites a big note to a few pages, each encrypted on its own.

@@ -20,7 +20,8 @@ CREATE TABLE Alam (
     ReDay INTEGER,
     AlamDate TEXT,
     ReMark TEXT,
-    bLook INTEGER NOT NULL DEFAULT 0
+    bLook INTEGER NOT NULL DEFAULT 0,
+    AheadDays INTEGER DEFAULT 0
 );
 CREATE TABLE AlamContext (
     ID INTEGER PRIMARY KEY AUTOINCREMENT,
@@ -83,4 +84,21 @@ void CheckSchema(TConnection& connection) {
     for (const char* table : TableNames)
         if (!present.contains(QLatin1String(table), Qt::CaseInsensitive))
             throw EEngineError(std::string("no such table: ") + table);
+}
+
+void UpgradeSchema(TConnection& connection) {
+    try {
+        TCursor version;
+        version.Open(connection, QStringLiteral("PRAGMA user_version"));
+        if (version.Eof() || version.AsInteger(0) >= SchemaVersion)
+            return;
+        // The version goes first, so that a failing step after it shows that the whole
+        // transaction, header included, is rolled back.
+        TTransaction tx(connection);
+        connection.Exec(QStringLiteral("PRAGMA user_version = %1").arg(SchemaVersion));
+        connection.Exec(QStringLiteral("ALTER TABLE Alam ADD COLUMN AheadDays INTEGER DEFAULT 0"));
+        tx.Commit();
+    } catch (const std::exception& e) {
+        throw ESchemaUpgradeError(e.what());
+    }
 }

@@ -1,6 +1,7 @@
 #include "UntSqlEngine.h"
 
 #include "common/UntClock.h"
+#include "common/UntLunar.h"
 
 #include <QByteArrayView>
 #include <QDate>
@@ -142,6 +143,36 @@ void FnDay(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     sqlite3_result_int(ctx, d.day());
 }
 
+void FnMonth(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+    const QDate d = AnyNull(argc, argv) ? QDate() : DateArg(argv[0]);
+    if (!d.isValid())
+        return sqlite3_result_null(ctx);
+    sqlite3_result_int(ctx, d.month());
+}
+
+// NextYearly(ReDay, AlamDate, iMonWeek, d): the first day on or after d on which a yearly
+// reminder (kind 4 on AlamDate's month and day, kind 5 on the lunar month-day iMonWeek)
+// falls; null for the other kinds and outside the calendar's range.
+void FnNextYearly(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    const int kind = sqlite3_value_int(argv[0]);
+    const QDate from = sqlite3_value_type(argv[3]) == SQLITE_NULL ? QDate() : DateArg(argv[3]);
+    QDate next;
+    if (kind == 4 && sqlite3_value_type(argv[1]) != SQLITE_NULL)
+        next = NextYearlyDay(DateArg(argv[1]), from);
+    else if (kind == 5)
+        next = NextLunarYearlyDay(sqlite3_value_int(argv[2]), from);
+    if (!next.isValid())
+        return sqlite3_result_null(ctx);
+    ResultText(ctx, next.toString(Qt::ISODate));
+}
+
+// LunarText(monthDay): 815 -> "八月十五"; empty for a value that is no lunar month-day.
+void FnLunarText(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+    if (AnyNull(argc, argv))
+        return sqlite3_result_null(ctx);
+    ResultText(ctx, LunarMonthDayText(sqlite3_value_int(argv[0])));
+}
+
 // 1 = Sunday ... 7 = Saturday.
 void FnWeekDay(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     const QDate d = AnyNull(argc, argv) ? QDate() : DateArg(argv[0]);
@@ -268,6 +299,9 @@ void FnIIf(sqlite3_context* ctx, int, sqlite3_value** argv) {
     sqlite3_result_value(ctx, Truth(argv[0]) ? argv[1] : argv[2]);
 }
 
+// Date() and Time() count as deterministic: every statement is stepped to its end as soon as
+// it is prepared, inside one moment, so the engine may work them out once per statement
+// instead of once per row (the due check over 10,000 reminders depends on it).
 struct Function {
     const char* name;
     int args;
@@ -276,10 +310,19 @@ struct Function {
 };
 
 const Function functions[] = {
-    {"Date", 0, FnDate, false},    {"Time", 0, FnTime, false}, {"Hour", 1, FnHour, true},
-    {"Minute", 1, FnMinute, true}, {"Day", 1, FnDay, true},    {"WeekDay", 1, FnWeekDay, true},
-    {"CStr", 1, FnCStr, true},     {"Str", 1, FnStr, true},    {"Format", 2, FnFormat, true},
+    {"Date", 0, FnDate, true},
+    {"Time", 0, FnTime, true},
+    {"Hour", 1, FnHour, true},
+    {"Minute", 1, FnMinute, true},
+    {"Day", 1, FnDay, true},
+    {"WeekDay", 1, FnWeekDay, true},
+    {"CStr", 1, FnCStr, true},
+    {"Str", 1, FnStr, true},
+    {"Format", 2, FnFormat, true},
     {"IIf", 3, FnIIf, true},
+    {"Month", 1, FnMonth, true},
+    {"NextYearly", 4, FnNextYearly, true},
+    {"LunarText", 1, FnLunarText, true},
 };
 
 } // namespace

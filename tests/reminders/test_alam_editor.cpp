@@ -6,8 +6,11 @@
 #include "ui_BaseAlam.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QDateEdit>
 #include <QLocale>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 
 namespace {
@@ -317,4 +320,80 @@ TEST_F(AlamEditorTest, FailedLoadIsReportedAndTheDialogStillOpens) {
     EXPECT_EQ(hour, QStringLiteral("9"));
     ASSERT_EQ(boxes_->Count(), 1);
     EXPECT_TRUE(boxes_->LastText().startsWith(QStringLiteral("数据库查询错误，请检查！")));
+}
+
+TEST_F(AlamEditorTest, YearlyKindsShowTheirControlsAndSave) {
+    dlg->show();
+    dlg->tmr1Timer();
+    EXPECT_EQ(ui->LabLunarNow->text(), QStringLiteral("农历十月廿九"));
+    ui->rbYear->click();
+    EXPECT_TRUE(ui->DBDay->isVisible());
+    EXPECT_TRUE(ui->spnAhead->isVisible());
+    EXPECT_FALSE(ui->cbLunarMonth->isVisible());
+    EXPECT_EQ(ui->spnAhead->maximum(), 30);
+    ui->DBDay->setDate(QDate(2024, 2, 29));
+    ui->spnAhead->setValue(3);
+    ui->mmoNote->setPlainText(QStringLiteral("生日"));
+    PressOK();
+    ASSERT_TRUE(Accepted()) << boxes_->LastText();
+    alam_.Load(QString::number(GetIntValue(QStringLiteral("select max(ID) from Alam"))));
+    EXPECT_EQ(alam_.ReDay, rdYearly);
+    EXPECT_EQ(alam_.AlamDate.date(), QDate(2024, 2, 29));
+    EXPECT_EQ(alam_.AheadDays, 3);
+}
+
+TEST_F(AlamEditorTest, LunarPickersFollowThePickedDateAndShowTheNextDay) {
+    dlg->show();
+    ui->DBDay->setDate(QDate(2026, 9, 25));
+    ui->rbLunar->click();
+    EXPECT_TRUE(ui->DBDay->isVisible());
+    EXPECT_TRUE(ui->cbLunarMonth->isVisible());
+    EXPECT_TRUE(ui->spnAhead->isVisible());
+    EXPECT_EQ(ui->cbLunarMonth->currentText(), QStringLiteral("八月"));
+    EXPECT_EQ(ui->cbLunarDay->currentText(), QStringLiteral("十五"));
+    EXPECT_EQ(ui->cbLunarDay->count(), 30);
+    EXPECT_EQ(ui->LabLunarNext->text(),
+              QStringLiteral("下次：") + ShortDateText(QDate(2027, 9, 15)));
+
+    // 2025 has 闰六月, offered after 六月; picking a date in it selects it.
+    ui->DBDay->setDate(QDate(2025, 7, 25));
+    EXPECT_EQ(ui->cbLunarMonth->count(), 13);
+    EXPECT_EQ(ui->cbLunarMonth->itemText(6), QStringLiteral("闰六月"));
+    EXPECT_EQ(ui->cbLunarMonth->currentText(), QStringLiteral("闰六月"));
+    EXPECT_EQ(ui->cbLunarDay->currentText(), QStringLiteral("初一"));
+
+    // Picking a lunar date moves the date picker within the same lunar year.
+    ui->cbLunarMonth->setCurrentIndex(0);
+    EXPECT_EQ(ui->DBDay->date(), QDate(2025, 1, 29)); // 正月初一
+    EXPECT_EQ(ui->cbLunarMonth->count(), 13);
+    ui->cbLunarDay->setCurrentIndex(1);
+    EXPECT_EQ(ui->DBDay->date(), QDate(2025, 1, 30));
+    ui->cbLunarMonth->setCurrentIndex(ui->cbLunarMonth->findText(QStringLiteral("八月")));
+    ui->cbLunarDay->setCurrentIndex(14);
+    ui->spnAhead->setValue(5);
+    ui->mmoNote->setPlainText(QStringLiteral("中秋"));
+    PressOK();
+    ASSERT_TRUE(Accepted()) << boxes_->LastText();
+    const QString id = QString::number(GetIntValue(QStringLiteral("select max(ID) from Alam")));
+    alam_.Load(id);
+    EXPECT_EQ(alam_.ReDay, rdLunarYearly);
+    EXPECT_EQ(alam_.iMonWeek, 815);
+    EXPECT_EQ(alam_.AheadDays, 5);
+    EXPECT_EQ(alam_.AlamDate.date(), QDate(2025, 10, 6));
+}
+
+TEST_F(AlamEditorTest, ModifyShowsAStoredLeapMonthReminder) {
+    alam_.AheadDays = 7;
+    const QString id = AddAlam(rdLunarYearly, 8, 30, 10601, QDate(2025, 7, 25), "闰月");
+    alam_.AheadDays = 0;
+    WhenModal([](QDialog* d) {
+        EXPECT_TRUE(d->findChild<QRadioButton*>("rbLunar")->isChecked());
+        EXPECT_EQ(d->findChild<QComboBox*>("cbLunarMonth")->currentText(),
+                  QStringLiteral("闰六月"));
+        EXPECT_EQ(d->findChild<QComboBox*>("cbLunarDay")->currentText(), QStringLiteral("初一"));
+        EXPECT_EQ(d->findChild<QSpinBox*>("spnAhead")->value(), 7);
+        EXPECT_EQ(d->findChild<QDateEdit*>("DBDay")->date(), QDate(2025, 7, 25));
+        d->reject();
+    });
+    EXPECT_EQ(ShowModAlam(id), int(mrCancel));
 }

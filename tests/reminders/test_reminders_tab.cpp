@@ -1,5 +1,9 @@
 #include "ReminderTestSupport.h"
 
+#include <QLabel>
+#include <QSet>
+#include <QTest>
+
 #include "notepad/UntNote.h"
 #include "reminders/RemindersPage.h"
 #include "reminders/UntReportView.h"
@@ -55,7 +59,7 @@ protected:
 
 TEST_F(RemindersTabTest, ListHasItsColumnsFontMenuAndFilters) {
     const QStringList captions = {"ID", "重复频率", "提醒时间", "内容", "状态"};
-    const int widths[] = {1, 80, 180, 400, 80};
+    const int widths[] = {1, 80, 300, 280, 80};
     const Qt::Alignment alignments[] = {Qt::AlignLeft, Qt::AlignLeft, Qt::AlignHCenter,
                                         Qt::AlignHCenter, Qt::AlignHCenter};
     ASSERT_EQ(lv1->columnCount(), 5);
@@ -81,7 +85,7 @@ TEST_F(RemindersTabTest, ListHasItsColumnsFontMenuAndFilters) {
     QStringList items;
     for (QAbstractButton* b : Child<QGroupBox>(Main(), "rgAlam")->findChildren<QRadioButton*>())
         items << b->text();
-    EXPECT_EQ(items, QStringList({"全部提醒", "今天", "明天", "错过", "每天", "每周", "每月"}));
+    EXPECT_EQ(items, QStringList({"全部提醒", "今天", "明天", "错过", "每天", "每周", "每月", "每年"}));
     EXPECT_EQ(RemindersPageOf(Main())->FilterIndex(), 0);
     EXPECT_TRUE(Child<QRadioButton>(Main(), "rgAlam0")->isChecked());
 }
@@ -92,14 +96,22 @@ TEST_F(RemindersTabTest, RowsAreColouredByRepeatKindWhateverTheirState) {
     Add(rdDaily, 9, 1, Monday);
     Add(rdWeekly, 9, 135, Monday);
     Add(rdMonthly, 9, 15, Monday);
+    Add(rdYearly, 9, 1, Monday);
+    Add(rdLunarYearly, 9, 815, Monday);
     AlamData->MarkSeen(seen);
     Reload();
     ASSERT_EQ(lv1->topLevelItem(0)->text(4), QStringLiteral("看过的"));
     ASSERT_EQ(lv1->topLevelItem(1)->text(4), QStringLiteral("错过的"));
     const QColor normal = lv1->palette().color(QPalette::Text);
-    const QColor expected[] = {QColor(255, 0, 0), QColor(255, 0, 0), normal, QColor(0, 128, 0),
-                               QColor(0, 0, 255)};
-    for (int row = 0; row < 5; ++row)
+    const QColor expected[] = {QColor(255, 0, 0),   QColor(255, 0, 0), normal,
+                               QColor(0, 128, 0),   QColor(0, 0, 255), AlamYearlyColor,
+                               AlamLunarYearlyColor};
+    // Each yearly colour stands apart from the others and from the text colour.
+    EXPECT_EQ(QSet<QRgb>({expected[0].rgb(), normal.rgb(), expected[3].rgb(), expected[4].rgb(),
+                          expected[5].rgb(), expected[6].rgb()})
+                  .size(),
+              6);
+    for (int row = 0; row < 7; ++row)
         for (int column = 0; column < 5; ++column)
             EXPECT_EQ(DrawnColour(lv1, row, column), expected[row]) << row << "," << column;
 
@@ -250,4 +262,17 @@ TEST_F(RemindersFirstShowTest, WindowShowsAllRemindersAtStart) {
     }
     NoteData = nullptr;
     ConfigData = nullptr;
+}
+
+TEST_F(RemindersTabTest, BottomBarShowsTodayWithItsLunarDateAndTurnsAtMidnight) {
+    QLabel* today = Child<QLabel>(Main(), "LabToday");
+    EXPECT_EQ(today->text(), QStringLiteral("2026年12月7日 星期一 农历十月廿九"));
+    EXPECT_TRUE(today->isVisible());
+    clock_.Set(At("2026-12-07 23:59:59"));
+    QTest::qWait(1100);
+    EXPECT_EQ(today->text(), QStringLiteral("2026年12月7日 星期一 农历十月廿九"));
+    clock_.Set(At("2026-12-08 00:00:00"));
+    EXPECT_TRUE(
+        WaitFor([&] { return today->text().startsWith(QStringLiteral("2026年12月8日")); }, 3000));
+    EXPECT_EQ(today->text(), QStringLiteral("2026年12月8日 星期二 农历十月三十"));
 }

@@ -479,6 +479,22 @@ TEST_F(BerlinTest, EditorDueCheckAndSnoozeAcrossBothClockChanges) {
     EXPECT_EQ(second, QStringList({"再次提醒"}));
 }
 
+TEST_F(AlertTest, LunarYearlyFiresOnceOnItsDayAndOnItsNoticeDay) {
+    ExecSql(QStringLiteral("Insert into Alam(iHour,iMinute,iMonWeek,ReDay,AlamDate,ReMark,"
+                           "AheadDays)  values(9,5,815,5,'2026-09-25','赏月',3) "));
+    EXPECT_EQ(TickAt("2026-09-22 09:05:00"), QStringList({"还有3天：赏月"}));
+    ASSERT_EQ(OpenAlerts().size(), 1);
+    EXPECT_EQ(OpenAlerts().front()->ui()->btnOkSave->text(), QStringLiteral("看到了"));
+    EXPECT_FALSE(OpenAlerts().front()->ui()->btnOkDel->isVisibleTo(OpenAlerts().front()));
+    CloseAllAlerts();
+    EXPECT_TRUE(TickAt("2026-09-22 09:05:40").isEmpty());
+    EXPECT_TRUE(TickAt("2026-09-24 09:05:00").isEmpty());
+    // The tick of 09:05 came late: the minute is caught up, once.
+    EXPECT_TRUE(TickAt("2026-09-25 09:04:00").isEmpty());
+    EXPECT_EQ(TickAt("2026-09-25 09:06:02"), QStringList({"赏月"}));
+    EXPECT_TRUE(TickAt("2026-09-25 09:07:00").isEmpty());
+}
+
 TEST_F(AlertTest, AFailingDueCheckShowsOneBoxAtATimeAndResumesAfterIt) {
     ExecSql("drop table Alam");
     int ticksInsideBox = 0;

@@ -170,7 +170,7 @@ TEST_F(StorageTest, MissingFileGetsTheInitialDatabase) {
     EXPECT_EQ(c.AsString("PassWord"), QString());
     for (const char* table : {"Alam", "AlamContext", "NoteType", "NoteBook", "SysSet"})
         EXPECT_NO_THROW(Count(QString::fromLatin1(table))) << table;
-    EXPECT_EQ(GetIntValue(QStringLiteral("PRAGMA user_version")), 1);
+    EXPECT_EQ(GetIntValue(QStringLiteral("PRAGMA user_version")), 2);
     // Autonumber keys are assigned on insert.
     ExecSql(QStringLiteral("Insert into AlamContext(ReMark) values('x') "));
     ExecSql(QStringLiteral("Insert into AlamContext(ReMark) values('y') "));
