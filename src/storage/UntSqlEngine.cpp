@@ -50,6 +50,10 @@ void ResultUtf8(sqlite3_context* ctx, QByteArrayView utf8) {
     sqlite3_result_text(ctx, utf8.data(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
 }
 
+void ResultText(sqlite3_context* ctx, const QString& text) {
+    ResultUtf8(ctx, text.toUtf8());
+}
+
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
