@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks that the folders of src/ include only downward, in this order of layers:
-#   common -> storage -> dialogs -> reminders | notepad | settings -> shell (-> main.cpp)
+#   common -> storage -> dialogs -> reminders | notepad | settings -> search | sync -> shell (-> main.cpp)
 # A folder includes from its own folder and from lower layers only; the three subsystem
 # folders never include each other. Inside a subsystem folder the tab's page (*Page.*) sits
 # above the stores and dialogs: nothing but a page includes a page. The headers named by
@@ -14,8 +14,9 @@ rank() {
     storage) echo 1 ;;
     dialogs) echo 2 ;;
     reminders | notepad | settings) echo 3 ;;
-    shell) echo 4 ;;
-    .) echo 5 ;; # main.cpp
+    search | sync) echo 4 ;; # across the subsystems: searches them, carries them to a server
+    shell) echo 5 ;;
+    .) echo 6 ;; # main.cpp
     *) echo -1 ;;
     esac
 }

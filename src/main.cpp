@@ -9,6 +9,8 @@
 int main(int argc, char** argv) {
     if (const std::optional<int> exitCode = HandleCommandLine(argc, argv))
         return *exitCode;
+    if (const std::optional<TExchangeRequest> request = ExchangeRequestOf(ArgumentsOf(argc, argv)))
+        return RunExchange(argc, argv, *request);
 #ifdef QUILLET_TESTABLE
     // The build the end-to-end tests run: boxes and file dialogs answered from the environment,
     // and the start-up benchmark's timing.

@@ -228,7 +228,7 @@ TProgramRun::~TProgramRun() {
 }
 
 QProcess* TProgramRun::Start(const QString& answer, const QStringList& extraEnvironment,
-                             const QStringList& wrapper) {
+                             const QStringList& wrapper, const QStringList& arguments) {
     auto* p = new QProcess;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
@@ -243,11 +243,21 @@ QProcess* TProgramRun::Start(const QString& answer, const QStringList& extraEnvi
     p->setProcessEnvironment(env);
     p->setProcessChannelMode(QProcess::MergedChannels);
     if (wrapper.isEmpty())
-        p->start(exe_, {});
+        p->start(exe_, arguments);
     else
-        p->start(wrapper.first(), wrapper.mid(1) << exe_);
+        p->start(wrapper.first(), wrapper.mid(1) << exe_ << arguments);
     processes_.push_back(p);
     return p;
+}
+
+int TProgramRun::Run(const QStringList& arguments, QString* output, const QByteArray& input) {
+    QProcess* p = Start(QString(), QStringList(), QStringList(), arguments);
+    p->write(input);
+    p->closeWriteChannel();
+    p->waitForFinished(30000);
+    if (output)
+        *output = QString::fromUtf8(p->readAll());
+    return p->exitStatus() == QProcess::NormalExit ? p->exitCode() : -1;
 }
 
 QString Sqlcipher(const QString& file, const QString& script) {

@@ -166,7 +166,12 @@ public:
     // wrapper, when given, is a command that runs the program (e.g. faketime and its time).
     QProcess* Start(const QString& answer = QString(),
                     const QStringList& extraEnvironment = QStringList(),
-                    const QStringList& wrapper = QStringList());
+                    const QStringList& wrapper = QStringList(),
+                    const QStringList& arguments = QStringList());
+    // Runs the program with arguments and input to its end; its exit code, and its standard
+    // output and error in output.
+    int Run(const QStringList& arguments, QString* output = nullptr,
+            const QByteArray& input = QByteArray());
     QString Folder() const { return folder_; }
     QString BoxLog() const { return folder_ + "/boxes.log"; }
     QString Boxes() const { return QString::fromUtf8(ReadAll(BoxLog())); }

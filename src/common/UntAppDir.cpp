@@ -25,12 +25,16 @@ void SetAppDir(const QString& dir) {
     appDir = WithSlash(dir);
 }
 
+bool IsInstalledCopy() {
+    return QFileInfo::exists(QCoreApplication::applicationDirPath() +
+                             QStringLiteral("/../share/applications/quillet.desktop"));
+}
+
 QString ResolveAppDir() {
     const QString exeDir = QCoreApplication::applicationDirPath();
     // An installed copy keeps its data per user even where it could write beside itself
     // (root and /usr/bin): nothing may appear in a folder the package owns.
-    const bool installed = QFileInfo::exists(exeDir + "/../share/applications/quillet.desktop");
-    if (!installed && QFileInfo(exeDir).isWritable())
+    if (!IsInstalledCopy() && QFileInfo(exeDir).isWritable())
         return WithSlash(exeDir);
     const QString data = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
     QDir().mkpath(data);

@@ -18,5 +18,8 @@ struct TMenuItem {
 // A popup menu of owner, named name, holding items in order. Each command is an event
 // handler of owner: what it throws goes to the error reporter.
 QMenu* MakeMenu(QWidget* owner, const char* name, std::initializer_list<TMenuItem> items);
-// Opens menu where view is right-clicked (the view asks for it with a custom context menu).
+// Appends items to menu, as MakeMenu makes them.
+void AddMenuItems(QMenu* menu, QWidget* owner, std::initializer_list<TMenuItem> items);
+// Opens menu where view is right-clicked, selecting the row or node clicked first, and from
+// the keyboard (Shift+F10, the menu key) beside the current row.
 void PopUpOnRightClick(QAbstractScrollArea* view, QMenu* menu);

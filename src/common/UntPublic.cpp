@@ -6,6 +6,9 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
+#include <QIdentityProxyModel>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPointer>
 #include <QScopeGuard>
@@ -146,15 +149,66 @@ void InstallScriptedFileDialogsFromEnvironment() {
     });
 }
 
+namespace {
+
+// The file list's kinds and modification dates in Chinese; the file system model writes them
+// in the system's language.
+class TChineseFileColumns : public QIdentityProxyModel {
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+    QVariant data(const QModelIndex& index, int role) const override {
+        const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+        if (!files || role != Qt::DisplayRole)
+            return QIdentityProxyModel::data(index, role);
+        const QModelIndex source = mapToSource(index);
+        if (index.column() == 2) {
+            if (files->isDir(source))
+                return QStringLiteral("文件夹");
+            const QString suffix = files->fileInfo(source).suffix().toUpper();
+            return suffix.isEmpty() ? QStringLiteral("文件") : suffix + QStringLiteral(" 文件");
+        }
+        if (index.column() == 3)
+            return QLocale(QLocale::Chinese, QLocale::China)
+                .toString(files->lastModified(source), QLocale::ShortFormat);
+        return QIdentityProxyModel::data(index, role);
+    }
+};
+
+// Qt's own dialog rather than the desktop's, so that it speaks Chinese like the rest of the
+// program whatever the desktop's language.
+QString AskFileName(QWidget* owner, QFileDialog::AcceptMode mode, const QString& filter) {
+    QFileDialog dialog(owner, QString(), QString(), filter);
+    dialog.setObjectName(mode == QFileDialog::AcceptSave ? QStringLiteral("dlgSave1")
+                                                         : QStringLiteral("dlgOpen1"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    dialog.setAcceptMode(mode);
+    dialog.setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile
+                                                       : QFileDialog::ExistingFile);
+    dialog.setProxyModel(new TChineseFileColumns(&dialog));
+    dialog.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return dialog.selectedFiles().constFirst();
+}
+
+} // namespace
+
 QString AskSaveFileName(QWidget* owner, const QString& filter) {
     if (fileHook)
         return fileHook(true, filter);
-    return QFileDialog::getSaveFileName(owner, QString(), QString(), filter, nullptr,
-                                        QFileDialog::DontConfirmOverwrite);
+    return AskFileName(owner, QFileDialog::AcceptSave, filter);
 }
 
 QString AskOpenFileName(QWidget* owner, const QString& filter) {
     if (fileHook)
         return fileHook(false, filter);
-    return QFileDialog::getOpenFileName(owner, QString(), QString(), filter);
+    return AskFileName(owner, QFileDialog::AcceptOpen, filter);
+}
+
+QString AskFolderName(QWidget* owner, bool save) {
+    if (fileHook)
+        return fileHook(save, FolderFilter);
+    return QFileDialog::getExistingDirectory(owner);
 }

@@ -37,6 +37,10 @@ using FileDialogHook = std::function<QString(bool save, const QString& filter)>;
 FileDialogHook SetFileDialogHook(FileDialogHook hook);
 QString AskSaveFileName(QWidget* owner, const QString& filter);
 QString AskOpenFileName(QWidget* owner, const QString& filter);
+// A folder, through the same hook (its filter is FolderFilter): one to write into when save,
+// else one to read.
+inline const QString FolderFilter = QStringLiteral("folder");
+QString AskFolderName(QWidget* owner, bool save);
 // For end-to-end runs: QUILLET_TEST_FILES holds the answers of the file dialogs, in order,
 // separated by '|'; once they are used up, every dialog is cancelled.
 void InstallScriptedFileDialogsFromEnvironment();

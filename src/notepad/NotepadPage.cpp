@@ -11,13 +11,18 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QHeaderView>
+#include <QHelpEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QScopedValueRollback>
+#include <QShortcut>
 #include <QStyledItemDelegate>
+#include <QTextCursor>
 #include <QTimer>
+#include <QToolTip>
 #include <functional>
 
 namespace {
@@ -100,16 +105,32 @@ TNotepadPage::TNotepadPage(QWidget* parent)
     tree->setIconSize(QSize(16, 16));
     tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
 
-    pmNoteType_ =
-        MakeMenu(this, "pmNoteType",
-                 {{"NAddNoteType", QStringLiteral("新建组"), [this] { NAddNoteTypeClick(); }},
-                  {"NModNoteType", QStringLiteral("重命名组"), [this] { NModNoteTypeClick(); }},
-                  {"NDelNoteType", QStringLiteral("删除组"), [this] { NDelNoteTypeClick(); }}});
+    pmNoteType_ = MakeMenu(
+        this, "pmNoteType",
+        {{"NAddNoteType", QStringLiteral("新建组"), [this] { NAddNoteTypeClick(); }},
+         {"NModNoteType", QStringLiteral("重命名组"), [this] { NModNoteTypeClick(); }},
+         {"NDelNoteType", QStringLiteral("删除组"), [this] { NDelNoteTypeClick(); }},
+         {"NFindAll", QStringLiteral("全部查找"), [this] { Q_EMIT SearchAllRequested(); }}});
 
-    // A right click opens the menu and leaves the selection alone; a left press starts a
-    // click that may or may not change the group.
-    new TEventHook(tree->viewport(), [this](QEvent* event) {
+    // Group names are shown whole: the column is as wide as the longest, with a scroll bar
+    // when the panel is narrower.
+    tree->header()->setStretchLastSection(false);
+    tree->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+
+    // A right click selects through the menu's opening, not on the press; a left press
+    // starts a click that may or may not change the group. A name the panel's edge cuts
+    // shows whole as the tooltip.
+    new TEventHook(tree->viewport(), [this, tree](QEvent* event) {
         switch (event->type()) {
+        case QEvent::ToolTip: {
+            const auto* help = static_cast<QHelpEvent*>(event);
+            const QModelIndex index = tree->indexAt(help->pos());
+            const QRect shown = tree->visualRect(index);
+            if (!index.isValid() || tree->viewport()->rect().contains(shown))
+                return false;
+            QToolTip::showText(help->globalPos(), index.data().toString(), tree->viewport(), shown);
+            return true;
+        }
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonRelease:
         case QEvent::MouseButtonDblClick: {
@@ -167,6 +188,21 @@ TNotepadPage::TNotepadPage(QWidget* parent)
             }));
 
     connect(ui_->btn2, &QPushButton::clicked, this, Handler(this, [this] { btn2Click(); }));
+    // The search across everything belongs to the window (Ctrl+Shift+F there too): the page
+    // only asks for it.
+    connect(ui_->btnFindAll, &QPushButton::clicked, this, [this] { Q_EMIT SearchAllRequested(); });
+    // Searching from the keyboard: Ctrl+F goes to the search field; Enter there and F3
+    // anywhere in the tab find the next match.
+    new QShortcut(
+        QKeySequence(Qt::CTRL | Qt::Key_F), this,
+        [this] {
+            ui_->edtQuery->setFocus(Qt::ShortcutFocusReason);
+            ui_->edtQuery->selectAll();
+        },
+        Qt::WidgetWithChildrenShortcut);
+    new QShortcut(QKeySequence(Qt::Key_F3), this, Handler(this, [this] { btn2Click(); }),
+                  Qt::WidgetWithChildrenShortcut);
+    connect(ui_->edtQuery, &QLineEdit::returnPressed, this, Handler(this, [this] { btn2Click(); }));
 
     ui_->spl2->setStretchFactor(0, 0);
     ui_->spl2->setStretchFactor(1, 1);
@@ -375,4 +411,33 @@ void TNotepadPage::NDelNoteTypeClick() {
     NoteTree_->DeleteGroup();
     NoteData->Delete(id);
     tvNoteClick();
+}
+
+void TNotepadPage::ShowGroupMatch(int group,
+                                  const std::function<bool(const QString&, int*, int*)>& locate) {
+    if (!NoteTree_)
+        return;
+    // By index: the tree may have changed since the search.
+    QTreeWidgetItem* node = NoteTree_->NodeOfIndex(group);
+    if (!node)
+        return;
+    ui_->tvNote->scrollToItem(node);
+    if (ui_->tvNote->currentItem() != node)
+        ui_->tvNote->setCurrentItem(node); // shows its note
+    else
+        tvNoteClick();
+    if (!locate)
+        return;
+    // The memo's own text: the note may have been changed since it was searched, and the
+    // memo counts a line break as one character.
+    QPlainTextEdit* memo = ui_->mmoNote;
+    int position = 0;
+    int length = 0;
+    if (!locate(memo->document()->toRawText(), &position, &length))
+        return;
+    QTextCursor cursor = memo->textCursor();
+    cursor.setPosition(position);
+    cursor.setPosition(position + length, QTextCursor::KeepAnchor);
+    memo->setTextCursor(cursor);
+    memo->ensureCursorVisible();
 }

@@ -2,6 +2,7 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -45,6 +46,13 @@ public:
     // The in-place editor of the caption of group closed with text.
     void tvNoteEdited(int group, const QString& text);
     void tmrHintTimer();
+    // Selects the group of that index and shows its note; locate, when given, finds the span
+    // of the memo's text to select (false: select nothing).
+    void ShowGroupMatch(int group, const std::function<bool(const QString&, int*, int*)>& locate);
+
+Q_SIGNALS:
+    // "全部查找" was asked for (button, key or menu).
+    void SearchAllRequested();
 
     // The note of the selected group is still to be read in (the memo waits, read-only).
     bool NoteLoading() const { return pendingGroup_ >= 0; }

@@ -11,7 +11,12 @@ void TNote::Add() {
     cursor.Append();
     cursor.SetField(QStringLiteral("TypeID"), TypeID);
     cursor.SetField(QStringLiteral("ReMark"), ReMark);
-    cursor.Post();
+    DbAccess->PostMainCursor();
+}
+
+QString TNote::AddStatement(int typeId, const QString& text) {
+    return FormatSql(QStringLiteral("insert into NoteBook(TypeID,ReMark) values (%s,'%s')"),
+                     {SqlNum(typeId), text});
 }
 
 void TNote::Delete(const QString& typeId) {
@@ -39,7 +44,7 @@ void TNote::Update() {
     TCursor& cursor = DbAccess->MainCursor;
     cursor.Edit();
     cursor.SetField(QStringLiteral("ReMark"), ReMark);
-    cursor.Post();
+    DbAccess->PostMainCursor();
 }
 
 bool SaveNoteText(TNote& note, const QString& id, const QString& text) {

@@ -11,6 +11,8 @@ public:
 
     // Appends a row with TypeID and ReMark through the main cursor.
     void Add();
+    // A statement that adds a note row, for callers that store many in one batch.
+    static QString AddStatement(int typeId, const QString& text);
     void Delete(const QString& typeId);
     // Reads the group's note into TypeID and ReMark (empty when there is none).
     void Load(const QString& typeId);

@@ -177,9 +177,7 @@ QTreeWidgetItem* TCardTree::AddGroup(const QString& name) {
     TGroupIndex record;
     record.SelfIndex = MaxIndex() + 1;
     record.ParentIndex = SelectedIndex();
-    SqlText = FormatSql(
-        QStringLiteral("insert into %s(SelfIndex,ParentIndex,TypeName) values (%s,%s,'%s')"),
-        {TableName, SqlNum(record.SelfIndex), SqlNum(record.ParentIndex), name});
+    SqlText = AddGroupStatement(TableName, record.SelfIndex, record.ParentIndex, name);
     ExecSql(SqlText);
     TGroupNode* node = MakeNode(record, name, false);
     if (parent) {
@@ -190,6 +188,13 @@ QTreeWidgetItem* TCardTree::AddGroup(const QString& name) {
     }
     LastRecord = &node->Record;
     return node;
+}
+
+QString TCardTree::AddGroupStatement(const QString& table, int selfIndex, int parentIndex,
+                                     const QString& name) {
+    return FormatSql(
+        QStringLiteral("insert into %s(SelfIndex,ParentIndex,TypeName) values (%s,%s,'%s')"),
+        {table, SqlNum(selfIndex), SqlNum(parentIndex), name});
 }
 
 QString TCardTree::PositionText(QTreeWidgetItem* node) {

@@ -60,6 +60,9 @@ public:
     QTreeWidgetItem* NodeOfIndex(int selfIndex) const;
     // The record of a node made by this class, or null.
     static TGroupIndex* RecordOf(QTreeWidgetItem* node);
+    // The statement AddGroup runs, for callers that store many groups in one batch.
+    static QString AddGroupStatement(const QString& table, int selfIndex, int parentIndex,
+                                     const QString& name);
     // ‘根目录->A->B’ for the node B under A under the root.
     static QString PositionText(QTreeWidgetItem* node);
 

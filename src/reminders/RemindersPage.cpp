@@ -12,7 +12,6 @@
 #include <QButtonGroup>
 #include <QMenu>
 
-
 TRemindersPage::TRemindersPage(QWidget* parent)
     : QWidget(parent), ui_(std::make_unique<Ui::TRemindersPage>()) {
     ui_->setupUi(this);
@@ -137,4 +136,15 @@ void TRemindersPage::WMAlamSnooze(int id, int delay) {
     AlamData->Reschedule(QString::number(id), delay);
     Q_EMIT ReminderMoved(QString::number(id));
     AlamData->LoadList(ui_->lv1, FilterIndex());
+}
+
+void TRemindersPage::ShowReminderRow(int id) {
+    if (ui_->rgAlam0->isChecked())
+        rgAlamClick(); // the list may be older than the reminder
+    else
+        ui_->rgAlam0->setChecked(true);
+    if (QTreeWidgetItem* row = RowOfKey(ui_->lv1, QString::number(id))) {
+        ui_->lv1->setCurrentItem(row);
+        ui_->lv1->scrollToItem(row);
+    }
 }

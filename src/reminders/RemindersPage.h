@@ -35,6 +35,8 @@ public:
     void WMAlamDelete(int id);
     void WMAlamSeen(int id);
     void WMAlamSnooze(int id, int delay);
+    // The list under "全部提醒" with the reminder's row selected.
+    void ShowReminderRow(int id);
 
 Q_SIGNALS:
     // A reminder's time was changed: the due check may show it again.

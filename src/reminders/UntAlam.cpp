@@ -18,20 +18,10 @@ QString DateText(const QDateTime& moment) {
     return moment.date().toString(Qt::ISODate);
 }
 
-// Yearly reminders show their month and day ("每年 12月7日", "农历 八月十五"), and their days
-// ahead after the time.
-const QString ListBase = QStringLiteral(
-    "select ID,IIf(ReDay=0,'仅一次',IIf(ReDay=1,'每天',IIf(ReDay=2,'每周',"
-    "IIf(ReDay=4,'每年',IIf(ReDay=5,'农历每年','每月'))))),  "
-    "IIf(ReDay=0,Format(AlamDate,'YYYY-MM-DD')||' '||Str(iHour)||'时'||Str(iMinute)||'分',  "
-    "IIf(ReDay=1,Str(iHour)||'时'||Str(iMinute)||'分',  "
-    "IIF(ReDay=2,'每周'||Str(iMonWeek)||' '||Str(iHour)||'时'||Str(iMinute)||'分',  "
-    "IIF(ReDay=4,'每年 '||CStr(Month(AlamDate))||'月'||CStr(Day(AlamDate))||'日 '||Str(iHour)"
-    "||'时'||Str(iMinute)||'分'||IIf(AheadDays>0,'（提前'||CStr(AheadDays)||'天）',''),  "
-    "IIF(ReDay=5,'农历 '||LunarText(iMonWeek)||' '||Str(iHour)||'时'||Str(iMinute)||'分'"
-    "||IIf(AheadDays>0,'（提前'||CStr(AheadDays)||'天）',''),  "
-    "'每月'||Str(iMonWeek)||'号 '||Str(iHour)||'时'||Str(iMinute)||'分' ))))),  "
-    "Remark,IIF(bLook,'看过的','') from  Alam where 1=1   ");
+const QString ListBase =
+    QStringLiteral("select ID,IIf(ReDay=0,'仅一次',IIf(ReDay=1,'每天',IIf(ReDay=2,'每周',"
+                   "IIf(ReDay=4,'每年',IIf(ReDay=5,'农历每年','每月'))))),  ") +
+    AlamTimeTextSql + QStringLiteral(",  Remark,IIF(bLook,'看过的','') from  Alam where 1=1   ");
 
 // A yearly reminder falls on a day when its next day from there is that day, or is that day
 // plus its days ahead (the notice); yearly days lie far further apart than 30 days.
@@ -104,20 +94,29 @@ QSet<QString> MissedKeys() {
 } // namespace
 
 void TAlam::Add() {
-    if (HasAheadDays()) {
-        SqlText =
-            FormatSql(QStringLiteral("Insert into Alam(iHour,iMinute,iMonWeek,ReDay,"
-                                     "AlamDate,ReMark,AheadDays)  "
-                                     "values(%s,%s,%s,%s,'%s','%s',%s) "),
-                      {SqlNum(iHour), SqlNum(iMinute), SqlNum(iMonWeek), SqlNum(ReDay),
-                       DateText(AlamDate), ReMark, SqlNum(qBound(0, AheadDays, MaxAheadDays))});
-    } else {
-        SqlText = FormatSql(QStringLiteral("Insert into Alam(iHour,iMinute,iMonWeek,ReDay,AlamDate,"
-                                           "ReMark)  values(%s,%s,%s,%s,'%s','%s') "),
-                            {SqlNum(iHour), SqlNum(iMinute), SqlNum(iMonWeek), SqlNum(ReDay),
-                             DateText(AlamDate), ReMark});
-    }
+    SqlText = AddStatement();
     ExecSql(SqlText);
+}
+
+QString TAlam::AddStatement(bool seen) const {
+    // Days ahead only for the yearly kinds; the seen mark only from an import.
+    const QString pattern =
+        QStringLiteral("Insert into Alam(iHour,iMinute,iMonWeek,ReDay,AlamDate,ReMark") +
+        (HasAheadDays() ? QStringLiteral(",AheadDays") : QString()) +
+        (seen ? QStringLiteral(",bLook") : QString()) +
+        QStringLiteral(")  values(%s,%s,%s,%s,'%s','%s'") +
+        (HasAheadDays() ? QStringLiteral(",%s") : QString()) +
+        (seen ? QStringLiteral(",1") : QString()) + QStringLiteral(") ");
+    if (HasAheadDays())
+        return FormatSql(pattern,
+                         {SqlNum(iHour), SqlNum(iMinute), SqlNum(iMonWeek), SqlNum(ReDay),
+                          DateText(AlamDate), ReMark, SqlNum(qBound(0, AheadDays, MaxAheadDays))});
+    return FormatSql(pattern, {SqlNum(iHour), SqlNum(iMinute), SqlNum(iMonWeek), SqlNum(ReDay),
+                               DateText(AlamDate), ReMark});
+}
+
+QString AlamFilterCondition(int filter) {
+    return FilterCondition(filter);
 }
 
 TRows TAlam::ListRows(int filter) {

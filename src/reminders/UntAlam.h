@@ -43,6 +43,9 @@ public:
     QString SqlText;   // the statement built last
 
     void Add();
+    // The statement Add runs for the fields; seen also stores the seen mark (an import keeps
+    // the mark a reminder had when it was exported).
+    QString AddStatement(bool seen = false) const;
     // The reminders under filter 0..7 ("全部提醒", "今天", "明天", "错过", "每天", "每周",
     // "每月", "每年"), the missed one-off reminders marked in column 4.
     TRows ListRows(int filter);
@@ -64,6 +67,22 @@ private:
 };
 
 extern TAlam* AlamData;
+
+// The condition LoadList appends for filter 0..7, to select the same reminders elsewhere.
+QString AlamFilterCondition(int filter);
+
+// The reminder's time as the list shows it (column 2), as an expression over a row of Alam.
+// Yearly reminders show their month and day ("每年 12月7日", "农历 八月十五"), and their days
+// ahead after the time.
+inline const QString AlamTimeTextSql = QStringLiteral(
+    "IIf(ReDay=0,Format(AlamDate,'YYYY-MM-DD')||' '||Str(iHour)||'时'||Str(iMinute)||'分',  "
+    "IIf(ReDay=1,Str(iHour)||'时'||Str(iMinute)||'分',  "
+    "IIF(ReDay=2,'每周'||Str(iMonWeek)||' '||Str(iHour)||'时'||Str(iMinute)||'分',  "
+    "IIF(ReDay=4,'每年 '||CStr(Month(AlamDate))||'月'||CStr(Day(AlamDate))||'日 '||Str(iHour)"
+    "||'时'||Str(iMinute)||'分'||IIf(AheadDays>0,'（提前'||CStr(AheadDays)||'天）',''),  "
+    "IIF(ReDay=5,'农历 '||LunarText(iMonWeek)||' '||Str(iHour)||'时'||Str(iMinute)||'分'"
+    "||IIf(AheadDays>0,'（提前'||CStr(AheadDays)||'天）',''),  "
+    "'每月'||Str(iMonWeek)||'号 '||Str(iHour)||'时'||Str(iMinute)||'分' )))))");
 
 // Texts of the reminder list's columns 1 and 4.
 inline const QString AlamOnceText = QStringLiteral("仅一次");

@@ -1,7 +1,10 @@
 #include "UntReportView.h"
 
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QPainter>
+#include <QPointer>
+#include <QToolTip>
 #include <QTreeWidget>
 
 TReportDelegate::TReportDelegate(QObject* parent, QList<Qt::Alignment> alignments,
@@ -29,6 +32,80 @@ void TReportDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     painter->restore();
 }
 
+namespace {
+
+// Keeps a report list's texts readable: each column is widened to its widest text, header
+// included, in the list's font at the current scale, never below its given width (key
+// columns of width 0 or 1 stay). The column given the most room holds free text: it takes
+// what the others leave in the window, up to its widest text, so the columns after it stay
+// in view; a text it still cuts short is shown whole as the cell's tooltip.
+class TColumnFitter : public QObject {
+public:
+    TColumnFitter(QTreeWidget* view, QList<TReportColumn> columns)
+        : QObject(view), view_(view), header_(view->header()), columns_(std::move(columns)) {
+        for (int c = 0; c < columns_.size(); ++c)
+            if (columns_.at(c).width > columns_.value(free_, {0, {}}).width)
+                free_ = c;
+        QAbstractItemModel* model = view->model();
+        for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+            connect(model, signal, this, &TColumnFitter::Fit);
+        connect(model, &QAbstractItemModel::modelReset, this, &TColumnFitter::Fit);
+        connect(model, &QAbstractItemModel::dataChanged, this, &TColumnFitter::Fit);
+        view->viewport()->installEventFilter(this);
+    }
+
+    void Fit() {
+        if (!header_) // the header goes before the rows when the list is destroyed
+            return;
+        const QAbstractItemView* items = view_; // the hint is public only there
+        int others = 0;
+        int freeWidest = 0;
+        for (int c = 0; c < columns_.size(); ++c) {
+            const int given = columns_.at(c).width;
+            if (given <= 1) {
+                others += given;
+                continue;
+            }
+            const int widest = qMax(items->sizeHintForColumn(c), header_->sectionSizeHint(c));
+            if (c == free_) {
+                freeWidest = widest;
+                continue;
+            }
+            view_->setColumnWidth(c, qMax(given, widest));
+            others += view_->columnWidth(c);
+        }
+        if (free_ >= 0) {
+            const int room = view_->viewport()->width() - others;
+            view_->setColumnWidth(free_, qMax(columns_.at(free_).width, qMin(freeWidest, room)));
+        }
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Resize)
+            Fit();
+        if (event->type() == QEvent::ToolTip) {
+            auto* help = static_cast<QHelpEvent*>(event);
+            const QModelIndex index = view_->indexAt(help->pos());
+            const QString text = index.data().toString();
+            const QRect cell = view_->visualRect(index);
+            if (index.isValid() && view_->sizeHintForIndex(index).width() > cell.width()) {
+                QToolTip::showText(help->globalPos(), text, view_->viewport(), cell);
+                return true;
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QTreeWidget* view_;
+    QPointer<QHeaderView> header_;
+    QList<TReportColumn> columns_;
+    int free_ = -1;
+};
+
+} // namespace
+
 void SetupReportView(QTreeWidget* view, const QList<TReportColumn>& columns,
                      TReportDelegate::CustomDraw customDraw) {
     QList<Qt::Alignment> alignments;
@@ -49,6 +126,8 @@ void SetupReportView(QTreeWidget* view, const QList<TReportColumn>& columns,
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setSelectionMode(QAbstractItemView::SingleSelection);
     view->setItemDelegate(new TReportDelegate(view, alignments, std::move(customDraw)));
+
+    new TColumnFitter(view, columns);
 }
 
 QTreeWidgetItem* RowOfKey(const QTreeWidget* view, const QString& key) {

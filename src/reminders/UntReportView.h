@@ -31,8 +31,9 @@ struct TReportColumn {
     Qt::Alignment alignment;
 };
 
-// Sets up a report-style list: fixed column widths (0 and 1 allowed, for key columns),
-// header and cell alignments, grid lines, and an optional per-row drawing hook.
+// Sets up a report-style list: column widths that grow to the widest text whenever the rows
+// change (0 and 1 stay, for key columns), header and cell alignments, grid lines, and an
+// optional per-row drawing hook.
 void SetupReportView(QTreeWidget* view, const QList<TReportColumn>& columns,
                      TReportDelegate::CustomDraw customDraw = {});
 

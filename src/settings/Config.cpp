@@ -61,6 +61,8 @@ void TFormConfig::FormShow() {
     if (ConfigData->bPass)
         ui_->chkPass->setChecked(true);
     ShowStoredPassword();
+    // The check box is what the dialog is about: the keyboard starts there.
+    ui_->chkPass->setFocus();
 }
 
 void TFormConfig::chkPassClick() {

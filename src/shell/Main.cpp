@@ -3,10 +3,12 @@
 #include "ShowAlam.h"
 #include "UntApplication.h"
 #include "UntDueCheck.h"
+#include "UntExchangeCommands.h"
 #include "UntRunAtStartup.h"
+#include "UntSearchHookup.h"
+#include "UntSyncHookup.h"
 #include "UntTodayLine.h"
 #include "UntTray.h"
-#include "common/UntAppDir.h"
 #include "common/UntClock.h"
 #include "common/UntHandler.h"
 #include "common/UntMenu.h"
@@ -22,7 +24,6 @@
 #include "ui_Main.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QMenu>
@@ -31,7 +32,6 @@
 #include <QTimer>
 
 namespace {
-
 const QString TrayTip = QStringLiteral("MorvaneQuillet软件");
 } // namespace
 
@@ -65,7 +65,7 @@ void TFormMain::FormCreate() {
                           {"N7", QString(), {}},
                           {"Ndfdf1", QStringLiteral("数据备份"), [this] { Ndfdf1Click(); }},
                           {"N11", QStringLiteral("数据恢复"), [this] { N11Click(); }}});
-
+    AddExchangeItems(pmSystem_, this, ui_->ts3, ui_->ts2);
     connect(ui_->btnSystem, &QPushButton::clicked, this,
             Handler(this, [this] { btnSystemClick(); }));
     connect(ui_->chk1, &QCheckBox::clicked, this, Handler(this, [this] { chk1Click(); }));
@@ -79,7 +79,6 @@ void TFormMain::FormCreate() {
     });
 
     AddTrayIcon();
-
     SetAlertTarget(this);
     dueCheck_ = std::make_unique<TDueCheck>(Clock::Now());
     connect(ui_->ts3, &TRemindersPage::ReminderMoved, this,
@@ -90,6 +89,7 @@ void TFormMain::FormCreate() {
     connect(tmr1_, &QTimer::timeout, this, Handler(this, [this] { tmr1Timer(); }));
     tmr1_->start();
     new TTodayLine(ui_->LabToday, this); // the bottom bar's date, lunar date included
+    InstallSearchAll(ui_->pgc1, ui_->ts2, ui_->ts3);
 }
 
 void TFormMain::FormShow() {
@@ -106,6 +106,7 @@ void TFormMain::FormShow() {
     ui_->ts2->LoadNotepad(true);
     ui_->ts3->ShowReminders();
     ui_->chk1->setChecked(IsRunAtStartup());
+    SyncHookup(this)->Start();
 }
 
 void TFormMain::showEvent(QShowEvent* event) {
@@ -211,6 +212,7 @@ void TFormMain::Ndfdf1Click() {
 void TFormMain::N11Click() {
     // After a restore, even a failed one, the views show what the file holds: nothing old is
     // written back, and an open alert names a reminder of the replaced data.
+    const TSyncPause pause(this);
     RestoreCommand(this, [this] {
         ForgetOpenAlerts();
         ui_->ts3->rgAlamClick();
@@ -244,6 +246,7 @@ bool TFormMain::FormCloseQuery() {
 }
 
 void TFormMain::FormClose() {
+    SyncHookup(this)->Stop();
     ui_->ts2->FreeNotepad();
     if (DbAccess)
         DbAccess->Disconnect();

@@ -1,5 +1,6 @@
 #include "ShowAlam.h"
 
+#include "UntWindowHints.h"
 #include "common/UntHandler.h"
 #include "common/UntMenu.h"
 #include "common/UntPublic.h"
@@ -14,6 +15,7 @@
 #include <QPointer>
 #include <QScreen>
 #include <QSoundEffect>
+#include <QTimer>
 #include <QVariantAnimation>
 #include <QWindow>
 
@@ -131,6 +133,7 @@ TFormShowAlam* ShowAlert(const QString& id, const QString& text, bool repeating)
     alert->ui()->btnCon->setVisible(!repeating);
 
     alert->winId(); // the native window exists before it is placed and shown
+    AllowOnlyMoving(alert);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         alert->move(AlertPosition(screen->availableGeometry(), alert->frameGeometry().size()));
     LiftAbove(alert, QApplication::activeModalWidget());
@@ -140,8 +143,21 @@ TFormShowAlam* ShowAlert(const QString& id, const QString& text, bool repeating)
     return alert;
 }
 
+void TFormShowAlam::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // Minimised, an alert would be gone with nothing to bring it back: a window manager that
+    // ignores the hints gets it back at once.
+    if (event->type() == QEvent::WindowStateChange && isMinimized())
+        QTimer::singleShot(0, this, [this] {
+            setWindowState(windowState() & ~Qt::WindowMinimized);
+            show();
+            raise();
+        });
+}
+
 void TFormShowAlam::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    AllowOnlyMoving(this);
     if (!shown_) {
         shown_ = true;
         FormShow();

@@ -2,17 +2,30 @@
 
 #include "Main.h"
 #include "UntApplication.h"
+#include "UntInstanceChannel.h"
+#include "UntCommandLine.h"
 #include "UntInstanceLock.h"
 #include "common/UntAppDir.h"
 #include "common/UntPublic.h"
 #include "notepad/UntNote.h"
+#include "notepad/UntNoteFolder.h"
 #include "reminders/UntAlam.h"
 #include "reminders/UntAlamContext.h"
+#include "reminders/UntAlamIcs.h"
 #include "settings/UntConfig.h"
+#include "settings/UntPassHash.h"
 #include "storage/UException.h"
 #include "storage/UntDbAccess.h"
 
+#include <QCoreApplication>
+#include <cstdio>
 #include <memory>
+#include <string>
+
+#ifndef Q_OS_WIN
+#include <termios.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -41,9 +54,107 @@ struct TSingleObjects {
     TSingle<TAlam> alam{AlamData};
 };
 
+// One line from standard input, not echoed when it is a terminal.
+QString ReadPasswordLine() {
+    std::string line;
+#ifndef Q_OS_WIN
+    const bool tty = ::isatty(STDIN_FILENO);
+    termios saved{};
+    if (tty) {
+        std::fputs("登录密码: ", stderr);
+        std::fflush(stderr);
+        tcgetattr(STDIN_FILENO, &saved);
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+#endif
+    for (int c = std::getchar(); c != EOF && c != '\n'; c = std::getchar())
+        line.push_back(static_cast<char>(c));
+#ifndef Q_OS_WIN
+    if (tty) {
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        std::fputs("\n", stderr);
+    }
+#endif
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return QString::fromLocal8Bit(line.data(), static_cast<qsizetype>(line.size()));
+}
+
+void PrintLine(std::FILE* stream, const QString& text) {
+    std::fputs((text.trimmed() + QLatin1Char('\n')).toLocal8Bit().constData(), stream);
+}
+
+// The one-line reason of a failure.
+QString ReasonOf(const std::exception& e) {
+    if (const auto* db = dynamic_cast<const EDBException*>(&e))
+        return db->UserMessage + QStringLiteral(" ") + db->Message();
+    return QString::fromUtf8(e.what());
+}
+
+QString RunRequest(const TExchangeRequest& request) {
+    if (request.Option == QLatin1String("export-ics"))
+        return ExportIcs(request.Path).Text;
+    if (request.Option == QLatin1String("import-ics"))
+        return ImportIcs(request.Path).Text();
+    if (request.Option == QLatin1String("export-notes"))
+        return ExportNotes(request.Path).Text;
+    return ImportNotes(request.Path, 0).Text;
+}
+
 } // namespace
 
+int RunExchange(int& argc, char** argv, const TExchangeRequest& request) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Quillet"));
+    const QString program = QStringLiteral("quillet: ");
+    // Nothing may open a window here: whatever the data layer would show goes to the terminal.
+    SetMessageBoxHook([program](BoxKind, const QString&, const QString& text) {
+        PrintLine(stderr, program + QString(text).replace(QStringLiteral("\r\n"), " "));
+        return static_cast<int>(BoxNo);
+    });
+
+    TSingleObjects objects;
+    // Importing writes: not while a running copy may write too. Exporting reads a snapshot
+    // through the engine, which the running copy's own connection allows.
+    std::unique_ptr<TInstanceLock> lock;
+    if (request.Imports()) {
+        lock = std::make_unique<TInstanceLock>(QStringLiteral("Brindlet"));
+        if (lock->HeldByOther()) {
+            PrintLine(stderr, program + QStringLiteral("Quillet正在运行，请关闭它后再导入，"
+                                                       "或在程序中导入。未做任何更改。"));
+            return 1;
+        }
+    }
+
+    auto db = std::make_unique<TDbAccess>();
+    DbAccess = db.get();
+    int exitCode = 1;
+    try {
+        DbAccess->Connect();
+        if (DbAccess->Connection.IsOpen()) {
+            ConfigData->Load();
+            if (ConfigData->bPass && !VerifyPassword(ReadPasswordLine(), ConfigData->PassWord)) {
+                PrintLine(stderr, program + QStringLiteral("需要正确的登录密码，未做任何更改。"));
+            } else {
+                PrintLine(stdout, RunRequest(request));
+                exitCode = 0;
+            }
+        }
+    } catch (const std::exception& e) {
+        PrintLine(stderr, program + ReasonOf(e));
+    }
+    try {
+        DbAccess = nullptr;
+        db.reset();
+    } catch (...) {
+    }
+    return exitCode;
+}
+
 int RunQuillet(int& argc, char** argv, void (*installTestHooks)()) {
+    PreferXWayland();
     TQuilletApp app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Quillet"));
     // Alerts and dialogs must not end the program; only the main window does.
@@ -53,11 +164,15 @@ int RunQuillet(int& argc, char** argv, void (*installTestHooks)()) {
     if (installTestHooks)
         installTestHooks();
 
-    TInstanceLock lock(QStringLiteral("Brindlet"));
+    const QString instanceName = QStringLiteral("Brindlet");
+    TInstanceLock lock(instanceName);
     if (lock.HeldByOther()) {
+        TInstanceChannel::Send(instanceName, {TInstanceMessageType::Activate, {}});
         ShowInfo(QStringLiteral("桌面Quillet软件已经运行!"));
         return 0;
     }
+    TInstanceChannel channel(instanceName);
+    channel.Listen();
 
     auto db = std::make_unique<TDbAccess>();
     DbAccess = db.get();
@@ -67,6 +182,11 @@ int RunQuillet(int& argc, char** argv, void (*installTestHooks)()) {
     if (DbAccess->Connection.IsOpen()) {
         QCoreApplication::setApplicationName(AppTitle);
         mainWindow = std::make_unique<TFormMain>();
+        QObject::connect(&channel, &TInstanceChannel::Received, mainWindow.get(),
+                         [main = mainWindow.get()](const TInstanceMessage& message) {
+                             if (message.Type == TInstanceMessageType::Activate)
+                                 main->NShowFormClick();
+                         });
         mainWindow->show();
         QApplication::exec();
     }

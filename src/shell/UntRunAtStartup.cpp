@@ -1,5 +1,7 @@
 #include "UntRunAtStartup.h"
 
+#include "common/UntAppDir.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -43,6 +45,28 @@ QString ExecPath(QString value) {
     return value;
 }
 
+// The icon a desktop entry of this copy names. An installed copy has "quillet" in the icon
+// theme; a copy run from a plain folder has none, so its icons are put into the user's icon
+// folder and the entry names the largest by its full path.
+QString EntryIcon() {
+    if (IsInstalledCopy())
+        return QStringLiteral("quillet");
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+                         QStringLiteral("/icons/hicolor/");
+    QString largest;
+    for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+        const QString path = base + QStringLiteral("%1x%1/apps/quillet.png").arg(size);
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile::remove(path);
+        if (!QFile::copy(QStringLiteral(":/icons/quillet-%1.png").arg(size), path))
+            continue;
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                        QFileDevice::ReadGroup | QFileDevice::ReadOther);
+        largest = path;
+    }
+    return largest.isEmpty() ? QStringLiteral("quillet") : largest;
+}
+
 } // namespace
 
 QString ReadRunAtStartup(const QString& name) {
@@ -78,7 +102,7 @@ void SetRunAtStartup(const QString& name, const QString& data, bool enable) {
         << "Type=Application\n"
         << "Name=" << name << "\n"
         << "Exec=" << ExecValue(data) << "\n"
-        << "Icon=quillet\n"
+        << "Icon=" << EntryIcon() << "\n"
         << "Terminal=false\n"
         << "X-GNOME-Autostart-enabled=true\n";
     out.flush();

@@ -5,14 +5,42 @@
 #include "common/UntPublic.h"
 
 #include <QFile>
+#include <sqlite3.h>
 
 TCardException* CardException = nullptr;
 
 EAppError::EAppError(const QString& message) : std::runtime_error(message.toStdString()) {}
 
 EDBException::EDBException(const QString& message, const QString& userMessage,
-                           const QString& sqlText)
-    : std::runtime_error(message.toStdString()), UserMessage(userMessage), SqlText(sqlText) {}
+                           const QString& sqlText, int code)
+    : std::runtime_error(message.toStdString()), UserMessage(userMessage), SqlText(sqlText),
+      Code(code) {}
+
+QString ReadableDbError(int code, const QString& engineText) {
+    QString why;
+    switch (code) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        why = QStringLiteral("数据文件正被另一个程序使用，请稍后再试");
+        break;
+    case SQLITE_FULL:
+        why = QStringLiteral("磁盘已满，数据无法写入");
+        break;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+        why = QStringLiteral("文件是只读的，或没有写入的权限");
+        break;
+    case SQLITE_NOTADB:
+        why = QStringLiteral("文件不是本软件的数据文件，或密码不同");
+        break;
+    case SQLITE_CORRUPT:
+        why = QStringLiteral("数据文件已损坏");
+        break;
+    default:
+        return engineText;
+    }
+    return why + QStringLiteral("（") + engineText + QStringLiteral("）");
+}
 
 TCardException::TCardException() {
     SetExceptionReporter(
@@ -28,7 +56,7 @@ void TCardException::ReportException(QObject*, const std::exception& e) {
     if (const auto* db = dynamic_cast<const EDBException*>(&e)) {
         UserMessage = db->UserMessage;
         SqlText = db->SqlText;
-        ShowErrorDetail(UserMessage, Message, SqlText);
+        ShowErrorDetail(UserMessage, ReadableDbError(db->Code, Message), SqlText);
         return;
     }
     ShowError(Message);

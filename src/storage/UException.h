@@ -18,11 +18,19 @@ public:
 // The one database failure type.
 class EDBException : public std::runtime_error {
 public:
-    EDBException(const QString& message, const QString& userMessage, const QString& sqlText);
+    // code: the engine's result code when known (see EEngineError), for the user's detail.
+    EDBException(const QString& message, const QString& userMessage, const QString& sqlText,
+                 int code = 0);
     QString Message() const { return QString::fromUtf8(what()); }
     QString UserMessage;
     QString SqlText;
+    int Code = 0;
 };
+
+// The detail line of a database error: a short Chinese explanation of the causes a user can
+// meet (locked, disk full, read-only, not our file or another password, damaged) with the
+// engine's text in brackets; the engine's text alone for anything else.
+QString ReadableDbError(int code, const QString& engineText);
 
 // The application-wide error reporter, installed before anything else: while it lives,
 // every exception an event handler lets out comes to ReportException.

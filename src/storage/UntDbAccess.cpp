@@ -19,6 +19,19 @@
 
 TDbAccess* DbAccess = nullptr;
 
+EEngineError LastEngineError(sqlite3* db) {
+    int code = sqlite3_errcode(db) & 0xff;
+    // A write that failed for want of space can come back as a plain I/O error.
+    if (code == SQLITE_IOERR && sqlite3_system_errno(db) == ENOSPC)
+        code = SQLITE_FULL;
+    return EEngineError(sqlite3_errmsg(db), code);
+}
+
+int EngineCodeOf(const std::exception& e) {
+    const auto* engine = dynamic_cast<const EEngineError*>(&e);
+    return engine ? engine->Code() : 0;
+}
+
 namespace {
 
 struct StatementDeleter {
@@ -31,7 +44,7 @@ Statement Prepare(sqlite3* db, const QString& sql) {
     sqlite3_stmt* raw = nullptr;
     if (sqlite3_prepare_v2(db, utf8.constData(), utf8.size(), &raw, nullptr) != SQLITE_OK) {
         sqlite3_finalize(raw);
-        throw EEngineError(sqlite3_errmsg(db));
+        throw LastEngineError(db);
     }
     if (!raw)
         throw EEngineError("empty statement");
@@ -92,12 +105,22 @@ void Bind(sqlite3_stmt* stmt, int index, const QVariant& v) {
     }
     }
     if (rc != SQLITE_OK)
-        throw EEngineError(sqlite3_errstr(rc));
+        throw EEngineError(sqlite3_errstr(rc), rc);
 }
 
 void StepToEnd(sqlite3* db, sqlite3_stmt* stmt) {
     if (sqlite3_step(stmt) != SQLITE_DONE)
-        throw EEngineError(sqlite3_errmsg(db));
+        throw LastEngineError(db);
+}
+
+// A failed system call, with the engine's code for the causes a user can act on.
+EEngineError SystemError(int error) {
+    int code = 0;
+    if (error == ENOSPC)
+        code = SQLITE_FULL;
+    else if (error == EROFS || error == EACCES || error == EPERM)
+        code = SQLITE_READONLY;
+    return EEngineError(std::strerror(error), code);
 }
 
 void RemoveWithJournal(const QString& path) {
@@ -116,19 +139,19 @@ void CopyThroughEngine(TConnection& from, const QString& dst) {
         copy.Create(building, DatabaseKey);
         sqlite3_backup* backup = sqlite3_backup_init(copy.Handle(), "main", from.Handle(), "main");
         if (!backup)
-            throw EEngineError(copy.LastError().toStdString());
+            throw LastEngineError(copy.Handle());
         const int stepped = sqlite3_backup_step(backup, -1);
         const int finished = sqlite3_backup_finish(backup);
         if (stepped != SQLITE_DONE)
-            throw EEngineError(sqlite3_errstr(stepped));
+            throw EEngineError(sqlite3_errstr(stepped), stepped & 0xff);
         if (finished != SQLITE_OK)
-            throw EEngineError(sqlite3_errstr(finished));
+            throw EEngineError(sqlite3_errstr(finished), finished & 0xff);
         // A copy is one self-contained file, readable without a log beside it.
         copy.Exec(QStringLiteral("PRAGMA journal_mode=DELETE"));
         copy.Close();
         if (std::rename(QFile::encodeName(building).constData(),
                         QFile::encodeName(dst).constData()) != 0)
-            throw EEngineError(std::strerror(errno));
+            throw SystemError(errno);
     } catch (...) {
         RemoveWithJournal(building);
         throw;
@@ -168,9 +191,10 @@ void TConnection::OpenWith(const QString& path, const QString& key, int flags, b
     Close();
     int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db_, flags, nullptr);
     if (rc != SQLITE_OK) {
-        const std::string message = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+        const EEngineError error =
+            db_ ? LastEngineError(db_) : EEngineError(sqlite3_errstr(rc), rc & 0xff);
         Close();
-        throw EEngineError(message);
+        throw error;
     }
     path_ = path;
     try {
@@ -187,7 +211,7 @@ void TConnection::OpenWith(const QString& path, const QString& key, int flags, b
                  .arg(keyText)
                  .arg(DatabasePageSize));
         if (RegisterEngineFunctions(db_) != SQLITE_OK)
-            throw EEngineError(sqlite3_errmsg(db_));
+            throw LastEngineError(db_);
         sqlite3_busy_timeout(db_, 2000);
         // A wrong key or a file that is not a database fails only at the first read.
         Exec(QStringLiteral("select count(*) from sqlite_master"));
@@ -237,7 +261,7 @@ void TConnection::OnCommit(std::function<void(int)> hook) {
 void TConnection::Checkpoint() {
     if (db_ && sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr,
                                          nullptr) != SQLITE_OK)
-        throw EEngineError(sqlite3_errmsg(db_));
+        throw LastEngineError(db_);
 }
 
 void TConnection::Close() {
@@ -254,9 +278,10 @@ void TConnection::Exec(const QString& sql) {
     const TStatementClock clock;
     char* error = nullptr;
     if (sqlite3_exec(db_, sql.toUtf8().constData(), nullptr, nullptr, &error) != SQLITE_OK) {
-        const std::string message = error ? error : sqlite3_errmsg(db_);
+        const EEngineError last = LastEngineError(db_);
+        const std::string message = error ? error : last.what();
         sqlite3_free(error);
-        throw EEngineError(message);
+        throw EEngineError(message, last.Code());
     }
 }
 
@@ -323,9 +348,9 @@ void TCursor::Open(TConnection& connection, const QString& sql, bool editable) {
         if (rc == SQLITE_DONE)
             break;
         if (rc != SQLITE_ROW) {
-            const std::string message = sqlite3_errmsg(connection.Handle());
+            const EEngineError error = LastEngineError(connection.Handle());
             Close();
-            throw EEngineError(message);
+            throw error;
         }
         std::vector<QVariant> values;
         values.reserve(columns - skip);
@@ -437,6 +462,7 @@ void TCursor::Post() {
         Bind(stmt.get(), index++, v);
     if (mode_ == Mode::Edit)
         sqlite3_bind_int64(stmt.get(), index, rowids_[row_]);
+    postSql_ = sql;
     StepToEnd(db, stmt.get());
     if (mode_ == Mode::Append) {
         rows_.push_back(buffer_);
@@ -491,6 +517,105 @@ bool TCursor::ToBoolean(const QVariant& v) {
     return v.toDouble() != 0.0;
 }
 
+// ---------------------------------------------------------------- TRowView
+
+qint64 TRowView::Integer(int column) const {
+    return sqlite3_column_int64(statement_, column);
+}
+
+QString TRowView::Text(int column) const {
+    const QByteArrayView bytes = Utf8(column);
+    return QString::fromUtf8(bytes.data(), bytes.size());
+}
+
+QByteArrayView TRowView::Utf8(int column) const {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement_, column));
+    return QByteArrayView(text, text ? sqlite3_column_bytes(statement_, column) : 0);
+}
+
+// ---------------------------------------------------------------- TReadConnection
+
+void TReadConnection::Allow(const QString& path) {
+    const std::lock_guard<std::mutex> lock(use_);
+    path_ = path;
+    allowed_ = true;
+}
+
+void TReadConnection::Release() {
+    stop_ = true;
+    const std::lock_guard<std::mutex> lock(use_);
+    connection_.Close();
+    stop_ = false;
+}
+
+void TReadConnection::Shut() {
+    stop_ = true;
+    const std::lock_guard<std::mutex> lock(use_);
+    connection_.Close();
+    allowed_ = false;
+    stop_ = false;
+}
+
+int TReadConnection::Progress(void* self) {
+    auto* reader = static_cast<TReadConnection*>(self);
+    const std::atomic<bool>* cancel = reader->cancel_;
+    return reader->stop_ || (cancel && *cancel) ? 1 : 0;
+}
+
+bool TReadConnection::ReadRows(const QString& sql, const QVariantList& values,
+                               const std::function<bool(const TRowView&)>& onRow,
+                               const std::atomic<bool>* cancel) {
+    const std::lock_guard<std::mutex> lock(use_);
+    struct Busy {
+        std::atomic<bool>& flag;
+        explicit Busy(std::atomic<bool>& f) : flag(f) { flag = true; }
+        ~Busy() { flag = false; }
+    } busy(reading_);
+    auto stopped = [&] { return stop_ || (cancel && *cancel); };
+    if (stopped())
+        return false;
+    try {
+        if (!allowed_)
+            throw EEngineError("the database connection is closed");
+        if (!connection_.IsOpen()) {
+            connection_.Open(path_, DatabaseKey, true);
+            // Its own page cache, large enough to keep a search's pages decrypted until the
+            // data changes.
+            connection_.Exec(QStringLiteral("PRAGMA cache_size=-65536; PRAGMA query_only=1"));
+            sqlite3_progress_handler(connection_.Handle(), 2000, &TReadConnection::Progress, this);
+        }
+        sqlite3* db = connection_.Handle();
+        Statement stmt = Prepare(db, sql);
+        for (int i = 0; i < values.size(); ++i)
+            Bind(stmt.get(), i + 1, values.at(i));
+        cancel_ = cancel;
+        const TRowView row(stmt.get());
+        for (;;) {
+            const int rc = sqlite3_step(stmt.get());
+            if (rc == SQLITE_DONE)
+                break;
+            if (rc == SQLITE_INTERRUPT && stopped()) {
+                cancel_ = nullptr;
+                return false;
+            }
+            if (rc != SQLITE_ROW)
+                throw EEngineError(sqlite3_errmsg(db));
+            if (!onRow(row) || stopped()) {
+                cancel_ = nullptr;
+                return false;
+            }
+        }
+        cancel_ = nullptr;
+        return true;
+    } catch (const EDBException&) {
+        cancel_ = nullptr;
+        throw;
+    } catch (const std::exception& e) {
+        cancel_ = nullptr;
+        throw EDBException(What(e), QStringLiteral("数据库查询错误，请检查！"), sql);
+    }
+}
+
 // ---------------------------------------------------------------- TDbAccess
 
 TDbAccess::~TDbAccess() {
@@ -516,12 +641,14 @@ void TDbAccess::Connect() {
         QCoreApplication::quit();
     } catch (const std::exception& e) {
         Connection.Close();
-        ShowErrorDetail(QStringLiteral("数据库连接失败！"), What(e), QString());
+        ShowErrorDetail(QStringLiteral("数据库连接失败！"),
+                        ReadableDbError(EngineCodeOf(e), What(e)), QString());
         QCoreApplication::quit();
     }
 }
 
 void TDbAccess::Disconnect() {
+    Reader.Shut();
     idleCheckpoint_.stop();
     MainCursor.Close();
     SideCursor.Close();
@@ -540,7 +667,8 @@ void TDbAccess::OpenCursor(TCursor& cursor, const QString& sql, bool editable) {
         EnsureOpen();
         cursor.Open(Connection, sql, editable);
     } catch (const std::exception& e) {
-        throw EDBException(What(e), QStringLiteral("数据库查询错误，请检查！"), sql);
+        throw EDBException(What(e), QStringLiteral("数据库查询错误，请检查！"), sql,
+                           EngineCodeOf(e));
     }
 }
 
@@ -585,10 +713,21 @@ int TDbAccess::QueryInteger(const QString& sql) {
             value = ScalarCursor.AsInteger(0);
     } catch (const std::exception& e) {
         ScalarCursor.Close();
-        throw EDBException(What(e), QStringLiteral("数据库查询错误，请检查！"), sql);
+        throw EDBException(What(e), QStringLiteral("数据库查询错误，请检查！"), sql,
+                           EngineCodeOf(e));
     }
     ScalarCursor.Close();
     return static_cast<int>(value);
+}
+
+void TDbAccess::PostMainCursor() {
+    try {
+        MainCursor.Post();
+    } catch (const std::exception& e) {
+        MainCursor.Cancel();
+        throw EDBException(What(e), QStringLiteral("数据库操作失败！"), MainCursor.PostSql(),
+                           EngineCodeOf(e));
+    }
 }
 
 void TDbAccess::ExecuteBatch(const QString& text) {
@@ -599,7 +738,7 @@ void TDbAccess::ExecuteBatch(const QString& text) {
                 Connection.Exec(piece);
         transaction.Commit();
     } catch (const std::exception& e) {
-        throw EDBException(What(e), QStringLiteral("数据库操作失败！"), text);
+        throw EDBException(What(e), QStringLiteral("数据库操作失败！"), text, EngineCodeOf(e));
     }
 }
 
@@ -607,6 +746,11 @@ TDbAccess::TDbAccess() {
     idleCheckpoint_.setSingleShot(true);
     idleCheckpoint_.setInterval(IdleCheckpointMs);
     QObject::connect(&idleCheckpoint_, &QTimer::timeout, [this] {
+        // Emptying the log waits for a read in progress: rather wait without blocking.
+        if (Reader.Reading()) {
+            idleCheckpoint_.start();
+            return;
+        }
         try {
             Connection.Checkpoint();
         } catch (...) {
@@ -637,6 +781,7 @@ void TDbAccess::OpenData() {
         Connection.Close();
         throw;
     }
+    Reader.Allow(Connection.Path());
 }
 
 void TDbAccess::BackupTo(const QString& path) {
@@ -644,7 +789,7 @@ void TDbAccess::BackupTo(const QString& path) {
         EnsureOpen();
         CopyThroughEngine(Connection, path);
     } catch (const std::exception& e) {
-        throw EDBException(What(e), QStringLiteral("数据库备份失败！"), QString());
+        throw EDBException(What(e), QStringLiteral("数据库备份失败！"), QString(), EngineCodeOf(e));
     }
 }
 
@@ -663,7 +808,7 @@ void TDbAccess::RestoreFrom(const QString& path, const QString& safetyCopy) {
         CopyThroughEngine(source, staged);
     } catch (const std::exception& e) {
         RemoveWithJournal(staged);
-        throw EDBException(What(e), failed, QString());
+        throw EDBException(What(e), failed, QString(), EngineCodeOf(e));
     }
     if (!safetyCopy.isEmpty()) {
         try {
@@ -683,7 +828,7 @@ void TDbAccess::RestoreFrom(const QString& path, const QString& safetyCopy) {
         QFile::remove(data + QStringLiteral("-shm"));
         if (std::rename(QFile::encodeName(staged).constData(),
                         QFile::encodeName(data).constData()) != 0)
-            throw EEngineError(std::strerror(errno));
+            throw SystemError(errno);
     } catch (const std::exception& e) {
         RemoveWithJournal(staged);
         if (wasOpen && !Connection.IsOpen()) {
@@ -692,12 +837,12 @@ void TDbAccess::RestoreFrom(const QString& path, const QString& safetyCopy) {
             } catch (...) {
             }
         }
-        throw EDBException(What(e), failed, QString());
+        throw EDBException(What(e), failed, QString(), EngineCodeOf(e));
     }
     try {
         OpenData();
     } catch (const std::exception& e) {
-        throw EDBException(What(e), failed, QString());
+        throw EDBException(What(e), failed, QString(), EngineCodeOf(e));
     }
 }
 

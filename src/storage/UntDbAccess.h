@@ -7,16 +7,29 @@
 #include <QStringList>
 #include <QTimer>
 #include <QVariant>
+#include <atomic>
 #include <functional>
+#include <mutex>
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
-// The engine's own failure (a cursor edit or read): shown in the plain error box.
+// The engine's own failure. Code is the engine's primary result code (SQLITE_FULL,
+// SQLITE_BUSY, ...) when one is known, so the user can be told what went wrong; 0 otherwise.
 class EEngineError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit EEngineError(const std::string& what, int code = 0)
+        : std::runtime_error(what), code_(code) {}
+    int Code() const { return code_; }
+
+private:
+    int code_;
 };
+// The engine's last error on db as an EEngineError.
+EEngineError LastEngineError(sqlite3* db);
+// The result code an exception carries (see EEngineError), 0 for any other.
+int EngineCodeOf(const std::exception& e);
 
 // One SQLite connection (SQLCipher), owned for its whole life.
 class TConnection {
@@ -107,6 +120,8 @@ public:
     void SetField(const QString& name, const QVariant& value);
     void Post();
     void Cancel();
+    // The statement the last Post ran (its values bound, not in the text).
+    QString PostSql() const { return postSql_; }
 
     static QString ToString(const QVariant& v);
     static qint64 ToInteger(const QVariant& v);
@@ -133,6 +148,60 @@ private:
     Mode mode_ = Mode::Browse;
     std::vector<QVariant> buffer_;
     std::vector<bool> changed_;
+    QString postSql_;
+};
+
+// One row of a result while it is being read; valid only inside the call that receives it.
+class TRowView {
+public:
+    explicit TRowView(sqlite3_stmt* statement) : statement_(statement) {}
+    qint64 Integer(int column) const;
+    QString Text(int column) const;
+    // The text's bytes as stored (UTF-8), without a copy.
+    QByteArrayView Utf8(int column) const;
+
+private:
+    sqlite3_stmt* statement_;
+};
+
+// A second connection to the data file, read-only, for reading off the interface thread
+// while the interface thread keeps the main connection. It opens with the same key and
+// settings, on first use, and only while the data file is open; reads from any one thread
+// at a time (others wait).
+class TReadConnection {
+public:
+    TReadConnection() = default;
+    TReadConnection(const TReadConnection&) = delete;
+    TReadConnection& operator=(const TReadConnection&) = delete;
+    ~TReadConnection() { Shut(); }
+
+    // Runs one SELECT with its values bound to ?1, ?2, ... and hands each row to onRow as it
+    // is read; onRow returns false to stop. Returns true when the rows ran out, false when
+    // the read was stopped: by onRow, by *cancel becoming true, or by Shut. Throws
+    // EDBException when the statement fails.
+    bool ReadRows(const QString& sql, const QVariantList& values,
+                  const std::function<bool(const TRowView&)>& onRow,
+                  const std::atomic<bool>* cancel = nullptr);
+    // A read is running.
+    bool Reading() const { return reading_; }
+    // The data file at path is open: reads may begin.
+    void Allow(const QString& path);
+    // Stops a running read and closes, freeing the page cache; the next read opens again.
+    void Release();
+    // Stops a running read and closes; reads fail until Allow. The data file may then be
+    // closed, replaced or compacted.
+    void Shut();
+
+private:
+    static int Progress(void* self);
+
+    std::mutex use_;
+    TConnection connection_;
+    QString path_;
+    bool allowed_ = false;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> reading_{false};
+    std::atomic<const std::atomic<bool>*> cancel_{nullptr};
 };
 
 class TDbAccess {
@@ -143,9 +212,10 @@ public:
     TDbAccess& operator=(const TDbAccess&) = delete;
 
     TConnection Connection;
-    TCursor MainCursor;   // OpenQuery; editable
-    TCursor SideCursor;   // OpenSideQuery, the due check's cursor
-    TCursor ScalarCursor; // QueryInteger only
+    TCursor MainCursor;     // OpenQuery; editable
+    TCursor SideCursor;     // OpenSideQuery, the due check's cursor
+    TCursor ScalarCursor;   // QueryInteger only
+    TReadConnection Reader; // reads off the interface thread (the search across notes)
 
     // Opens AppDir + "bookkeep.dat", creating the initial database when the file does not
     // exist. On failure shows "数据库连接失败！" with the engine's text, asks the application to
@@ -158,6 +228,8 @@ public:
     // rows would otherwise copy every value through a cursor first); the main cursor is left
     // closed, as after a list filled from it.
     TRows ReadTexts(const QString& sql);
+    // Posts MainCursor's appended or edited row; a failure is a failed write like any other.
+    void PostMainCursor();
     void ExecuteBatch(const QString& text);
     // Writes the data as the connection sees it into a new file that replaces path; the live
     // file is never opened a second time (that would drop this process's locks on it).

@@ -3,6 +3,7 @@
 #include "UntDbAccess.h"
 
 #include <QFile>
+#include <algorithm>
 #include <sqlite3.h>
 
 namespace {
@@ -44,6 +45,133 @@ CREATE TABLE SysSet (
 INSERT INTO SysSet(bPass, PassWord) VALUES (0, '');
 )sql";
 
+// Version 2: notice days ahead for the yearly kinds.
+const char* const UpgradeTo2 = R"sql(
+ALTER TABLE Alam ADD COLUMN AheadDays INTEGER DEFAULT 0;
+)sql";
+
+// Version 3: a stable UID on every reminder, preset and group (what other machines know
+// them by), the sync settings, what each side last agreed on, and which rows changed since.
+// The triggers note every change, whoever makes it (an older release included), with the
+// time from the program's clock functions that every release registers.
+const char* const UpgradeTo3 = R"sql(
+ALTER TABLE Alam ADD COLUMN Uid TEXT;
+ALTER TABLE AlamContext ADD COLUMN Uid TEXT;
+ALTER TABLE NoteType ADD COLUMN Uid TEXT;
+UPDATE Alam SET Uid = lower(hex(randomblob(16)));
+UPDATE AlamContext SET Uid = lower(hex(randomblob(16)));
+UPDATE NoteType SET Uid = lower(hex(randomblob(16)));
+CREATE INDEX AlamUid ON Alam(Uid);
+CREATE INDEX NoteTypeUid ON NoteType(Uid);
+CREATE INDEX NoteTypeSelfIndex ON NoteType(SelfIndex);
+CREATE TABLE SyncSet (
+    bEnabled INTEGER NOT NULL DEFAULT 0,
+    ServerUrl TEXT NOT NULL DEFAULT '',
+    UserName TEXT NOT NULL DEFAULT '',
+    PassWord TEXT NOT NULL DEFAULT '',
+    bKeyring INTEGER NOT NULL DEFAULT 0,
+    iInterval INTEGER NOT NULL DEFAULT 5,
+    bPlainHttp INTEGER NOT NULL DEFAULT 0,
+    LastSync TEXT NOT NULL DEFAULT ''
+);
+INSERT INTO SyncSet DEFAULT VALUES;
+CREATE TABLE SyncColl (
+    Coll INTEGER PRIMARY KEY,
+    Server TEXT NOT NULL DEFAULT '',
+    Href TEXT NOT NULL DEFAULT '',
+    bSyncReport INTEGER NOT NULL DEFAULT 0,
+    SyncToken TEXT NOT NULL DEFAULT '',
+    CTag TEXT NOT NULL DEFAULT ''
+);
+CREATE TABLE SyncItem (
+    Coll INTEGER NOT NULL,
+    Uid TEXT NOT NULL,
+    Href TEXT NOT NULL DEFAULT '',
+    ETag TEXT NOT NULL DEFAULT '',
+    Hash TEXT NOT NULL DEFAULT '',
+    Sent TEXT NOT NULL DEFAULT '',
+    PRIMARY KEY (Coll, Uid)
+);
+CREATE INDEX SyncItemHref ON SyncItem(Coll, Href);
+CREATE TABLE SyncPending (
+    Coll INTEGER NOT NULL,
+    Uid TEXT NOT NULL,
+    Changed TEXT NOT NULL DEFAULT '',
+    PRIMARY KEY (Coll, Uid)
+);
+INSERT INTO SyncPending(Coll, Uid) SELECT 0, Uid FROM Alam;
+INSERT INTO SyncPending(Coll, Uid) SELECT 1, Uid FROM NoteType WHERE SelfIndex <> 0;
+INSERT INTO SyncPending(Coll, Uid) VALUES (1, 'quillet-notes-root');
+CREATE TRIGGER AlamUidNew AFTER INSERT ON Alam BEGIN
+    UPDATE Alam SET Uid = lower(hex(randomblob(16))) WHERE rowid = NEW.rowid AND Uid IS NULL;
+    INSERT OR REPLACE INTO SyncPending(Coll, Uid, Changed)
+        SELECT 0, Uid, Date() || ' ' || Time() FROM Alam WHERE rowid = NEW.rowid;
+END;
+CREATE TRIGGER AlamChanged AFTER UPDATE ON Alam BEGIN
+    INSERT OR REPLACE INTO SyncPending(Coll, Uid, Changed)
+        VALUES (0, NEW.Uid, Date() || ' ' || Time());
+END;
+CREATE TRIGGER AlamGone AFTER DELETE ON Alam BEGIN
+    INSERT OR REPLACE INTO SyncPending(Coll, Uid, Changed)
+        VALUES (0, OLD.Uid, Date() || ' ' || Time());
+END;
+CREATE TRIGGER AlamContextUidNew AFTER INSERT ON AlamContext BEGIN
+    UPDATE AlamContext SET Uid = lower(hex(randomblob(16)))
+        WHERE rowid = NEW.rowid AND Uid IS NULL;
+END;
+CREATE TRIGGER NoteTypeUidNew AFTER INSERT ON NoteType BEGIN
+    UPDATE NoteType SET Uid = lower(hex(randomblob(16))) WHERE rowid = NEW.rowid AND Uid IS NULL;
+    INSERT OR REPLACE INTO SyncPending(Coll, Uid, Changed)
+        SELECT 1, Uid, Date() || ' ' || Time() FROM NoteType WHERE rowid = NEW.rowid;
+END;
+CREATE TRIGGER NoteTypeChanged AFTER UPDATE ON NoteType BEGIN
+    INSERT OR REPLACE INTO SyncPending(Coll, Uid, Changed)
+        VALUES (1, NEW.Uid, Date() || ' ' || Time());
+END;
+CREATE TRIGGER NoteTypeGone AFTER DELETE ON NoteType BEGIN
+    INSERT OR REPLACE INTO SyncPending(Coll, Uid, Changed)
+        VALUES (1, OLD.Uid, Date() || ' ' || Time());
+END;
+CREATE TRIGGER NoteBookNew AFTER INSERT ON NoteBook BEGIN
+    INSERT OR REPLACE INTO SyncPending(Coll, Uid, Changed)
+        SELECT 1, u, Date() || ' ' || Time() FROM (SELECT CASE WHEN NEW.TypeID = 0
+            THEN 'quillet-notes-root' ELSE (SELECT Uid FROM NoteType
+            WHERE SelfIndex = NEW.TypeID LIMIT 1) END AS u) WHERE u IS NOT NULL;
+END;
+CREATE TRIGGER NoteBookChanged AFTER UPDATE ON NoteBook BEGIN
+    INSERT OR REPLACE INTO SyncPending(Coll, Uid, Changed)
+        SELECT 1, u, Date() || ' ' || Time() FROM (SELECT CASE WHEN NEW.TypeID = 0
+            THEN 'quillet-notes-root' ELSE (SELECT Uid FROM NoteType
+            WHERE SelfIndex = NEW.TypeID LIMIT 1) END AS u) WHERE u IS NOT NULL;
+END;
+CREATE TRIGGER NoteBookGone AFTER DELETE ON NoteBook BEGIN
+    INSERT OR REPLACE INTO SyncPending(Coll, Uid, Changed)
+        SELECT 1, u, Date() || ' ' || Time() FROM (SELECT CASE WHEN OLD.TypeID = 0
+            THEN 'quillet-notes-root' ELSE (SELECT Uid FROM NoteType
+            WHERE SelfIndex = OLD.TypeID LIMIT 1) END AS u) WHERE u IS NOT NULL;
+END;
+)sql";
+
+struct TUpgradeStep {
+    int to;
+    const char* statements;
+};
+const TUpgradeStep UpgradeSteps[] = {{2, UpgradeTo2}, {3, UpgradeTo3}};
+
+int UserVersion(TConnection& connection) {
+    TCursor version;
+    version.Open(connection, QStringLiteral("PRAGMA user_version"));
+    return version.Eof() ? 0 : static_cast<int>(version.AsInteger(0));
+}
+
+// Runs the steps from version `from` up; the caller holds the transaction.
+void RunUpgradeSteps(TConnection& connection, int from) {
+    for (const TUpgradeStep& step : UpgradeSteps)
+        if (step.to > from)
+            connection.Exec(QString::fromUtf8(step.statements));
+    connection.Exec(QStringLiteral("PRAGMA user_version = %1").arg(SchemaVersion));
+}
+
 } // namespace
 
 void CreateDatabase(const QString& path, const QString& key) {
@@ -55,7 +183,7 @@ void CreateDatabase(const QString& path, const QString& key) {
                                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
         sqlite3_close(raw); // only to create the file; TConnection opens it properly
         if (rc != SQLITE_OK)
-            throw EEngineError(sqlite3_errstr(rc));
+            throw EEngineError(sqlite3_errstr(rc), rc & 0xff);
     }
     try {
         TConnection connection;
@@ -63,7 +191,7 @@ void CreateDatabase(const QString& path, const QString& key) {
         {
             TTransaction tx(connection);
             connection.Exec(QString::fromUtf8(CreateStatements));
-            connection.Exec(QStringLiteral("PRAGMA user_version = %1").arg(SchemaVersion));
+            RunUpgradeSteps(connection, 2);
             tx.Commit();
         }
         connection.Close();
@@ -83,20 +211,16 @@ void CheckSchema(TConnection& connection) {
         present << tables.AsString(0);
     for (const char* table : TableNames)
         if (!present.contains(QLatin1String(table), Qt::CaseInsensitive))
-            throw EEngineError(std::string("no such table: ") + table);
+            throw EEngineError(std::string("no such table: ") + table, SQLITE_NOTADB);
 }
 
 void UpgradeSchema(TConnection& connection) {
     try {
-        TCursor version;
-        version.Open(connection, QStringLiteral("PRAGMA user_version"));
-        if (version.Eof() || version.AsInteger(0) >= SchemaVersion)
+        const int from = UserVersion(connection);
+        if (from >= SchemaVersion)
             return;
-        // The version goes first, so that a failing step after it shows that the whole
-        // transaction, header included, is rolled back.
         TTransaction tx(connection);
-        connection.Exec(QStringLiteral("PRAGMA user_version = %1").arg(SchemaVersion));
-        connection.Exec(QStringLiteral("ALTER TABLE Alam ADD COLUMN AheadDays INTEGER DEFAULT 0"));
+        RunUpgradeSteps(connection, std::max(from, 1));
         tx.Commit();
     } catch (const std::exception& e) {
         throw ESchemaUpgradeError(e.what());

@@ -6,7 +6,7 @@
 class TConnection;
 
 // The schema version this program writes into a new database (PRAGMA user_version).
-constexpr int SchemaVersion = 2;
+constexpr int SchemaVersion = 3;
 
 // Creates the initial database at path: the five tables and one SysSet row. Built beside the
 // target and renamed into place, so a failure never leaves a half-made file. Throws
@@ -22,6 +22,10 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Brings an open database of an older schema version up to SchemaVersion in one transaction
-// (version 2 adds Alam.AheadDays). Throws ESchemaUpgradeError, with everything rolled back.
+// Brings an open database of an older schema version up to SchemaVersion in place, in one
+// transaction (version 2 adds Alam.AheadDays, version 3 the UIDs and the sync's tables).
+// Throws ESchemaUpgradeError, with everything rolled back. A newer file is left alone.
 void UpgradeSchema(TConnection& connection);
+
+// The UID of the notes' root group, which has no row of its own.
+inline const QString RootGroupUid = QStringLiteral("quillet-notes-root");

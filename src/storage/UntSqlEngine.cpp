@@ -1,5 +1,6 @@
 #include "UntSqlEngine.h"
 
+#include "UntTextMatch.h"
 #include "common/UntClock.h"
 #include "common/UntLunar.h"
 
@@ -303,6 +304,25 @@ void FnIIf(sqlite3_context* ctx, int, sqlite3_value** argv) {
     sqlite3_result_value(ctx, Truth(argv[0]) ? argv[1] : argv[2]);
 }
 
+// TextHas(text, query, caseSensitive): 1 when text holds query (see TTextMatcher). The
+// matcher is built once per statement and kept with the query argument.
+void FnTextHas(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL)
+        return sqlite3_result_int(ctx, 0);
+    const auto* bytes = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+    const QByteArrayView text(bytes, sqlite3_value_bytes(argv[0]));
+    auto* matcher = static_cast<TTextMatcher*>(sqlite3_get_auxdata(ctx, 1));
+    if (!matcher) {
+        sqlite3_set_auxdata(ctx, 1, new TTextMatcher(TextArg(argv[1]), Truth(argv[2])),
+                            [](void* p) { delete static_cast<TTextMatcher*>(p); });
+        matcher = static_cast<TTextMatcher*>(sqlite3_get_auxdata(ctx, 1));
+    }
+    if (!matcher) // the query is not a constant of the statement: nothing to keep it with
+        return sqlite3_result_int(ctx,
+                                  TTextMatcher(TextArg(argv[1]), Truth(argv[2])).Contains(text));
+    sqlite3_result_int(ctx, matcher->Contains(text));
+}
+
 // Date() and Time() count as deterministic: every statement is stepped to its end as soon as
 // it is prepared, inside one moment, so the engine may work them out once per statement
 // instead of once per row (the due check over 10,000 reminders depends on it).
@@ -327,6 +347,7 @@ const Function functions[] = {
     {"Month", 1, FnMonth, true},
     {"NextYearly", 4, FnNextYearly, true},
     {"LunarText", 1, FnLunarText, true},
+    {"TextHas", 3, FnTextHas, true},
 };
 
 } // namespace

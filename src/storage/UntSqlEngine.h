@@ -3,8 +3,9 @@
 struct sqlite3;
 
 // Registers the engine functions the program's statements rely on: Date(), Time(), Hour,
-// Minute, Day, Month, WeekDay, CStr, Str, Format and IIf, and for yearly reminders NextYearly
-// and LunarText. Date() and Time() read the program's clock. Returns an SQLite result code.
+// Minute, Day, Month, WeekDay, CStr, Str, Format and IIf, for yearly reminders NextYearly
+// and LunarText, and TextHas (the search across notes). Date() and Time() read the program's
+// clock. Returns an SQLite result code.
 int RegisterEngineFunctions(sqlite3* db);
 
 class QDateTime;

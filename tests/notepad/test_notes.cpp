@@ -2,8 +2,8 @@
 // the group commands of the tree's menu.
 #include "NotepadTestSupport.h"
 
-#include "notepad/AddType.h"
 #include "common/UntDateStamp.h"
+#include "notepad/AddType.h"
 #include "notepad/NotepadPage.h"
 #include "notepad/UntNote.h"
 #include "notepad/UntTree.h"
@@ -78,7 +78,7 @@ TEST_F(NotepadTest, TabIsSetUpAndShowsTheRootAtStartUp) {
     for (QAction* a : Child<QMenu>(Main(), "pmNoteType")->actions())
         captions << a->text();
     EXPECT_EQ(captions, QStringList({QStringLiteral("新建组"), QStringLiteral("重命名组"),
-                                     QStringLiteral("删除组")}));
+                                     QStringLiteral("删除组"), QStringLiteral("全部查找")}));
     EXPECT_EQ(Tree()->editTriggers(), QAbstractItemView::NoEditTriggers);
     EXPECT_FALSE(NodeOf(Tree(), 1)->flags() & Qt::ItemIsEditable);
 }
@@ -212,7 +212,8 @@ TEST_F(NotepadTest, RefusedOrDeclinedDeleteLeavesTheNote) {
     EXPECT_NE(NodeOf(Tree(), 2), nullptr);
 }
 
-TEST_F(NotepadTest, RightClickOpensTheMenuWithoutChangingTheSelection) {
+// The menu's commands act on the node clicked, and its note is the one shown.
+TEST_F(NotepadTest, RightClickSelectsTheNodeBeforeTheMenuOpens) {
     InsertGroup(1, 0, QStringLiteral("一"));
     Restart();
     ASSERT_EQ(Groups()->Selected(), Groups()->RootNode);
@@ -221,7 +222,7 @@ TEST_F(NotepadTest, RightClickOpensTheMenuWithoutChangingTheSelection) {
     QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, at, Tree()->viewport()->mapToGlobal(at));
     QApplication::sendEvent(Tree()->viewport(), &menuEvent);
     EXPECT_TRUE(WaitFor([&] { return Child<QMenu>(Main(), "pmNoteType")->isVisible(); }, 2000));
-    EXPECT_EQ(Groups()->Selected(), Groups()->RootNode);
+    EXPECT_EQ(Groups()->Selected(), NodeOf(Tree(), 1));
     Child<QMenu>(Main(), "pmNoteType")->close();
 }
 
@@ -411,4 +412,28 @@ TEST_F(NotepadTest, LargeNoteArrivesAfterTheWindowWithTheKeysTypedMeanwhile) {
     EXPECT_EQ(Memo()->toPlainText(), QString());
     EXPECT_FALSE(HasNote(1));
     EXPECT_TRUE(StoredNote(0) == QStringLiteral("甲甲") + note);
+}
+
+TEST_F(NotepadTest, KeyboardFindsAndOpensTheMenu) {
+    auto* query = Child<QLineEdit>(Main(), "edtQuery");
+    auto* menu = Child<QMenu>(Main(), "pmNoteType");
+    Main()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Main()));
+    Memo()->setPlainText("abc ABC abc");
+    Tree()->setFocus();
+    QTest::keyClick(Tree(), Qt::Key_F, Qt::ControlModifier);
+    EXPECT_TRUE(query->hasFocus());
+    QTest::keyClicks(query, "ABC");
+    QTest::keyClick(query, Qt::Key_Return);
+    EXPECT_EQ(Selection(), std::make_pair(0, 3));
+    QTest::keyClick(Memo(), Qt::Key_F3);
+    EXPECT_EQ(Selection(), std::make_pair(4, 7));
+
+    // Shift+F10 and the menu key open the tree's menu.
+    for (const auto& [key, modifiers] : {std::make_pair(Qt::Key_F10, Qt::ShiftModifier),
+                                         std::make_pair(Qt::Key_Menu, Qt::NoModifier)}) {
+        QTest::keyClick(Tree(), key, modifiers);
+        EXPECT_TRUE(menu->isVisible()) << key;
+        menu->hide();
+    }
 }

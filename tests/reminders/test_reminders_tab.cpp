@@ -264,6 +264,18 @@ TEST_F(RemindersFirstShowTest, WindowShowsAllRemindersAtStart) {
     ConfigData = nullptr;
 }
 
+TEST_F(RemindersTabTest, MenuKeyAndShiftF10OpenTheListsMenu) {
+    Add(rdDaily, 9, 1, Monday);
+    Reload();
+    Select(0);
+    for (const auto& [key, modifiers] : {std::make_pair(Qt::Key_F10, Qt::ShiftModifier),
+                                         std::make_pair(Qt::Key_Menu, Qt::NoModifier)}) {
+        QTest::keyClick(lv1, key, modifiers);
+        EXPECT_TRUE(Child<QMenu>(Main(), "pmAlam")->isVisible()) << key;
+        Child<QMenu>(Main(), "pmAlam")->hide();
+    }
+}
+
 TEST_F(RemindersTabTest, BottomBarShowsTodayWithItsLunarDateAndTurnsAtMidnight) {
     QLabel* today = Child<QLabel>(Main(), "LabToday");
     EXPECT_EQ(today->text(), QStringLiteral("2026年12月7日 星期一 农历十月廿九"));

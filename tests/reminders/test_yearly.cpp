@@ -158,8 +158,10 @@ protected:
         TCursor& c = DbAccess->MainCursor;
         for (c.First(); !c.Eof(); c.Next()) {
             QStringList row;
+            // The UID is new and random; the values that were there are compared.
             for (int i = 0; i < c.FieldCount(); ++i)
-                row << c.FieldName(i) + "=" + c.AsString(i);
+                if (c.FieldName(i) != QLatin1String("Uid"))
+                    row << c.FieldName(i) + "=" + c.AsString(i);
             rows << row.join(',');
         }
         return rows.join('\n');

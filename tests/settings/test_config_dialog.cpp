@@ -41,6 +41,7 @@ TEST_F(ConfigDialogTest, OpensFromTheMenuOverTheMainWindow) {
         EXPECT_FALSE(dialog->ui()->chkPass->isChecked());
         EXPECT_TRUE(dialog->ui()->edtPass->isEnabled());
         EXPECT_EQ(dialog->ui()->edtPass->text(), QString());
+        EXPECT_EQ(dialog->focusWidget(), dialog->ui()->chkPass);
         Click(dialog->btnCancel());
     });
     EXPECT_TRUE(opened);

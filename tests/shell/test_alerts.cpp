@@ -20,6 +20,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 #include <ctime>
@@ -207,6 +208,17 @@ TEST_F(AlertTest, AlertWindowLooksAsItShould) {
     // The roll-in ends with the chime.
     const int chimes = ChimesStarted();
     EXPECT_TRUE(WaitFor([&] { return ChimesStarted() >= chimes + 1; }, 2000));
+}
+
+TEST_F(AlertTest, LongTextGetsAScrollBarOnlyWhenItDoesNotFit) {
+    TFormShowAlam* shortText = ShowAlert("1", "喝水", true);
+    TFormShowAlam* longText = ShowAlert("2", QString(40, QChar(0x5B57)).repeated(12), true);
+    QTest::qWait(50);
+    EXPECT_FALSE(shortText->ui()->mmo1->verticalScrollBar()->isVisible());
+    QScrollBar* bar = longText->ui()->mmo1->verticalScrollBar();
+    ASSERT_TRUE(bar->isVisible());
+    EXPECT_GT(bar->maximum(), 0);
+    EXPECT_FALSE(longText->ui()->mmo1->horizontalScrollBar()->isVisible());
 }
 
 TEST_F(AlertTest, ButtonsAndKeysPostTheirEventsAndClose) {

@@ -1,13 +1,17 @@
 #include "TestSupport.h"
 
 #include "common/UntDateStamp.h"
+#include "common/UntHandler.h"
 #include "common/UntListRows.h"
+#include "common/UntPublic.h"
+#include "notepad/UntNote.h"
 #include "shell/UntApplication.h"
 #include "storage/UException.h"
 #include "storage/UntDbAccess.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -34,6 +38,32 @@ TEST_F(ErrorTest, FailedQueryIsShownAndLoggedAsThreeLines) {
                              "详细信息：no such table: Missing\r\n"
                              "select * from Missing\r\n"));
     EXPECT_FALSE(log.startsWith("\xEF\xBB\xBF")); // no byte order mark
+}
+
+// Errors a user can meet are explained in Chinese; the headlines stay as they are.
+TEST_F(ErrorTest, DiskFullAndReadOnlyAreExplainedAndAKeystrokeSaveShowsItsHeadline) {
+    TNote note;
+    RunHandler(nullptr, [&] { SaveNoteText(note, "0", "first"); });
+    ASSERT_EQ(boxes_->Count(), 0);
+    // The file may not grow by a page: the next long text finds the disk full.
+    const int pages = GetIntValue("PRAGMA page_count");
+    DbAccess->Connection.Exec(QStringLiteral("PRAGMA max_page_count = %1").arg(pages));
+    RunHandler(nullptr, [&] { SaveNoteText(note, "0", QString(200000, QChar(0x5B57))); });
+    ASSERT_EQ(boxes_->Count(), 1);
+    EXPECT_EQ(boxes_->LastText(),
+              QStringLiteral("数据库操作失败！\r\n详细信息：磁盘已满，数据无法写入"
+                             "（database or disk is full）"));
+    EXPECT_EQ(CardException->Message, QStringLiteral("database or disk is full"));
+    EXPECT_TRUE(QString::fromUtf8(ReadAll(ErrorLogPath(QDate::currentDate())))
+                    .contains("update NoteBook set ReMark=? where rowid=?"));
+
+    DbAccess->Connection.Exec(QStringLiteral("PRAGMA query_only = 1"));
+    RunHandler(nullptr, [] { ExecSql("delete from Alam"); });
+    EXPECT_EQ(boxes_->LastText(),
+              QStringLiteral("数据库操作失败！\r\n详细信息：文件是只读的，或没有写入的权限"
+                             "（attempt to write a readonly database）"));
+    // Anything else keeps the engine's text alone.
+    EXPECT_EQ(ReadableDbError(1, "no such table: X"), QStringLiteral("no such table: X"));
 }
 
 TEST_F(ErrorTest, OneFilePerDayAndANewOneAfterMidnight) {
@@ -137,6 +167,43 @@ TEST(MessageBoxes, QuestionDefaultsToNoAndCaptionsAreFixed) {
     press(Qt::Key_Return);
     ShowError(QStringLiteral("x"));
     EXPECT_EQ(seenCaption, QStringLiteral("错误"));
+}
+
+// Qt's own texts are Chinese, whatever the system's language.
+TEST(MessageBoxes, StandardButtonsAndFileDialogsAreChinese) {
+    QStringList buttons;
+    auto readAndClose = [&] {
+        QTimer::singleShot(0, [&] {
+            QTRY_VERIFY(qobject_cast<QMessageBox*>(QApplication::activeModalWidget()));
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            buttons.clear();
+            for (QAbstractButton* b : box->buttons())
+                buttons << b->text().remove('&');
+            buttons.sort();
+            QTest::keyClick(box, Qt::Key_Escape);
+        });
+    };
+    readAndClose();
+    AskYesNo(QStringLiteral("确定要退出程序吗？"));
+    EXPECT_EQ(buttons, QStringList({"否(N)", "是(Y)"}));
+    readAndClose();
+    ShowError(QStringLiteral("x"));
+    EXPECT_EQ(buttons, QStringList({"确定"}));
+
+    QStringList titles;
+    auto readDialog = [&] {
+        QTimer::singleShot(0, [&] {
+            QTRY_VERIFY(qobject_cast<QFileDialog*>(QApplication::activeModalWidget()));
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            titles << dialog->windowTitle() << dialog->labelText(QFileDialog::Accept);
+            dialog->reject();
+        });
+    };
+    readDialog();
+    EXPECT_EQ(AskSaveFileName(nullptr, QStringLiteral("数据文件 (*.bat)")), QString());
+    readDialog();
+    EXPECT_EQ(AskOpenFileName(nullptr, QStringLiteral("数据文件 (*.bat)")), QString());
+    EXPECT_EQ(titles, QStringList({"另存为", "保存(&S)", "打开", "打开(&O)"}));
 }
 
 TEST(DisplayTexts, LongTimeHasNoTimeZoneName) {

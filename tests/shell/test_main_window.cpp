@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include <QImage>
+
 #include "notepad/NotepadPage.h"
 #include "shell/Main.h"
 #include "shell/UntApplication.h"
@@ -50,6 +52,7 @@ protected:
     void SetUp() override {
         configHome_ = std::make_unique<QTemporaryDir>();
         qputenv("XDG_CONFIG_HOME", configHome_->path().toUtf8());
+        qputenv("XDG_DATA_HOME", (configHome_->path() + "/data").toUtf8());
         MainWindowTest::SetUp();
     }
     void TearDown() override {
@@ -57,6 +60,7 @@ protected:
         OverrideTrayAvailable(-1);
         SetFileDialogHook(nullptr);
         qunsetenv("XDG_CONFIG_HOME");
+        qunsetenv("XDG_DATA_HOME");
     }
     QString Entry() const { return RunAtStartupEntry(AppTitle); }
     void ClickBox(bool checked) {
@@ -79,9 +83,11 @@ TEST_F(MainFrameTest, WindowHasItsCaptionSizeTabsAndMenus) {
     EXPECT_EQ(Child<QCheckBox>(Main(), "chk1")->text(), QStringLiteral("开机运行"));
     EXPECT_EQ(Child<QPushButton>(Main(), "btnSystem")->text(), QStringLiteral("软件设置"));
     EXPECT_EQ(MenuTexts(Child<QMenu>(Main(), "PopupMenu")),
-              QStringList({"新建提醒", "软件主页", "-", "显示窗口", "关闭"}));
+              QStringList({"新建提醒", "软件主页", "立即同步", "-", "显示窗口", "关闭"}));
     EXPECT_EQ(MenuTexts(Child<QMenu>(Main(), "pmSystem")),
-              QStringList({"软件主页", "-", "软件设置", "-", "数据备份", "数据恢复"}));
+              QStringList({"软件主页", "-", "软件设置", "-", "数据备份", "数据恢复", "-",
+                           "导出提醒到日历文件…", "从日历文件导入提醒…", "导出笔记到文件夹…",
+                           "从文件夹导入笔记…", "-", "同步设置…", "立即同步"}));
     ASSERT_NE(Main()->findChild<QSystemTrayIcon*>(), nullptr);
     EXPECT_EQ(Main()->findChild<QSystemTrayIcon*>()->toolTip(),
               QStringLiteral("MorvaneQuillet软件"));
@@ -172,6 +178,10 @@ TEST_F(MainFrameTest, RunAtLoginFollowsWhatWasStored) {
     const QString entry = QString::fromUtf8(ReadAll(Entry()));
     EXPECT_TRUE(entry.contains("\nExec=" + exe + "\n")) << entry.toStdString();
     EXPECT_TRUE(entry.contains("\nName=" + AppTitle + "\n"));
+    // A copy that is not installed has no icon in the theme: the entry names its own.
+    const QString icon = configHome_->path() + "/data/icons/hicolor/256x256/apps/quillet.png";
+    EXPECT_TRUE(entry.contains("\nIcon=" + icon + "\n")) << entry.toStdString();
+    EXPECT_EQ(QImage(icon).size(), QSize(256, 256));
     EXPECT_TRUE(Main()->IsRunAtStartup());
 
     ClickBox(false);
@@ -228,6 +238,42 @@ TEST_F(MainFrameTest, NotepadHintTypesItselfInSixteenTicks) {
         EXPECT_EQ(Child<QLabel>(Main(), "statHintPanel")->text(), QString()) << "tick 16";
     }
     EXPECT_EQ(Child<QTimer>(Main(), "tmrHint")->interval(), 200);
+}
+
+TEST_F(MainFrameTest, ImportsThroughTheSettingsMenuReloadTheListAndTheTree) {
+    const QString ics = dir_->filePath("in.ics");
+    QFile file(ics);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//t//EN\r\nBEGIN:VEVENT\r\n"
+               "UID:a@t\r\nDTSTAMP:20250101T000000Z\r\nDTSTART:20250101T080000\r\n"
+               "RRULE:FREQ=DAILY\r\nSUMMARY:喝水\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n");
+    file.close();
+    const QString notes = dir_->filePath("notes");
+    QDir().mkpath(notes + "/组");
+    QFile note(notes + "/组/a.txt");
+    ASSERT_TRUE(note.open(QIODevice::WriteOnly));
+    note.write("文字");
+    note.close();
+    QStringList filters;
+    SetFileDialogHook([&](bool save, const QString& filter) {
+        filters << filter;
+        EXPECT_FALSE(save);
+        return filter == FolderFilter ? notes : ics;
+    });
+
+    QMenu* menu = Child<QMenu>(Main(), "pmSystem");
+    auto* list = Child<QTreeWidget>(Main(), "lv1");
+    ASSERT_EQ(list->topLevelItemCount(), 0);
+    MenuAction(menu, "NImportIcs")->trigger();
+    ASSERT_EQ(list->topLevelItemCount(), 1);
+    EXPECT_EQ(boxes_->LastText(), QStringLiteral("导入了1条提醒，跳过0条。"));
+
+    auto* tree = Child<QTreeWidget>(Main(), "tvNote");
+    ASSERT_EQ(tree->topLevelItem(0)->childCount(), 0);
+    MenuAction(menu, "NImportNotes")->trigger();
+    ASSERT_EQ(tree->topLevelItem(0)->childCount(), 1);
+    EXPECT_EQ(tree->topLevelItem(0)->child(0)->text(0), QStringLiteral("组"));
+    EXPECT_EQ(filters, QStringList({"日历文件 (*.ics)", FolderFilter}));
 }
 
 class BackupTest : public MainFrameTest {

@@ -4,6 +4,7 @@
 #include "storage/UException.h"
 #include "storage/UntCipherKey.h"
 #include "storage/UntDbAccess.h"
+#include "storage/UntSchema.h"
 #include "storage/UntSqlText.h"
 
 #include <QFile>
@@ -170,7 +171,7 @@ TEST_F(StorageTest, MissingFileGetsTheInitialDatabase) {
     EXPECT_EQ(c.AsString("PassWord"), QString());
     for (const char* table : {"Alam", "AlamContext", "NoteType", "NoteBook", "SysSet"})
         EXPECT_NO_THROW(Count(QString::fromLatin1(table))) << table;
-    EXPECT_EQ(GetIntValue(QStringLiteral("PRAGMA user_version")), 2);
+    EXPECT_EQ(GetIntValue(QStringLiteral("PRAGMA user_version")), SchemaVersion);
     // Autonumber keys are assigned on insert.
     ExecSql(QStringLiteral("Insert into AlamContext(ReMark) values('x') "));
     ExecSql(QStringLiteral("Insert into AlamContext(ReMark) values('y') "));
@@ -197,8 +198,11 @@ TEST_F(StorageTest, FileWithAnotherKeyIsReportedAndKeptByteForByte) {
     ASSERT_EQ(boxes_->Count(), 1);
     EXPECT_EQ(boxes_->Boxes()[0].caption, QStringLiteral("错误"));
     EXPECT_TRUE(boxes_->LastText().startsWith(QStringLiteral("数据库连接失败！\r\n详细信息：")));
-    EXPECT_TRUE(boxes_->LastText().contains(QStringLiteral("not a database")))
+    // A short explanation first, the engine's own text in brackets.
+    EXPECT_TRUE(boxes_->LastText().contains(
+        QStringLiteral("详细信息：文件不是本软件的数据文件，或密码不同（file is")))
         << boxes_->LastText().toStdString();
+    EXPECT_TRUE(boxes_->LastText().endsWith(QStringLiteral("not a database）")));
     EXPECT_EQ(ReadAll(DataPath()), before);
     EXPECT_TRUE(QDir(dir_->path()).entryList({"Log*"}).isEmpty());
 }

@@ -1,0 +1,183 @@
+#include "SearchAll.h"
+
+#include "storage/UException.h"
+#include "storage/UntDbAccess.h"
+#include "ui_SearchAll.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QStyledItemDelegate>
+#include <QTextLayout>
+
+namespace {
+
+constexpr int MatchStartRole = Qt::UserRole;
+constexpr int MatchLengthRole = Qt::UserRole + 1;
+constexpr int HitRole = Qt::UserRole + 2;
+
+// Draws a result's line with its match on a highlight.
+class TMatchDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyleOptionViewItem opt = option;
+        initStyleOption(&opt, index);
+        const QString text = opt.text;
+        opt.text.clear();
+        QStyle* style = opt.widget ? opt.widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, opt.widget);
+
+        const QRect area = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, opt.widget)
+                               .adjusted(2, 0, -2, 0);
+        QTextLayout layout(text, opt.font);
+        QTextCharFormat match;
+        match.setBackground(QColor(255, 230, 0));
+        match.setForeground(QColor(0, 0, 0));
+        layout.setFormats(
+            {{index.data(MatchStartRole).toInt(), index.data(MatchLengthRole).toInt(), match}});
+        layout.beginLayout();
+        QTextLine line = layout.createLine();
+        line.setNumColumns(static_cast<int>(text.size()));
+        layout.endLayout();
+        painter->save();
+        painter->setClipRect(area);
+        const bool selected = opt.state & QStyle::State_Selected;
+        painter->setPen(opt.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
+        // A match far along a long line is brought into view.
+        const qreal matchEnd = line.cursorToX(index.data(MatchStartRole).toInt() +
+                                              index.data(MatchLengthRole).toInt());
+        const qreal shift = matchEnd > area.width() ? matchEnd - area.width() + 20 : 0;
+        layout.draw(painter,
+                    QPointF(area.left() - shift, area.top() + (area.height() - line.height()) / 2));
+        painter->restore();
+    }
+};
+
+} // namespace
+
+TFormSearchAll::TFormSearchAll(TReadConnection& reader, QWidget* parent)
+    : QWidget(parent, Qt::Window), ui_(std::make_unique<Ui::TFormSearchAll>()), reader_(reader),
+      runner_(reader) {
+    ui_->setupUi(this);
+    ui_->lvResult->setItemDelegateForColumn(1, new TMatchDelegate(ui_->lvResult));
+    ui_->lvResult->header()->resizeSection(0, 200);
+    ui_->lvResult->header()->setStretchLastSection(true);
+
+    tmrSearch_.setSingleShot(true);
+    tmrSearch_.setInterval(TypingPauseMs);
+    connect(&tmrSearch_, &QTimer::timeout, this, [this] { SearchNow(); });
+    connect(ui_->edtQuery, &QLineEdit::textChanged, this, [this] { tmrSearch_.start(); });
+    connect(ui_->chkCase, &QCheckBox::toggled, this, [this] { SearchNow(); });
+    connect(ui_->lvResult, &QTreeWidget::itemActivated, this,
+            [this](QTreeWidgetItem* item) { lvResultActivated(item); });
+
+    runner_.OnHits = [this](quint64, const QList<TSearchHit>& hits) { AddHits(hits); };
+    runner_.OnFinished = [this](quint64, int total) {
+        searching_ = false;
+        ShowCount(total, true);
+    };
+    runner_.OnFailed = [this](quint64, const QString& message, const QString& sql) {
+        searching_ = false;
+        ShowCount(static_cast<int>(hits_.size()), true);
+        ShowErrorDetail(QStringLiteral("数据库查询错误，请检查！"), message, sql);
+    };
+}
+
+TFormSearchAll::~TFormSearchAll() = default;
+
+QLineEdit* TFormSearchAll::edtQuery() const {
+    return ui_->edtQuery;
+}
+QCheckBox* TFormSearchAll::chkCase() const {
+    return ui_->chkCase;
+}
+QTreeWidget* TFormSearchAll::lvResult() const {
+    return ui_->lvResult;
+}
+QLabel* TFormSearchAll::lblCount() const {
+    return ui_->lblCount;
+}
+
+bool TFormSearchAll::Idle() const {
+    return !searching_ && !tmrSearch_.isActive();
+}
+
+void TFormSearchAll::Open() {
+    show();
+    raise();
+    activateWindow();
+    ui_->edtQuery->setFocus();
+    ui_->edtQuery->selectAll();
+}
+
+void TFormSearchAll::SearchNow() {
+    tmrSearch_.stop();
+    listedQuery_ = ui_->edtQuery->text();
+    listedCase_ = ui_->chkCase->isChecked();
+    hits_.clear();
+    ui_->lvResult->clear();
+    if (listedQuery_.isEmpty()) {
+        runner_.Cancel();
+        searching_ = false;
+        ui_->lblCount->clear();
+        return;
+    }
+    searching_ = true;
+    ShowCount(0, false);
+    runner_.Start(listedQuery_, listedCase_);
+}
+
+void TFormSearchAll::AddHits(const QList<TSearchHit>& hits) {
+    QList<QTreeWidgetItem*> items;
+    items.reserve(hits.size());
+    for (const TSearchHit& hit : hits) {
+        auto* item = new QTreeWidgetItem({hit.Where, hit.Line});
+        item->setData(1, MatchStartRole, hit.LineStart);
+        item->setData(1, MatchLengthRole, hit.LineLength);
+        item->setData(0, HitRole, static_cast<int>(hits_.size()));
+        item->setToolTip(0, hit.Where);
+        hits_.push_back(hit);
+        items.append(item);
+    }
+    ui_->lvResult->addTopLevelItems(items);
+    if (searching_)
+        ShowCount(static_cast<int>(hits_.size()), false);
+}
+
+void TFormSearchAll::ShowCount(int total, bool finished) {
+    QString text = QStringLiteral("共%1处").arg(total);
+    if (finished && total > SearchHitLimit)
+        text += QStringLiteral("，只列出前%1处").arg(SearchHitLimit);
+    else if (!finished)
+        text += QStringLiteral("……");
+    ui_->lblCount->setText(text);
+}
+
+void TFormSearchAll::lvResultActivated(QTreeWidgetItem* item) {
+    const int at = item ? item->data(0, HitRole).toInt() : -1;
+    if (at < 0 || at >= static_cast<int>(hits_.size()) || !OnActivate)
+        return;
+    // A copy: what the handler does may start another search and clear the list.
+    const TSearchHit hit = hits_[at];
+    OnActivate(hit, listedQuery_, listedCase_);
+}
+
+void TFormSearchAll::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void TFormSearchAll::hideEvent(QHideEvent* event) {
+    // Closed: the reader's decrypted pages are not kept for nothing.
+    runner_.Cancel();
+    searching_ = false;
+    reader_.Release();
+    QWidget::hideEvent(event);
+}

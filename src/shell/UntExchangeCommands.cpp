@@ -1,0 +1,68 @@
+#include "UntExchangeCommands.h"
+
+#include "common/UntMenu.h"
+#include "common/UntPublic.h"
+#include "notepad/NotepadPage.h"
+#include "notepad/UntNoteFolder.h"
+#include "notepad/UntTree.h"
+#include "reminders/RemindersPage.h"
+#include "reminders/UntAlamIcs.h"
+
+#include <QMenu>
+
+namespace {
+const QString IcsFilter = QStringLiteral("日历文件 (*.ics)");
+} // namespace
+
+void AddExchangeItems(QMenu* menu, QWidget* owner, TRemindersPage* reminders,
+                      TNotepadPage* notepad) {
+    AddMenuItems(menu, owner,
+                 {{"NExchange", QString(), {}},
+                  {"NExportIcs", QStringLiteral("导出提醒到日历文件…"),
+                   [owner, reminders] { ExportIcsCommand(owner, reminders); }},
+                  {"NImportIcs", QStringLiteral("从日历文件导入提醒…"),
+                   [owner, reminders] { ImportIcsCommand(owner, reminders); }},
+                  {"NExportNotes", QStringLiteral("导出笔记到文件夹…"),
+                   [owner] { ExportNotesCommand(owner); }},
+                  {"NImportNotes", QStringLiteral("从文件夹导入笔记…"),
+                   [owner, notepad] { ImportNotesCommand(owner, notepad); }}});
+}
+
+void ExportIcsCommand(QWidget* owner, const TRemindersPage* reminders) {
+    // The filter as it was when the user asked: the box lets the list change meanwhile.
+    const int filter = reminders->FilterIndex();
+    const bool filtered = filter != 0 && AskYesNo(QStringLiteral("只导出当前筛选的提醒吗？"));
+    const QString path = AskSaveFileName(owner, IcsFilter);
+    if (path.isEmpty())
+        return;
+    ShowInfo(ExportIcs(path, filtered ? filter : 0).Text);
+}
+
+void ImportIcsCommand(QWidget* owner, TRemindersPage* reminders) {
+    const QString path = AskOpenFileName(owner, IcsFilter);
+    if (path.isEmpty())
+        return;
+    const TImportSummary summary = ImportIcs(path);
+    reminders->rgAlamClick();
+    ShowInfo(summary.Text());
+}
+
+void ExportNotesCommand(QWidget* owner) {
+    const QString dir = AskFolderName(owner, true);
+    if (dir.isEmpty())
+        return;
+    ShowInfo(ExportNotes(dir).Text);
+}
+
+void ImportNotesCommand(QWidget* owner, TNotepadPage* notepad) {
+    if (!notepad->NoteTree() || !notepad->NoteTree()->Selected())
+        return;
+    const int group = notepad->NoteTree()->SelectedIndex();
+    const QString dir = AskFolderName(owner, false);
+    // The dialog's loop may have rebuilt the tree or deleted the group.
+    if (dir.isEmpty() || !notepad->NoteTree() || !notepad->NoteTree()->NodeOfIndex(group))
+        return;
+    const TNoteFolderResult result = ImportNotes(dir, group);
+    notepad->ReloadNotepad();
+    ShowInfo(result.Text);
+}

@@ -1,0 +1,147 @@
+#pragma once
+
+#include "UntSyncStore.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QSet>
+#include <QTimer>
+#include <deque>
+#include <functional>
+#include <memory>
+
+class TCalDavClient;
+class TDbAccess;
+struct TDavResult;
+
+// The display names of the two collections on the server.
+inline const QString RemindersCollectionName = QStringLiteral("Quillet 提醒");
+inline const QString NotesCollectionName = QStringLiteral("Quillet 笔记");
+
+// Two-way sync of the reminders and the notes with a CalDAV server. Everything runs on the
+// interface thread: network answers arrive as events and the database work is cut into
+// slices of a few milliseconds. Each slice is one transaction and what both sides agreed on
+// is recorded as it happens, so a pass cut off anywhere loses nothing and the next pass
+// finishes the work.
+class TSyncEngine : public QObject {
+    Q_OBJECT
+public:
+    explicit TSyncEngine(TDbAccess& db, QObject* parent = nullptr);
+    ~TSyncEngine() override;
+
+    // Reads the settings and, when sync is on, runs a pass now and then every interval.
+    void Start();
+    void Stop();
+    // One pass now; while one runs, another follows it.
+    void SyncNow();
+    // Something changed here: a pass follows a few seconds later (when sync is on).
+    void LocalChanged();
+    // The password read from the keyring (or typed), for this run only.
+    void SetPassword(const QString& password) { password_ = password; }
+    // Checks the account without changing anything: TestFinished reports what was found.
+    void TestConnection(const TSyncSettings& settings, const QString& password);
+
+    bool Running() const { return running_; }
+    QString StateText() const { return state_; }
+    int LastConflicts() const { return lastConflicts_; }
+    void SetSliceBudget(int ms) { budgetMs_ = ms; }
+    // The longest slice of database work in the last pass, in milliseconds.
+    double LongestSliceMs() const { return longestSliceMs_; }
+
+    // "已同步 10:42", with the number of conflicts kept when there were any.
+    static QString SyncedText(const QDateTime& at, int conflicts);
+
+Q_SIGNALS:
+    void StateChanged(const QString& text);
+    void Finished(bool ok, const QString& message);
+    // Once per pass that kept conflicting changes.
+    void ConflictsKept(int count);
+    void RemindersChanged();
+    void NotesChanged();
+    void TestFinished(bool ok, const QString& report);
+
+private:
+    struct TRemote {
+        QString Href;
+        QString ETag;
+        QByteArray Data;
+    };
+    struct TParsedGroup {
+        TRemote Remote;
+        TSyncGroup Group;
+        QDateTime Changed;
+        bool Ok = false;
+        QString Why;
+    };
+
+    void Begin();
+    void Discover(bool create, std::function<void(const QString& report)> found);
+    void ListHome(const QString& home, bool create, bool retried,
+                  std::function<void(const QString& report)> found);
+    void Round();
+    void Fetch(int coll, bool retried, std::function<void()> next);
+    void FetchData(int coll, const QStringList& hrefs, const QStringList& removed,
+                   const QString& newToken, const QString& ctag, std::function<void()> next);
+    void Push(int coll, std::function<void()> next);
+    void PushOne(int coll, const TSyncPending& pending);
+    void ApplyReminder(const TRemote& remote);
+    void ApplyGroups(std::function<void()> next);
+    void ApplyGroup(const TParsedGroup& parsed);
+    // False when a group must wait for its sub-groups (unless force).
+    bool ApplyRemoved(int coll, const QString& href, bool force);
+    void RemoveAll(int coll, const QStringList& hrefs, bool force, std::function<void()> next);
+    void KeepUnreadable(int coll, const TRemote& remote);
+    // A failure during discovery: reported to the connection test when one runs.
+    void Failed(const QString& message);
+    void Finish();
+    void Fail(const QString& message);
+    void SetState(const QString& text);
+
+    // Work queue and the barrier that runs `next` once all queued work and requests are done.
+    void Queue(std::function<void()> work);
+    // Answers are recorded before more requests go out.
+    void QueueFirst(std::function<void()> work);
+    void Then(std::function<void()> next);
+    void Request(std::function<void(std::function<void(TDavResult&)>)> send,
+                 std::function<void(TDavResult&)> done);
+    void Pump();
+    void RunSlice();
+    void CheckIdle();
+
+    QString CollHref(int coll) const { return coll_[coll].Href; }
+    QDateTime ChangedAt(const QString& changed) const;
+
+    TDbAccess& db_;
+    TSyncStore store_;
+    TCalDavClient* client_;
+    QTimer interval_;
+    QTimer soon_;
+    QTimer pump_;
+    QString password_;
+    QString state_;
+    bool running_ = false;
+    bool rerun_ = false;
+    bool started_ = false;
+    int budgetMs_ = 8;
+    double longestSliceMs_ = 0;
+    int lastConflicts_ = 0;
+    quint64 generation_ = 0; // answers of an abandoned pass are dropped
+
+    // the pass
+    TSyncSettings settings_;
+    QString server_;
+    TSyncCollState coll_[2];
+    int round_ = 0;
+    bool again_ = false;
+    bool pushed_ = false;
+    int conflicts_ = 0;
+    int skipped_ = 0;
+    int refused_ = 0;
+    bool remindersChanged_ = false;
+    bool notesChanged_ = false;
+    std::deque<std::function<void()>> work_;
+    int requests_ = 0;
+    std::function<void()> next_;
+    std::vector<TRemote> groups_;
+    std::function<void(bool, const QString&)> testReport_;
+};

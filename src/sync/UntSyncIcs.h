@@ -1,0 +1,18 @@
+#pragma once
+
+#include "UntSyncStore.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+// iCalendar forms of what travels: a reminder is one VEVENT, a group with its note one
+// VJOURNAL. `changed` is the moment of the last change (LAST-MODIFIED), whether local or UTC.
+QByteArray ReminderToIcs(const TSyncReminder& r, const QDateTime& changed);
+QByteArray GroupToIcs(const TSyncGroup& g, const QDateTime& changed);
+
+// Reads what another machine or client wrote. False, with the reason in why, when the
+// object is not one this program can keep (another component, an unsupported repeat rule).
+// changed is invalid when the object carries no time of change.
+bool ReminderFromIcs(const QByteArray& ics, TSyncReminder& r, QDateTime& changed, QString& why);
+bool GroupFromIcs(const QByteArray& ics, TSyncGroup& g, QDateTime& changed, QString& why);

@@ -1,0 +1,128 @@
+#pragma once
+
+#include <QDate>
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <optional>
+#include <vector>
+
+class TDbAccess;
+
+// The two collections on the server.
+enum TSyncColl { scReminders = 0, scNotes = 1 };
+
+// The sync settings (the one row of SyncSet).
+struct TSyncSettings {
+    bool Enabled = false;
+    QString ServerUrl;
+    QString UserName;
+    QString PassWord; // only when no keyring holds it
+    bool InKeyring = false;
+    int Interval = 5;       // minutes
+    bool PlainHttp = false; // the user accepted plain HTTP to a remote host
+    QString LastSync;
+
+    void Load(TDbAccess& db);
+    void Save(TDbAccess& db) const;
+};
+
+// One reminder as the sync sees it: every column that travels.
+struct TSyncReminder {
+    QString Uid;
+    int ReDay = 0;
+    int iHour = 0;
+    int iMinute = 0;
+    int iMonWeek = 1;
+    int AheadDays = 0;
+    QDate AlamDate;
+    QString ReMark;
+    bool bLook = false;
+    // The content two sides compare; the same on every machine for the same values.
+    QString Hash() const;
+};
+
+// One group with its note.
+struct TSyncGroup {
+    QString Uid;
+    QString Name;
+    QString ParentUid; // empty for the root
+    QString Note;
+    QString Hash() const;
+};
+
+// What both sides last agreed on for one item.
+struct TSyncItem {
+    QString Uid;
+    QString Href;
+    QString ETag;
+    QString Hash; // content last agreed on; "-" for an item this program cannot show
+    QString Sent; // content of a write whose answer has not been recorded yet
+};
+
+struct TSyncCollState {
+    QString Server; // the account the state belongs to
+    QString Href;
+    bool SyncReport = false;
+    QString SyncToken;
+    QString CTag;
+};
+
+// A row changed since it was last agreed on; Changed is the program's local time.
+struct TSyncPending {
+    QString Uid;
+    QString Changed;
+};
+
+// The local side of the sync: reads and writes the program's tables by UID, and the sync's
+// own state. Every call runs on the interface thread and is short.
+class TSyncStore {
+public:
+    explicit TSyncStore(TDbAccess& db) : db_(db) {}
+
+    std::optional<TSyncReminder> Reminder(const QString& uid);
+    // Inserts or rewrites the reminder of that UID.
+    void PutReminder(const TSyncReminder& r);
+    void DeleteReminder(const QString& uid);
+
+    std::optional<TSyncGroup> Group(const QString& uid);
+    // Inserts or rewrites the group of that UID with its note; a parent not known here
+    // puts it under the root.
+    void PutGroup(const TSyncGroup& g);
+    // Deletes the group and its note; false when it still has sub-groups here.
+    bool DeleteGroup(const QString& uid);
+    bool HasChildGroups(const QString& uid);
+    // A new group beside uid's, named and noted as given; returns its UID.
+    QString AddSiblingGroup(const QString& uid, const QString& name, const QString& note);
+
+    std::optional<TSyncItem> Item(int coll, const QString& uid);
+    std::optional<TSyncItem> ItemByHref(int coll, const QString& href);
+    void SaveItem(int coll, const TSyncItem& item);
+    void DropItem(int coll, const QString& uid);
+
+    std::vector<TSyncPending> Pending(int coll);
+    // At most count entries after the row `after`; *last gets the last row read.
+    std::vector<TSyncPending> Pending(int coll, qint64 after, int count, qint64* last);
+    std::optional<TSyncPending> PendingOf(int coll, const QString& uid);
+    // Changes whenever a change is noted here; cheap enough to ask every few seconds.
+    QString PendingMark();
+    void DropPending(int coll, const QString& uid);
+    void MarkPending(int coll, const QString& uid);
+
+    TSyncCollState CollState(int coll);
+    void SaveCollState(int coll, const TSyncCollState& state);
+    // Forgets everything agreed with a server: every row goes up again on the next sync.
+    void ResetFor(const QString& server);
+
+    void Begin();
+    void Commit();
+    void Rollback();
+    bool InTransaction() const { return inTransaction_; }
+
+    static QString NewUid();
+
+private:
+    void Exec(const QString& sql);
+    TDbAccess& db_;
+    bool inTransaction_ = false;
+};

@@ -1,0 +1,123 @@
+// End to end under a real X server with a window manager (Xvfb and openbox): what the
+// window manager is told about the program's windows, and what it does with them.
+#include "TestSupport.h"
+
+#include "XSupport.h"
+#include "storage/UntSchema.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTest>
+
+namespace {
+
+// X clients run on display; their output.
+QString X(const QString& display, const QStringList& command) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", display);
+    p.setProcessEnvironment(env);
+    p.start(command.first(), command.mid(1));
+    p.waitForFinished(10000);
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+QString ActiveWindow(const QString& display) {
+    const auto m = QRegularExpression("window id # (0x[0-9a-f]+)")
+                       .match(X(display, {"xprop", "-root", "_NET_ACTIVE_WINDOW"}));
+    return m.hasMatch() ? QString::number(m.captured(1).toULongLong(nullptr, 16)) : QString();
+}
+
+bool Viewable(const QString& display, const QString& window) {
+    return X(display, {"xwininfo", "-id", window}).contains("Map State: IsViewable");
+}
+
+bool ToolsPresent() {
+    for (const char* tool : {"Xvfb", "openbox", "xprop", "xdotool", "xwininfo", "faketime"})
+        if (QStandardPaths::findExecutable(tool).isEmpty()) {
+            ADD_FAILURE() << tool << " is not installed (scripts/setup.sh installs it)";
+            return false;
+        }
+    return true;
+}
+
+} // namespace
+
+TEST(DesktopEndToEnd, AlertCannotBeMinimisedUnderAWindowManager) {
+    if (!ToolsPresent())
+        return;
+    TXServer server(true);
+    const QString x = server.Display();
+    ASSERT_FALSE(x.isEmpty());
+    QTemporaryDir dir;
+    TProgramRun program(dir.path());
+    CreateDatabase(program.Data(), DatabaseKey);
+    {
+        TConnection c;
+        c.Open(program.Data(), DatabaseKey);
+        c.Exec("Insert into Alam(iHour,iMinute,iMonWeek,ReDay,AlamDate,ReMark)  "
+               "values(10,0,1,0,'2026-12-07','十点开会') ");
+    }
+    QProcess* p =
+        program.Start({}, {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + x, "FAKETIME_DONT_FAKE_MONOTONIC=1"},
+                      {"faketime", "-f", "@2026-12-07 09:59:55"});
+    ASSERT_TRUE(p->waitForStarted());
+    const QString alert = WaitForWindow(x, "^提醒$", p);
+    ASSERT_FALSE(alert.isEmpty()) << QString::fromUtf8(p->readAll());
+    QTest::qWait(300);
+
+    // What the program asked for, and what the window manager allows. Openbox ignores the
+    // Motif minimise and close bits (KWin and xfwm4 follow them), so there the window must
+    // come back by itself.
+    const QString allowed = X(x, {"xprop", "-id", alert, "_NET_WM_ALLOWED_ACTIONS"});
+    EXPECT_TRUE(allowed.contains("_NET_WM_ACTION_MOVE")) << allowed;
+    EXPECT_FALSE(allowed.contains("_NET_WM_ACTION_MAXIMIZE")) << allowed;
+    EXPECT_FALSE(allowed.contains("_NET_WM_ACTION_RESIZE")) << allowed;
+    const QString motif = X(x, {"xprop", "-id", alert, "_MOTIF_WM_HINTS"});
+    const auto m = QRegularExpression("= (\\w+), (\\w+), (\\w+)").match(motif);
+    ASSERT_TRUE(m.hasMatch()) << motif;
+    EXPECT_TRUE(m.captured(1).toUInt(nullptr, 0) & 1) << "functions are given";
+    EXPECT_EQ(m.captured(2).toUInt(nullptr, 0) & (1 | 8 | 16 | 32), 0u)
+        << "neither all nor minimise, maximise or close";
+    const QString normal = X(x, {"xprop", "-id", alert, "WM_NORMAL_HINTS"});
+    const auto min = QRegularExpression("minimum size: (\\d+) by (\\d+)").match(normal);
+    const auto max = QRegularExpression("maximum size: (\\d+) by (\\d+)").match(normal);
+    ASSERT_TRUE(min.hasMatch() && max.hasMatch()) << normal;
+    EXPECT_EQ(min.captured(0).mid(8), max.captured(0).mid(8)) << "fixed size";
+
+    // Minimised all the same, it is back on the screen at once.
+    X(x, {"xdotool", "windowminimize", alert});
+    QTest::qWait(1000);
+    EXPECT_TRUE(Viewable(x, alert));
+    EXPECT_TRUE(X(x, {"xprop", "-id", alert, "WM_STATE"}).contains("Normal"));
+}
+
+TEST(DesktopEndToEnd, SecondStartBringsTheRunningCopysWindowForward) {
+    if (!ToolsPresent())
+        return;
+    TXServer server(true);
+    const QString x = server.Display();
+    ASSERT_FALSE(x.isEmpty());
+    QTemporaryDir dir;
+    TProgramRun program(dir.path());
+    const QStringList onX = {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + x};
+    QProcess* first = program.Start({}, onX);
+    ASSERT_TRUE(first->waitForStarted());
+    const QString main = WaitForWindow(x, "^Quillet-Morvane软件$", first);
+    ASSERT_FALSE(main.isEmpty()) << QString::fromUtf8(first->readAll());
+    // Minimised (asked again until the window manager has taken the new window on).
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            X(x, {"xdotool", "windowminimize", main});
+            return !Viewable(x, main);
+        },
+        10000));
+
+    QProcess* second = program.Start({}, onX);
+    ASSERT_TRUE(second->waitForFinished(15000));
+    EXPECT_EQ(program.Boxes(), QStringLiteral("提示|桌面Quillet软件已经运行!\n"));
+    EXPECT_TRUE(WaitFor([&] { return Viewable(x, main) && ActiveWindow(x) == main; }, 5000))
+        << X(x, {"xwininfo", "-id", main}) << ActiveWindow(x);
+    EXPECT_EQ(first->state(), QProcess::Running);
+}

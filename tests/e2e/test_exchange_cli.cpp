@@ -1,0 +1,122 @@
+// The command line's exchanges, run through the real executable: exit codes, inputs that
+// must change nothing, the running copy's lock, the login password, and a round trip.
+#include "TestSupport.h"
+
+#include "settings/UntPassHash.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+
+const QByteArray DailyIcs = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//hand//EN\r\n"
+                            "BEGIN:VEVENT\r\nUID:walk-1@hand\r\nDTSTAMP:20250101T000000Z\r\n"
+                            "DTSTART:20250101T083000\r\nRRULE:FREQ=DAILY\r\n"
+                            "SUMMARY:散步 'it''s' @#@\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
+
+void WriteFile(const QString& path, const QByteArray& data) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(data);
+}
+
+QString Count(const TProgramRun& program, const QString& table) {
+    return Sqlcipher(program.Data(),
+                     SqlcipherUnlock + QStringLiteral("select count(*) from %1;\n").arg(table));
+}
+
+} // namespace
+
+TEST(ExchangeCommandLine, ImportsRefuseDamageAndARunningCopyAndChangeNothing) {
+    QTemporaryDir dir;
+    TProgramRun program(dir.path() + "/a");
+    const QString good = dir.path() + "/good.ics";
+    WriteFile(good, DailyIcs);
+    QString out;
+    ASSERT_EQ(program.Run({"--import-ics", good}, &out), 0) << out;
+    EXPECT_TRUE(out.contains(QStringLiteral("导入了1条提醒，跳过0条"))) << out;
+    ASSERT_EQ(Count(program, "Alam"), "1");
+
+    // Cut off mid-event: the parser's damage, not a missing file.
+    const QString damaged = dir.path() + "/damaged.ics";
+    WriteFile(damaged, DailyIcs.left(DailyIcs.indexOf("SUMMARY")));
+    EXPECT_NE(program.Run({"--import-ics", damaged}, &out), 0);
+    EXPECT_TRUE(out.startsWith("quillet: ") && out.count('\n') == 1) << out;
+    EXPECT_NE(program.Run({"--import-ics", dir.path() + "/missing.ics"}, &out), 0);
+    EXPECT_EQ(Count(program, "Alam"), "1");
+
+    // A running copy holds the lock: the import is refused, even with a good file.
+    const QByteArray lockPath = QFile::encodeName(program.Folder() + "/run/Brindlet");
+    const int fd = ::open(lockPath.constData(), O_RDWR | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    const QString other = dir.path() + "/other.ics";
+    WriteFile(other, QByteArray(DailyIcs).replace("散步", "跑步").replace("walk-1", "run-1"));
+    EXPECT_NE(program.Run({"--import-ics", other}, &out), 0);
+    EXPECT_TRUE(out.contains(QStringLiteral("正在运行"))) << out;
+    QDir().mkpath(dir.path() + "/notes");
+    WriteFile(dir.path() + "/notes/a.txt", "x");
+    EXPECT_NE(program.Run({"--import-notes", dir.path() + "/notes"}, &out), 0);
+    EXPECT_EQ(Count(program, "Alam"), "1");
+    EXPECT_EQ(Count(program, "NoteType"), "0");
+    // Exporting reads a snapshot and is allowed meanwhile.
+    EXPECT_EQ(program.Run({"--export-ics", dir.path() + "/while.ics"}, &out), 0) << out;
+    EXPECT_TRUE(ReadAll(dir.path() + "/while.ics").contains("FREQ=DAILY"));
+    ::close(fd);
+
+    EXPECT_EQ(program.Run({"--import-ics", other}, &out), 0) << out;
+    EXPECT_EQ(Count(program, "Alam"), "2");
+    EXPECT_EQ(program.Run({"--export-ics"}, &out), 2) << "an option without its file";
+}
+
+TEST(ExchangeCommandLine, LoginPasswordIsAskedOnTheTerminal) {
+    QTemporaryDir dir;
+    TProgramRun program(dir.path());
+    QString out;
+    ASSERT_EQ(program.Run({"--export-ics", dir.path() + "/first.ics"}, &out), 0) << out;
+    Sqlcipher(program.Data(),
+              SqlcipherUnlock + QStringLiteral("update SysSet set bPass=-1, PassWord='%1';\n")
+                                    .arg(HashPassword("秘密")));
+    const QString ics = dir.path() + "/b.ics";
+    EXPECT_NE(program.Run({"--export-ics", ics}, &out), 0) << "no input, no password";
+    EXPECT_NE(program.Run({"--export-ics", ics}, &out, "wrong\n"), 0);
+    EXPECT_FALSE(QFile::exists(ics));
+    EXPECT_EQ(program.Run({"--export-ics", ics}, &out, QString("秘密\n").toUtf8()), 0) << out;
+    EXPECT_TRUE(QFile::exists(ics));
+}
+
+TEST(ExchangeCommandLine, ExportThenImportIntoAnotherDataFileKeepsRemindersAndNotes) {
+    QTemporaryDir dir;
+    TProgramRun first(dir.path() + "/first");
+    TProgramRun second(dir.path() + "/second");
+    const QString source = dir.path() + "/source";
+    QDir().mkpath(source + "/工作");
+    WriteFile(source + "/工作/计划.txt", "第一行\n'引号' @#@ 😀");
+    WriteFile(dir.path() + "/in.ics", DailyIcs);
+    QString out;
+    ASSERT_EQ(first.Run({"--import-ics", dir.path() + "/in.ics"}, &out), 0) << out;
+    ASSERT_EQ(first.Run({"--import-notes", source}, &out), 0) << out;
+    ASSERT_EQ(first.Run({"--export-ics", dir.path() + "/out.ics"}, &out), 0) << out;
+    ASSERT_EQ(first.Run({"--export-notes", dir.path() + "/out"}, &out), 0) << out;
+    EXPECT_NE(first.Run({"--export-notes", dir.path() + "/out"}, &out), 0)
+        << "a folder that is not empty is not written into";
+
+    ASSERT_EQ(second.Run({"--import-ics", dir.path() + "/out.ics"}, &out), 0) << out;
+    ASSERT_EQ(second.Run({"--import-notes", dir.path() + "/out"}, &out), 0) << out;
+    const QString rows = SqlcipherUnlock +
+                         "select ReDay, iHour, iMinute, ReMark from Alam;\n"
+                         "select TypeName, ReMark from NoteType join NoteBook on TypeID=SelfIndex"
+                         " order by SelfIndex;\n";
+    EXPECT_EQ(Sqlcipher(second.Data(), rows), Sqlcipher(first.Data(), rows));
+    const QString copied = Sqlcipher(second.Data(), rows);
+    EXPECT_TRUE(copied.contains(QStringLiteral("散步 'it''s' @#@"))) << copied;
+    EXPECT_TRUE(copied.contains(QStringLiteral("'引号' @#@ 😀"))) << copied;
+    // Importing the same calendar again adds nothing.
+    ASSERT_EQ(second.Run({"--import-ics", dir.path() + "/out.ics"}, &out), 0) << out;
+    EXPECT_TRUE(out.contains(QStringLiteral("导入了0条提醒，跳过1条"))) << out;
+    EXPECT_EQ(Count(second, "Alam"), "1");
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "TestSupport.h"
+#include "storage/UntDbAccess.h"
+#include "sync/UntSyncEngine.h"
+
+#include <QStringList>
+#include <QTemporaryDir>
+#include <memory>
+
+// A Radicale on 127.0.0.1: the one .ci/run started (QUILLET_TEST_CALDAV_DIR) or a private
+// one in a temporary folder. Users are added to its password file as tests need them.
+class TRadicale {
+public:
+    // dir empty: a private server in a temporary folder.
+    explicit TRadicale(const QString& dir = QString());
+    ~TRadicale();
+    static TRadicale& Shared();
+    QString Url() const { return url_; }
+    // A new user of its own; the password is the name + "-pw".
+    QString AddUser();
+    void Stop();
+    void Start();
+
+private:
+    QString dir_;
+    QString url_;
+    bool owned_ = false;
+    std::unique_ptr<QTemporaryDir> temp_;
+};
+
+// One machine: its own data file and sync engine, set up for a server and user.
+class TMachine {
+public:
+    TMachine(const QString& url, const QString& user);
+    ~TMachine();
+    TDbAccess& Db() { return db_; }
+    QString Dir() const { return dir_.path(); }
+    // Lets another process use the data file, and takes it back.
+    void Close();
+    void Reopen();
+    TSyncEngine& Engine() { return *engine_; }
+    QString Path() const { return dir_.path() + "/bookkeep.dat"; }
+    // One pass; true when it succeeded. message gets the failure text.
+    bool Sync(QString* message = nullptr, int ms = 60000);
+    // A statement as a user's edit would run it (through the program's access object).
+    void Exec(const QString& sql);
+    // Every reminder and group with its note, one sorted line each.
+    QStringList Snapshot();
+    QString UidOfReminder(const QString& text);
+    QString UidOfGroup(const QString& name);
+    int Count(const QString& sql);
+
+private:
+    QTemporaryDir dir_;
+    TDbAccess db_;
+    std::unique_ptr<TSyncEngine> engine_;
+};

@@ -1,0 +1,67 @@
+"""An independent CalDAV client for the sync tests (Debian's python3-caldav).
+
+    caldav_client.py URL USER PASSWORD dump
+        prints one JSON object: the calendars by display name, each with its events and
+        journals (uid, summary, description, rrule, parent)
+    caldav_client.py URL USER PASSWORD edit UID FIELD TEXT
+        sets SUMMARY or DESCRIPTION of the object with that UID and saves it
+"""
+import datetime
+import json
+import sys
+
+import caldav
+import icalendar
+
+
+def objects(calendar):
+    for obj in list(calendar.events()) + list(calendar.journals()):
+        cal = icalendar.Calendar.from_ical(obj.data)
+        for comp in cal.walk():
+            if comp.name in ("VEVENT", "VJOURNAL"):
+                yield obj, cal, comp
+
+
+def describe(comp):
+    rrule = comp.get("RRULE")
+    parent = ""
+    related = comp.get("RELATED-TO")
+    for rel in related if isinstance(related, list) else [related] if related else []:
+        if rel.params.get("RELTYPE", "PARENT") == "PARENT":
+            parent = str(rel)
+    return {
+        "kind": comp.name,
+        "uid": str(comp.get("UID")),
+        "summary": str(comp.get("SUMMARY", "")),
+        "description": str(comp.get("DESCRIPTION", "")),
+        "rrule": rrule.to_ical().decode() if rrule else "",
+        "parent": parent,
+        "rdates": len(comp.get("RDATE", [])) if isinstance(comp.get("RDATE"), list)
+        else (1 if comp.get("RDATE") else 0),
+    }
+
+
+def main():
+    url, user, password, command = sys.argv[1:5]
+    client = caldav.DAVClient(url=url, username=user, password=password)
+    calendars = client.principal().calendars()
+    if command == "dump":
+        out = {}
+        for calendar in calendars:
+            out[calendar.get_display_name()] = [describe(c) for _, _, c in objects(calendar)]
+        print(json.dumps(out, ensure_ascii=False))
+        return
+    uid, field, text = sys.argv[5:8]
+    for calendar in calendars:
+        for obj, cal, comp in objects(calendar):
+            if str(comp.get("UID")) == uid:
+                comp[field] = text
+                comp.pop("LAST-MODIFIED", None)
+                comp.add("LAST-MODIFIED", datetime.datetime.now(datetime.timezone.utc))
+                obj.data = cal.to_ical()
+                obj.save()
+                return
+    sys.exit("no such object: " + uid)
+
+
+main()

@@ -1,0 +1,126 @@
+#include "SyncTestSupport.h"
+
+#include "common/UntAppDir.h"
+#include "storage/UntSqlText.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QProcess>
+#include <QSignalSpy>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// Run as a child of the test (QUILLET_SYNC_CHILD = the data folder): one sync pass of that
+// data file, so that the test can kill a real process in the middle of it. It runs as the
+// tests would start, once everything of the program is set up.
+class TSyncChild : public ::testing::Environment {
+public:
+    void SetUp() override {
+        const QString dir = qEnvironmentVariable("QUILLET_SYNC_CHILD");
+        if (dir.isEmpty())
+            return;
+        SetAppDir(dir);
+        TDbAccess db;
+        db.Connect();
+        TSyncEngine engine(db);
+        QObject::connect(&engine, &TSyncEngine::Finished, [](bool ok, const QString& message) {
+            fprintf(stderr, "%s\n", qPrintable(message));
+            std::_Exit(ok ? 0 : 1);
+        });
+        engine.SyncNow();
+        QEventLoop().exec();
+        std::_Exit(2);
+    }
+};
+const auto* const SyncChild = ::testing::AddGlobalTestEnvironment(new TSyncChild);
+
+int Agreed(const QString& dataFile) {
+    TConnection c;
+    try {
+        c.Open(dataFile, DatabaseKey);
+        TCursor n;
+        n.Open(c, "select count(*) from SyncItem where ETag<>''");
+        return static_cast<int>(n.AsInteger(0));
+    } catch (const std::exception& e) {
+        fprintf(stderr, "agreed: %s\n", e.what());
+        return 0;
+    }
+}
+
+void Fill(TMachine& m, int reminders) {
+    QStringList batch;
+    for (int i = 0; i < reminders; ++i)
+        batch << FormatSql("insert into Alam(iHour,iMinute,iMonWeek,ReDay,AlamDate,ReMark) "
+                           "values(8,0,1,1,'2026-12-01','提醒 %s')",
+                           {SqlNum(i)});
+    for (int g = 1; g <= 20; ++g)
+        batch << FormatSql("insert into NoteType(SelfIndex,ParentIndex,TypeName) values "
+                           "(%s,%s,'组 %s')",
+                           {SqlNum(g), SqlNum(g > 10 ? g - 10 : 0), SqlNum(g)})
+              << FormatSql("insert into NoteBook(TypeID,ReMark) values (%s,'笔记 %s')",
+                           {SqlNum(g), SqlNum(g)});
+    m.Exec(batch.join("@#@"));
+}
+
+void ExpectSameAndNothingPending(TMachine& a, TMachine& b, int reminders) {
+    EXPECT_EQ(a.Snapshot(), b.Snapshot());
+    EXPECT_EQ(b.Count("select count(*) from Alam"), reminders);
+    EXPECT_EQ(b.Count("select count(*) from NoteType"), 20);
+    EXPECT_EQ(a.Count("select count(*) from SyncPending"), 0);
+}
+
+TEST(SyncInterrupted, ServerStoppedInTheMiddleLosesNothingAndTheNextPassFinishes) {
+    TRadicale server;
+    const QString user = server.AddUser();
+    TMachine a(server.Url(), user);
+    TMachine b(server.Url(), user);
+    Fill(a, 120);
+    QSignalSpy finished(&a.Engine(), &TSyncEngine::Finished);
+    a.Engine().SyncNow();
+    ASSERT_TRUE(WaitFor([&] {
+        return a.Count("select count(*) from SyncItem where ETag<>''") >= 20;
+    })) << a.Engine().StateText()
+        << " " << a.Count("select count(*) from SyncItem");
+    server.Stop();
+    ASSERT_TRUE(WaitFor([&] { return finished.count() > 0; }, 60000));
+    EXPECT_FALSE(finished.first().at(0).toBool());
+    EXPECT_TRUE(a.Engine().StateText().startsWith("同步失败：")) << a.Engine().StateText();
+    EXPECT_LT(a.Count("select count(*) from SyncItem where ETag<>''"), 140);
+    server.Start();
+    QString message;
+    ASSERT_TRUE(a.Sync(&message)) << message;
+    ASSERT_TRUE(b.Sync(&message)) << message;
+    ExpectSameAndNothingPending(a, b, 120);
+}
+
+TEST(SyncInterrupted, ProcessKilledInTheMiddleLosesNothingAndTheNextPassFinishes) {
+    TRadicale& server = TRadicale::Shared();
+    const QString user = server.AddUser();
+    TMachine a(server.Url(), user);
+    TMachine b(server.Url(), user);
+    Fill(a, 120);
+    a.Close();
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QUILLET_SYNC_CHILD", a.Dir());
+    child.setProcessEnvironment(env);
+    // Any one test, so that the environment (the child's pass) runs.
+    child.start(QCoreApplication::applicationFilePath(),
+                {"--gtest_filter=SyncSchema.FailedUpgradeLeavesTheFileByteForByte"});
+    ASSERT_TRUE(child.waitForStarted());
+    ASSERT_TRUE(WaitFor([&] { return Agreed(a.Path()) >= 20; }, 60000))
+        << child.readAllStandardError().toStdString() << child.exitCode();
+    ::kill(static_cast<pid_t>(child.processId()), SIGKILL);
+    child.waitForFinished();
+    EXPECT_LT(Agreed(a.Path()), 140);
+    a.Reopen();
+    QString message;
+    ASSERT_TRUE(a.Sync(&message)) << message;
+    ASSERT_TRUE(b.Sync(&message)) << message;
+    ExpectSameAndNothingPending(a, b, 120);
+}
+
+} // namespace

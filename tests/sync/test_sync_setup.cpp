@@ -1,0 +1,60 @@
+#include "TestSupport.h"
+
+#include "sync/SyncSetup.h"
+#include "sync/UntSyncEngine.h"
+#include "sync/UntSyncPassword.h"
+#include "ui_SyncSetup.h"
+
+#include <QPushButton>
+#include <QSignalSpy>
+
+namespace {
+
+class SyncSetupTest : public DbTest {};
+
+TEST_F(SyncSetupTest, PlainHttpToAnotherHostOnlyAfterTheWarningAddressGetsHttpsPasswordIsKept) {
+    TSyncEngine engine(*DbAccess);
+    {
+        TFormSyncSetup dlg(*DbAccess, engine);
+        dlg.ui()->edtServer->setText("http://dav.example.org/");
+        dlg.ui()->edtUser->setText("me");
+        dlg.ui()->edtPass->setText("secret 'pw'");
+        dlg.ui()->chkEnabled->setChecked(true);
+        dlg.btnOK()->click(); // the warning is answered No
+        ASSERT_EQ(boxes_->Count(), 1);
+        EXPECT_TRUE(boxes_->LastText().contains("明文"));
+        TSyncSettings unchanged;
+        unchanged.Load(*DbAccess);
+        EXPECT_TRUE(unchanged.ServerUrl.isEmpty());
+
+        dlg.ui()->edtServer->setText("dav.example.org/cal");
+        dlg.ui()->edtInterval->setValue(15);
+        dlg.btnOK()->click();
+        EXPECT_EQ(boxes_->Count(), 1);
+    }
+    ASSERT_TRUE(WaitFor([] {
+        TSyncSettings s;
+        s.Load(*DbAccess);
+        return !s.ServerUrl.isEmpty();
+    }));
+    TSyncSettings s;
+    s.Load(*DbAccess);
+    EXPECT_EQ(s.ServerUrl, "https://dav.example.org/cal");
+    EXPECT_EQ(s.UserName, "me");
+    EXPECT_EQ(s.Interval, 15);
+    EXPECT_TRUE(s.Enabled);
+    EXPECT_FALSE(s.PlainHttp);
+    if (!KeyringAvailable()) {
+        EXPECT_EQ(s.PassWord, "secret 'pw'");
+    }
+    // A loopback address needs no warning.
+    TFormSyncSetup again(*DbAccess, engine);
+    again.ui()->edtServer->setText("http://127.0.0.1:5232/");
+    TSyncSettings read;
+    QString password;
+    EXPECT_TRUE(again.ReadInput(read, password));
+    EXPECT_EQ(boxes_->Count(), 1);
+    EXPECT_EQ(password, s.PassWord.isEmpty() ? QString() : "secret 'pw'");
+}
+
+} // namespace

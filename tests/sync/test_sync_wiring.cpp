@@ -1,0 +1,121 @@
+#include "SyncTestSupport.h"
+#include "shell/Main.h"
+#include "storage/UntSqlText.h"
+#include "sync/UntSyncStore.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTreeWidget>
+
+namespace {
+
+struct TResult {
+    int code = -1;
+    QString output;
+};
+
+TResult RunCommand(TProgramRun& run, const QStringList& arguments, const QByteArray& input = {}) {
+    QProcess* p = run.Start(QString(), {}, {}, arguments);
+    p->write(input);
+    p->closeWriteChannel();
+    TResult r;
+    if (!p->waitForFinished(60000))
+        return r;
+    r.code = p->exitCode();
+    r.output = QString::fromLocal8Bit(p->readAll());
+    return r;
+}
+
+} // namespace
+
+TEST(SyncCommandLine, SetUpThenSyncAndRefusedWhileACopyRuns) {
+    TRadicale& server = TRadicale::Shared();
+    const QString user = server.AddUser();
+    QTemporaryDir dir;
+    TProgramRun run(dir.path());
+    {
+        TMachine here(server.Url(), user);
+        here.Exec(FormatSql("insert into NoteType(SelfIndex,ParentIndex,TypeName) values "
+                            "(701,0,'%s')",
+                            {QStringLiteral("命令行的组")}));
+        here.Close();
+        ASSERT_TRUE(QFile::copy(here.Path(), run.Data()));
+    }
+
+    TResult r = RunCommand(run, {"--sync-setup", server.Url(), user}, (user + "-wrong\n").toUtf8());
+    EXPECT_EQ(r.code, 0) << r.output.toStdString();
+    r = RunCommand(run, {"--sync"});
+    EXPECT_NE(r.code, 0);
+    EXPECT_EQ(r.output.trimmed().count('\n'), 0) << "one line: " << r.output.toStdString();
+
+    r = RunCommand(run, {"--sync-setup", server.Url(), user}, (user + "-pw\n").toUtf8());
+    EXPECT_EQ(r.code, 0) << r.output.toStdString();
+    r = RunCommand(run, {"--sync"});
+    EXPECT_EQ(r.code, 0) << r.output.toStdString();
+
+    TMachine there(server.Url(), user);
+    ASSERT_TRUE(there.Sync());
+    EXPECT_FALSE(there.UidOfGroup(QStringLiteral("命令行的组")).isEmpty());
+
+    // While the program runs, the command changes nothing.
+    QProcess* copy = run.Start();
+    ASSERT_TRUE(copy->waitForStarted());
+    QThread::msleep(1500);
+    const QByteArray before = ReadAll(run.Data());
+    r = RunCommand(run, {"--sync-setup", "https://127.0.0.1:1/", "other"}, "x\n");
+    EXPECT_NE(r.code, 0);
+    EXPECT_TRUE(r.output.contains("running")) << r.output.toStdString();
+    r = RunCommand(run, {"--sync"});
+    EXPECT_NE(r.code, 0);
+    EXPECT_EQ(ReadAll(run.Data()), before);
+}
+
+class SyncWindowTest : public MainWindowTest {};
+
+TEST_F(SyncWindowTest, MenuItemsAndSyncNowBringTheOtherMachinesNotesIntoView) {
+    const QList<QAction*> items = Child<QMenu>(Main(), "pmSystem")->actions();
+    ASSERT_GE(items.size(), 3);
+    EXPECT_TRUE(items[items.size() - 3]->isSeparator());
+    EXPECT_EQ(items[items.size() - 2]->text(), QStringLiteral("同步设置…"));
+    EXPECT_EQ(items.last()->text(), QStringLiteral("立即同步"));
+    QAction* trayNow = Child<QAction>(Child<QMenu>(Main(), "PopupMenu"), "NSyncNow2");
+    ASSERT_NE(trayNow, nullptr);
+    EXPECT_EQ(trayNow->text(), QStringLiteral("立即同步"));
+    QLabel* state = Child<QLabel>(Main(), "LabSync");
+    ASSERT_NE(state, nullptr);
+    EXPECT_FALSE(state->isVisible()) << "not set up: no sync state";
+
+    TRadicale& server = TRadicale::Shared();
+    const QString user = server.AddUser();
+    TMachine there(server.Url(), user);
+    there.Exec(FormatSql("insert into NoteType(SelfIndex,ParentIndex,TypeName) values "
+                         "(703,0,'%s')",
+                         {QStringLiteral("远方的组")}));
+    there.Exec("delete from NoteBook where TypeID=0");
+    there.Exec(FormatSql("insert into NoteBook(TypeID,ReMark) values (0,'%s')",
+                         {QStringLiteral("远方的根笔记")}));
+    ASSERT_TRUE(there.Sync());
+
+    TSyncSettings s;
+    s.Load(*DbAccess);
+    s.Enabled = true;
+    s.ServerUrl = server.Url();
+    s.UserName = user;
+    s.PassWord = user + "-pw";
+    s.Save(*DbAccess);
+    trayNow->trigger();
+    EXPECT_TRUE(WaitFor([&] { return state->text().startsWith(QStringLiteral("已同步")); }))
+        << state->text().toStdString();
+    EXPECT_TRUE(state->isVisible());
+
+    auto* tree = Child<QTreeWidget>(Main(), "tvNote");
+    EXPECT_FALSE(tree->findItems(QStringLiteral("远方的组"), Qt::MatchExactly | Qt::MatchRecursive)
+                     .isEmpty());
+    EXPECT_EQ(Child<QPlainTextEdit>(Main(), "mmoNote")->toPlainText(),
+              QStringLiteral("远方的根笔记"));
+}
