@@ -50,14 +50,12 @@ public:
     // of the memo's text to select (false: select nothing).
     void ShowGroupMatch(int group, const std::function<bool(const QString&, int*, int*)>& locate);
 
-Q_SIGNALS:
-    // "全部查找" was asked for (button, key or menu).
-    void SearchAllRequested();
-
     // The note of the selected group is still to be read in (the memo waits, read-only).
     bool NoteLoading() const { return pendingGroup_ >= 0; }
 
 Q_SIGNALS:
+    // "全部查找" was asked for (button, key or menu).
+    void SearchAllRequested();
     // A note read in later is now in the memo.
     void NoteShown();
 
