@@ -6,8 +6,10 @@
 
 #include <QByteArrayView>
 #include <QDate>
+#include <QHash>
 #include <QString>
 #include <QVarLengthArray>
+#include <cstdio>
 #include <optional>
 #include <sqlite3.h>
 
@@ -25,8 +27,9 @@ struct TMomentTexts {
 };
 
 // The moment of the running statement, read on first use; kept only while one runs.
-std::optional<TMomentTexts> statementMoment;
-bool inStatement = false;
+// Per thread: searches run their statements off the interface thread.
+thread_local std::optional<TMomentTexts> statementMoment;
+thread_local bool inStatement = false;
 
 TMomentTexts EngineNow() {
     if (engineMoment.isValid())
@@ -175,7 +178,13 @@ void FnNextYearly(sqlite3_context* ctx, int, sqlite3_value** argv) {
 void FnLunarText(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     if (AnyNull(argc, argv))
         return sqlite3_result_null(ctx);
-    ResultText(ctx, LunarMonthDayText(sqlite3_value_int(argv[0])));
+    // The listing asks for every row's; there are a few hundred month-days in all.
+    thread_local QHash<int, QByteArray> texts;
+    const int monthDay = sqlite3_value_int(argv[0]);
+    auto text = texts.constFind(monthDay);
+    if (text == texts.cend())
+        text = texts.insert(monthDay, LunarMonthDayText(monthDay).toUtf8());
+    ResultUtf8(ctx, *text);
 }
 
 // 1 = Sunday ... 7 = Saturday.
@@ -198,9 +207,33 @@ QByteArray NumberText(sqlite3_value* v) {
     }
 }
 
+// " 0" to " 99": the hours, minutes and days the listing writes several times a row, handed
+// to the engine without a copy each.
+struct TSmallNumbers {
+    char text[100][4] = {};
+    TSmallNumbers() {
+        for (int n = 0; n < 100; ++n)
+            std::snprintf(text[n], sizeof text[n], " %d", n);
+    }
+    // The text of n with the leading blank or without, or null when n is not small.
+    const char* Of(sqlite3_value* v, bool blank, int* size) const {
+        if (sqlite3_value_type(v) != SQLITE_INTEGER)
+            return nullptr;
+        const qint64 n = sqlite3_value_int64(v);
+        if (n < 0 || n >= 100)
+            return nullptr;
+        *size = (n < 10 ? 1 : 2) + (blank ? 1 : 0);
+        return text[n] + (blank ? 0 : 1);
+    }
+};
+const TSmallNumbers smallNumbers;
+
 void FnCStr(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     if (AnyNull(argc, argv))
         return sqlite3_result_null(ctx);
+    int size = 0;
+    if (const char* text = smallNumbers.Of(argv[0], false, &size))
+        return sqlite3_result_text(ctx, text, size, SQLITE_STATIC);
     ResultUtf8(ctx, NumberText(argv[0]));
 }
 
@@ -232,6 +265,9 @@ void AppendNumber(TShortText& out, qint64 n, int width = 1) {
 void FnStr(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     if (AnyNull(argc, argv))
         return sqlite3_result_null(ctx);
+    int size = 0;
+    if (const char* small = smallNumbers.Of(argv[0], true, &size))
+        return sqlite3_result_text(ctx, small, size, SQLITE_STATIC);
     TShortText text;
     if (sqlite3_value_type(argv[0]) == SQLITE_INTEGER) {
         // The listing comes here two or three times a row: nothing allocated.
