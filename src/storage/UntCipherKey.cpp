@@ -4,8 +4,9 @@
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include <openssl/sha.h>
 
-#include <algorithm>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -22,9 +23,30 @@ void PutDigest(const SHA_CTX& ctx, unsigned char* out) {
     }
 }
 
+QByteArray DeriveKey(const QByteArray& passphrase, const QByteArray& salt);
+
 } // namespace
 
 QByteArray CipherKey(const QByteArray& passphrase, const QByteArray& salt) {
+    // The reader connection opens the same file with the same passphrase: worked out once.
+    static std::mutex lastUse;
+    static QByteArray lastPassphrase, lastSalt, lastKey;
+    {
+        const std::lock_guard<std::mutex> lock(lastUse);
+        if (!lastKey.isEmpty() && passphrase == lastPassphrase && salt == lastSalt)
+            return lastKey;
+    }
+    const QByteArray key = DeriveKey(passphrase, salt);
+    const std::lock_guard<std::mutex> lock(lastUse);
+    lastPassphrase = passphrase;
+    lastSalt = salt;
+    lastKey = key;
+    return key;
+}
+
+namespace {
+
+QByteArray DeriveKey(const QByteArray& passphrase, const QByteArray& salt) {
     // HMAC-SHA1: the states after the padded key blocks are computed once.
     unsigned char block[SHA_CBLOCK] = {};
     if (passphrase.size() > SHA_CBLOCK)
@@ -45,19 +67,19 @@ QByteArray CipherKey(const QByteArray& passphrase, const QByteArray& salt) {
     SHA1_Init(&outer);
     SHA1_Update(&outer, opad, sizeof opad);
 
-    // Every later round hashes one 20-byte digest: one padded block each for the inner and
-    // the outer hash, transformed straight from the saved states.
-    unsigned char message[SHA_CBLOCK] = {};
-    message[SHA_DIGEST_LENGTH] = 0x80;
-    constexpr int bits = (SHA_CBLOCK + SHA_DIGEST_LENGTH) * 8;
-    message[SHA_CBLOCK - 2] = bits >> 8;
-    message[SHA_CBLOCK - 1] = bits & 0xff;
-
-    QByteArray key;
-    for (unsigned int index = 1; key.size() < KeyBytes; ++index) {
+    // Each 20-byte block of the key is its own chain of rounds: the second runs on another
+    // core while this thread works out the first. Every later round hashes one 20-byte
+    // digest: one padded block each for the inner and the outer hash, transformed straight
+    // from the saved states.
+    const auto chain = [&](unsigned int index, unsigned char* t) {
         const unsigned char counter[4] = {
             static_cast<unsigned char>(index >> 24), static_cast<unsigned char>(index >> 16),
             static_cast<unsigned char>(index >> 8), static_cast<unsigned char>(index)};
+        unsigned char message[SHA_CBLOCK] = {};
+        message[SHA_DIGEST_LENGTH] = 0x80;
+        constexpr int bits = (SHA_CBLOCK + SHA_DIGEST_LENGTH) * 8;
+        message[SHA_CBLOCK - 2] = bits >> 8;
+        message[SHA_CBLOCK - 1] = bits & 0xff;
         unsigned char u[SHA_DIGEST_LENGTH];
         SHA_CTX ctx = inner;
         SHA1_Update(&ctx, salt.constData(), static_cast<size_t>(salt.size()));
@@ -66,8 +88,7 @@ QByteArray CipherKey(const QByteArray& passphrase, const QByteArray& salt) {
         ctx = outer;
         SHA1_Update(&ctx, u, sizeof u);
         SHA1_Final(u, &ctx);
-        unsigned char t[SHA_DIGEST_LENGTH];
-        std::memcpy(t, u, sizeof t);
+        std::memcpy(t, u, SHA_DIGEST_LENGTH);
         for (int round = 1; round < Rounds; ++round) {
             std::memcpy(message, u, sizeof u);
             ctx = inner;
@@ -79,11 +100,16 @@ QByteArray CipherKey(const QByteArray& passphrase, const QByteArray& salt) {
             for (int i = 0; i < SHA_DIGEST_LENGTH; ++i)
                 t[i] ^= u[i];
         }
-        key.append(reinterpret_cast<const char*>(t),
-                   std::min<qsizetype>(SHA_DIGEST_LENGTH, KeyBytes - key.size()));
-    }
-    return key;
+    };
+    static_assert(KeyBytes > SHA_DIGEST_LENGTH && KeyBytes <= 2 * SHA_DIGEST_LENGTH);
+    unsigned char blocks[2 * SHA_DIGEST_LENGTH];
+    std::thread second(chain, 2u, blocks + SHA_DIGEST_LENGTH);
+    chain(1u, blocks);
+    second.join();
+    return QByteArray(reinterpret_cast<const char*>(blocks), KeyBytes);
 }
+
+} // namespace
 
 QByteArray RawKeyText(const QByteArray& key) {
     return "x'" + key.toHex().toUpper() + "'";
