@@ -221,6 +221,10 @@ void TConnection::OpenWith(const QString& path, const QString& key, int flags, b
     }
 }
 
+qint64 TConnection::TotalChanges() const {
+    return db_ ? sqlite3_total_changes(db_) : 0;
+}
+
 QByteArray TConnection::FileSalt() const {
     // Read through the engine's own handle of the file: opening the file a second time and
     // closing it would drop the engine's locks on it.
@@ -526,6 +530,15 @@ qint64 TRowView::Integer(int column) const {
 QString TRowView::Text(int column) const {
     const QByteArrayView bytes = Utf8(column);
     return QString::fromUtf8(bytes.data(), bytes.size());
+}
+
+QStringList TRowView::Texts() const {
+    const int columns = sqlite3_column_count(statement_);
+    QStringList texts;
+    texts.reserve(columns);
+    for (int c = 0; c < columns; ++c)
+        texts << ColumnText(statement_, c);
+    return texts;
 }
 
 QByteArrayView TRowView::Utf8(int column) const {

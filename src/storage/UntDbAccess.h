@@ -56,6 +56,8 @@ public:
     void Checkpoint();
     QString Path() const { return path_; }
     sqlite3* Handle() const { return db_; }
+    // Rows written through this connection since it opened: unchanged, nothing was written.
+    qint64 TotalChanges() const;
 
     // Runs one or more statements, discarding results; throws EEngineError.
     void Exec(const QString& sql);
@@ -159,6 +161,8 @@ public:
     QString Text(int column) const;
     // The text's bytes as stored (UTF-8), without a copy.
     QByteArrayView Utf8(int column) const;
+    // Every column as text, as TDbAccess::ReadTexts gives it.
+    QStringList Texts() const;
 
 private:
     sqlite3_stmt* statement_;
