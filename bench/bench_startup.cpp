@@ -3,6 +3,7 @@
 // reminders, 5,000 groups, a 1 MB root note), the two runs alternating. Prints the medians.
 //
 //   quillet_startup_bench [runs] [program]
+//   quillet_startup_bench --prepare DIR     only makes DIR/empty and DIR/full, for a profiler
 //
 // The program is the test build, which reports the two moments when QUILLET_TEST_STARTUP
 // carries the monotonic clock of its start. QT_QPA_PLATFORM is passed on (offscreen when
@@ -144,6 +145,13 @@ int main(int argc, char** argv) {
     TCardException reporter;
     CardException = &reporter;
     const QStringList args = QCoreApplication::arguments();
+    if (args.size() > 2 && args.at(1) == QLatin1String("--prepare")) {
+        const QString program = QStringLiteral(QUILLET_TESTABLE_EXE);
+        Prepare(args.at(2) + QStringLiteral("/empty"), program, false);
+        Prepare(args.at(2) + QStringLiteral("/full"), program, true);
+        CardException = nullptr;
+        return 0;
+    }
     const int runs = args.size() > 1 ? args.at(1).toInt() : 15;
     const QString program = args.size() > 2 ? args.at(2) : QStringLiteral(QUILLET_TESTABLE_EXE);
 
