@@ -4,7 +4,6 @@
 
 #include <QStringList>
 #include <algorithm>
-#include <memory>
 #include <vector>
 
 namespace {
@@ -38,10 +37,6 @@ constexpr int TableFirstYear = LunarFirstYear - 1;
 
 const qint64 FirstDay = QDate(LunarFirstYear, 1, 1).toJulianDay();
 const qint64 LastDay = QDate(LunarLastYear, 12, 31).toJulianDay();
-
-struct TLunarDateDeleter {
-    void operator()(LunarDate* d) const { lunar_date_free(d); }
-};
 
 // The Gregorian Julian day of a lunar month's first day, 0 when the library has no such month.
 qint64 LibraryMonthStart(LunarDate* date, int year, int month, bool leap) {
@@ -106,22 +101,24 @@ public:
 
 private:
     bool Build() {
-        std::unique_ptr<LunarDate, TLunarDateDeleter> date(lunar_date_new());
+        // Made once and kept: the library's free function leaves the date object itself
+        // behind, and unreferencing it too is not safe across the library's versions.
+        static LunarDate* const date = lunar_date_new();
         for (int year = TableFirstYear; year <= LunarLastYear; ++year) {
             yearFirst_.push_back(static_cast<int>(months_.size()));
             for (int month = 1; month <= 12; ++month) {
-                const qint64 start = LibraryMonthStart(date.get(), year, month, false);
+                const qint64 start = LibraryMonthStart(date, year, month, false);
                 if (start == 0)
                     return false;
                 months_.push_back({year, month, false, start});
                 // A leap month follows the ordinary month of its number.
-                const qint64 leapStart = LibraryMonthStart(date.get(), year, month, true);
+                const qint64 leapStart = LibraryMonthStart(date, year, month, true);
                 if (leapStart > start)
                     months_.push_back({year, month, true, leapStart});
             }
         }
         yearFirst_.push_back(static_cast<int>(months_.size()));
-        const qint64 close = LibraryMonthStart(date.get(), LunarLastYear + 1, 1, false);
+        const qint64 close = LibraryMonthStart(date, LunarLastYear + 1, 1, false);
         if (close == 0)
             return false;
         months_.push_back({LunarLastYear + 1, 1, false, close});

@@ -225,16 +225,15 @@ void TFormMain::tmr1Timer() {
 }
 
 bool TFormMain::event(QEvent* event) {
-    const auto* alam = static_cast<TAlamEvent*>(event);
     switch (static_cast<int>(event->type())) {
     case WM_ALAMDELETE:
-        RunHandler(this, [&] { ui_->ts3->WMAlamDelete(alam->ID); });
+        RunHandler(this, [&] { ui_->ts3->WMAlamDelete(AlamOf(event).ID); });
         return true;
     case WM_ALAMSEEN:
-        RunHandler(this, [&] { ui_->ts3->WMAlamSeen(alam->ID); });
+        RunHandler(this, [&] { ui_->ts3->WMAlamSeen(AlamOf(event).ID); });
         return true;
     case WM_ALAMSNOOZE:
-        RunHandler(this, [&] { ui_->ts3->WMAlamSnooze(alam->ID, alam->Delay); });
+        RunHandler(this, [&] { ui_->ts3->WMAlamSnooze(AlamOf(event).ID, AlamOf(event).Delay); });
         return true;
     default:
         return QWidget::event(event);

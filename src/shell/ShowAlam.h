@@ -25,6 +25,11 @@ public:
     int Delay; // snooze delay index 0 to 4
 };
 
+// The alert event that event is; only for the three alert event types.
+inline const TAlamEvent& AlamOf(const QEvent* event) {
+    return *static_cast<const TAlamEvent*>(event);
+}
+
 // One due reminder, in the bottom right corner, above everything. It never touches the
 // database: its buttons post TAlamEvents to the alert target (the main window).
 class TFormShowAlam : public QWidget {

@@ -830,17 +830,16 @@ bool TSyncEngine::ApplyRemoved(int coll, const QString& href, bool force) {
 // ---------------------------------------------------------------- sending what changed here
 
 void TSyncEngine::Push(int coll, std::function<void()> next) {
-    // Read a page at a time, so that no slice holds the whole list.
+    // Read a page at a time, so that no slice holds the whole list. Only the queued steps own
+    // the reader: a pass that stops half way frees it with its queue.
     auto page = std::make_shared<std::function<void(qint64)>>();
-    *page = [this, coll, page](qint64 after) {
+    *page = [this, coll, self = std::weak_ptr(page)](qint64 after) {
         qint64 last = after;
         const std::vector<TSyncPending> pending = store_.Pending(coll, after, 200, &last);
         for (const TSyncPending& p : pending)
             Queue([this, coll, p] { PushOne(coll, p); });
         if (pending.size() == 200)
-            Queue([page, last] { (*page)(last); });
-        else
-            Queue([page] { *page = nullptr; }); // ends the self-reference
+            Queue([page = self.lock(), last] { (*page)(last); });
     };
     Queue([page] { (*page)(0); });
     Then(next);

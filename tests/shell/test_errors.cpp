@@ -94,15 +94,15 @@ TEST_F(ErrorTest, LogWriteFailureIsSilent) {
     SetAppDir(dir_->path());
 }
 
-// Exceptions that escape a real event handler reach the reporter through the application
-// object; the rest of the handler does not run and the program goes on.
+// Exceptions that escape a real event handler reach the reporter at the handler's boundary;
+// the rest of the handler does not run and the program goes on.
 TEST_F(ErrorTest, ExceptionsEscapingEventHandlersAreReportedAndAbortsDropped) {
     QPushButton button;
     bool after = false;
-    QObject::connect(&button, &QPushButton::clicked, [&] {
+    QObject::connect(&button, &QPushButton::clicked, Handler(&button, [&] {
         throw EAppError(QStringLiteral("必须选择周几提醒！"));
         after = true;
-    });
+    }));
     button.show();
     QTest::mouseClick(&button, Qt::LeftButton);
     EXPECT_FALSE(after);
@@ -110,13 +110,13 @@ TEST_F(ErrorTest, ExceptionsEscapingEventHandlersAreReportedAndAbortsDropped) {
     EXPECT_EQ(boxes_->LastText(), QStringLiteral("必须选择周几提醒！"));
 
     QPushButton quiet;
-    QObject::connect(&quiet, &QPushButton::clicked, [] { Abort(); });
+    QObject::connect(&quiet, &QPushButton::clicked, Handler(&quiet, [] { Abort(); }));
     quiet.show();
     QTest::mouseClick(&quiet, Qt::LeftButton);
     EXPECT_EQ(boxes_->Count(), 1);
 
     // A timer's handler too.
-    QTimer::singleShot(0, [] { ExecSql("delete from Nowhere"); });
+    QTimer::singleShot(0, Handler(nullptr, [] { ExecSql("delete from Nowhere"); }));
     QTest::qWait(20);
     ASSERT_EQ(boxes_->Count(), 2);
     EXPECT_TRUE(boxes_->LastText().startsWith(QStringLiteral("数据库操作失败！")));
