@@ -8,6 +8,7 @@
 
 #include <QSet>
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <future>
 #include <iterator>
@@ -182,6 +183,11 @@ void TAlam::PrefetchList(int filter) {
         std::async(std::launch::async, [read, sql = ListBase + FilterCondition(filter)] {
             return ListRowsFrom(sql, read);
         })});
+}
+
+bool TAlam::Prefetched() const {
+    return prefetch_ &&
+           prefetch_->rows.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
 }
 
 void TAlam::DropPrefetch() {

@@ -58,6 +58,8 @@ public:
     void PrefetchList(int filter);
     // Waits for a prefetch still running and drops it; before the data file closes.
     void DropPrefetch();
+    // A prefetch has finished reading and waits to be taken.
+    bool Prefetched() const;
     void Delete(const QString& id);
     void Load(const QString& id);
     void Update(const QString& id);

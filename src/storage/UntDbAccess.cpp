@@ -78,6 +78,8 @@ QString ColumnText(sqlite3_stmt* stmt, int c) {
                                  sqlite3_column_bytes(stmt, c));
     case SQLITE_NULL:
         return QString();
+    case SQLITE_INTEGER:
+        return QString::number(sqlite3_column_int64(stmt, c));
     default:
         return TCursor::ToString(ColumnValue(stmt, c));
     }
@@ -189,7 +191,13 @@ void TConnection::Create(const QString& path, const QString& key) {
 
 void TConnection::OpenWith(const QString& path, const QString& key, int flags, bool derived) {
     Close();
-    int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db_, flags, nullptr);
+    // A connection is only ever used by one thread at a time (the reader takes turns under its
+    // own lock), so the engine's locking on every call is left out, and so is its count of
+    // memory in use, which takes a process-wide lock on every allocation.
+    static const bool configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
+    Q_UNUSED(configured);
+    int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db_,
+                             flags | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         const EEngineError error =
             db_ ? LastEngineError(db_) : EEngineError(sqlite3_errstr(rc), rc & 0xff);

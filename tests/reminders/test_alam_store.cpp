@@ -237,6 +237,7 @@ TEST_F(AlamStoreTest, AListReadAheadIsShownOnlyWhileItIsCurrent) {
 
     // Taken as read: a row changed behind the program's back is not seen.
     alam_.PrefetchList(0);
+    ASSERT_TRUE(WaitFor([this] { return alam_.Prefetched(); }));
     TConnection other;
     other.Open(DataPath(), DatabaseKey, false);
     other.Exec(QStringLiteral("update Alam set ReMark='别处' where ReMark='十点'"));
