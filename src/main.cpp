@@ -3,6 +3,7 @@
 
 #ifdef QUILLET_TESTABLE
 #include "common/UntPublic.h"
+#include "shell/UntStartupProbe.h"
 #endif
 
 int main(int argc, char** argv) {
@@ -11,10 +12,12 @@ int main(int argc, char** argv) {
     if (const std::optional<TExchangeRequest> request = ExchangeRequestOf(ArgumentsOf(argc, argv)))
         return RunExchange(argc, argv, *request);
 #ifdef QUILLET_TESTABLE
-    // The build the end-to-end tests run: boxes and file dialogs answered from the environment.
+    // The build the end-to-end tests run: boxes and file dialogs answered from the environment,
+    // and the start-up benchmark's timing.
     return RunQuillet(argc, argv, [] {
         InstallScriptedBoxesFromEnvironment();
         InstallScriptedFileDialogsFromEnvironment();
+        InstallStartupProbeFromEnvironment();
     });
 #else
     return RunQuillet(argc, argv);

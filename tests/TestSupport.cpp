@@ -308,14 +308,16 @@ std::shared_ptr<TTestSingles> MakeTestSingles() {
     return std::make_shared<TTestSingles>();
 }
 
-void MainWindowTest::Restart() {
+void MainWindowTest::Restart(bool waitForNote) {
     boxes_->AnswerYes();
     main_->close();
     main_.reset();
     DbAccess->Connect();
     main_ = std::make_unique<TFormMain>();
     main_->show();
-    QTest::qWait(1);
+    if (waitForNote) {
+        EXPECT_TRUE(WaitFor([&] { return !NotepadPageOf(Main())->NoteLoading(); }));
+    }
 }
 
 void MainWindowTest::SetUp() {
@@ -325,7 +327,7 @@ void MainWindowTest::SetUp() {
     singles_ = MakeTestSingles();
     main_ = std::make_unique<TFormMain>();
     main_->show();
-    QTest::qWait(1);
+    EXPECT_TRUE(WaitFor([&] { return !NotepadPageOf(Main())->NoteLoading(); }));
 }
 
 void MainWindowTest::TearDown() {

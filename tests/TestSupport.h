@@ -204,8 +204,8 @@ protected:
     void TearDown() override;
     TFormMain* Main() const { return main_.get(); }
     // Closes the window (answering Yes) and opens a fresh one over the same data, as at the
-    // next start.
-    void Restart();
+    // next start; unless told otherwise, returns once the root's note is in the memo.
+    void Restart(bool waitForNote = true);
 
     std::unique_ptr<TFormMain> main_;
 

@@ -270,3 +270,7 @@ QString LunarDateText(const QDate& day) {
     return QStringLiteral("农历") +
            LunarMonthDayText(EncodeLunarMonthDay(lunar.month, lunar.day, lunar.leap));
 }
+
+void PrepareLunarCalendar() {
+    Table();
+}

@@ -44,3 +44,7 @@ QString LunarMonthText(int month, bool leap); // "正月", "八月", "闰四月"
 QString LunarDayText(int day); // "初一" … "初十", "十一" … "二十", "廿一" … "三十"
 QString LunarMonthDayText(int monthDay); // 815 -> "八月十五", 10408 -> "闰四月初八"
 QString LunarDateText(const QDate& day); // "农历十月廿九"; empty outside the range
+
+// Works out the month table every function above reads (a good part of the start-up's time)
+// now, e.g. on a thread of its own while the window is being made; safe from any thread.
+void PrepareLunarCalendar();

@@ -30,6 +30,9 @@ namespace {
 const QString NoteTypeTable = QStringLiteral("NoteType");
 const QString NoteRootCaption = QStringLiteral("根目录");
 const QString NotepadHint = QStringLiteral("点右键可以新建、修改和删除分组");
+const QString NoteLoadingText = QStringLiteral("正在载入…");
+// A note waiting for the window's first paint is read after this long at the latest.
+constexpr int NoteWaitMs = 500;
 
 // Runs a function on every event of the watched object; true from it swallows the event.
 class TEventHook : public QObject {
@@ -208,10 +211,12 @@ TNotepadPage::TNotepadPage(QWidget* parent)
 
 TNotepadPage::~TNotepadPage() = default;
 
-void TNotepadPage::LoadNotepad() {
+void TNotepadPage::LoadNotepad(bool noteAfterPaint) {
     if (!NoteTree_)
         return;
+    ShowPendingNote();
     NoteTree_->LoadTree();
+    const QScopedValueRollback<bool> later(noteAfterPaint_, noteAfterPaint);
     ShowRootNote();
 }
 
@@ -222,6 +227,8 @@ void TNotepadPage::ShowRootNote() {
 }
 
 void TNotepadPage::FreeNotepad() {
+    // Keys typed for a note still waiting are saved before the tree goes.
+    RunHandler(this, [this] { ShowPendingNote(); });
     hint_->Timer()->stop();
     NoteTree_.reset();
 }
@@ -233,6 +240,7 @@ void TNotepadPage::tmrHintTimer() {
 void TNotepadPage::ReloadNotepad() {
     // Until the new tree and the root's note are shown, nothing may hand out an index of the
     // old tree or save the old text: the memo stays read-only if this fails half way.
+    ShowPendingNote();
     QPlainTextEdit* memo = ui_->mmoNote;
     memo->setReadOnly(true);
     NoteTree_.reset();
@@ -249,9 +257,73 @@ void TNotepadPage::SetNoteText(const QString& text) {
     SetExactPlainText(ui_->mmoNote, text);
 }
 
+void TNotepadPage::ShowNoteLater(int group) {
+    if (pendingGroup_ == group)
+        return;
+    ShowPendingNote();
+    pendingGroup_ = group;
+    QPlainTextEdit* memo = ui_->mmoNote;
+    SetNoteText(QString());
+    memo->setReadOnly(true);
+    memo->setPlaceholderText(NoteLoadingText);
+    keyKeeper_ = new TEventHook(memo, [this](QEvent* event) { return KeepKey(event); });
+    if (!noteTimer_) {
+        noteTimer_ = new QTimer(this);
+        noteTimer_->setSingleShot(true);
+        connect(noteTimer_, &QTimer::timeout, this, Handler(this, [this] { ShowPendingNote(); }));
+    }
+    noteTimer_->start(NoteWaitMs);
+    // Once the window has been painted, the next pass of the event loop reads the note.
+    paintWatch_ = new TEventHook(window(), [this](QEvent* event) {
+        if (event->type() == QEvent::Paint)
+            noteTimer_->start(0);
+        return false;
+    });
+}
+
+bool TNotepadPage::KeepKey(QEvent* event) {
+    if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease)
+        return false;
+    keptKeys_.emplace_back(event->clone());
+    return true;
+}
+
+void TNotepadPage::ShowPendingNote() {
+    if (pendingGroup_ < 0)
+        return;
+    const int group = pendingGroup_;
+    pendingGroup_ = -1;
+    noteTimer_->stop();
+    delete paintWatch_;
+    delete keyKeeper_;
+    keyKeeper_ = nullptr;
+    const std::vector<std::unique_ptr<QEvent>> keys = std::move(keptKeys_);
+    keptKeys_.clear();
+    QPlainTextEdit* memo = ui_->mmoNote;
+    memo->setReadOnly(false);
+    memo->setPlaceholderText(QString());
+    // The tree may have changed meanwhile: the group is found again by its index.
+    if (NoteTree_ && NoteTree_->NodeOfIndex(group)) {
+        const QString id = QString::number(group);
+        if (NoteData->Exists(id)) {
+            NoteData->Load(id);
+            SetNoteText(NoteData->ReMark);
+        }
+        // The keys land where they would have had the note been there: at its start, and
+        // what they change is saved to that group whichever is selected now.
+        const QScopedValueRollback<int> owner(replayGroup_, group);
+        for (const std::unique_ptr<QEvent>& key : keys)
+            QCoreApplication::sendEvent(memo, key.get());
+    }
+    Q_EMIT NoteShown();
+}
+
 void TNotepadPage::tvNoteClick() {
     if (!NoteTree_ || !NoteTree_->Selected())
         return;
+    if (noteAfterPaint_)
+        return ShowNoteLater(NoteTree_->SelectedIndex());
+    ShowPendingNote();
     const QString id = QString::number(NoteTree_->SelectedIndex());
     if (NoteData->Exists(id)) {
         NoteData->Load(id);
@@ -264,8 +336,8 @@ void TNotepadPage::tvNoteClick() {
 void TNotepadPage::mmoNoteChange() {
     if (!NoteTree_ || !NoteTree_->Selected())
         return;
-    SaveNoteText(*NoteData, QString::number(NoteTree_->SelectedIndex()),
-                 ExactPlainText(ui_->mmoNote));
+    const int group = replayGroup_ >= 0 ? replayGroup_ : NoteTree_->SelectedIndex();
+    SaveNoteText(*NoteData, QString::number(group), ExactPlainText(ui_->mmoNote));
 }
 
 bool TNotepadPage::mmoNoteKeyDown(QKeyEvent* event) {
@@ -273,6 +345,7 @@ bool TNotepadPage::mmoNoteKeyDown(QKeyEvent* event) {
 }
 
 void TNotepadPage::btn2Click() {
+    ShowPendingNote();
     QPlainTextEdit* memo = ui_->mmoNote;
     const QString query = ui_->edtQuery->text();
     QTextCursor cursor = memo->textCursor();
@@ -291,6 +364,7 @@ void TNotepadPage::btn2Click() {
 }
 
 void TNotepadPage::NAddNoteTypeClick() {
+    ShowPendingNote();
     if (NoteTree_ && NoteTree_->NewGroup())
         SetNoteText(QString());
 }

@@ -1,14 +1,18 @@
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace Ui {
 class TNotepadPage;
 }
+class QEvent;
 class QKeyEvent;
 class QMenu;
+class QTimer;
 class QTreeWidgetItem;
 class TCardTree;
 class TTypingHint;
@@ -21,8 +25,10 @@ public:
     explicit TNotepadPage(QWidget* parent = nullptr);
     ~TNotepadPage() override;
 
-    // Loads the tree, selects the root and shows its note, as at start.
-    void LoadNotepad();
+    // Loads the tree, selects the root and shows its note, as at start. With noteAfterPaint
+    // the note is read once the window has been painted: a large note does not hold up the
+    // window, and keys typed meanwhile are kept for it.
+    void LoadNotepad(bool noteAfterPaint = false);
     // After a restore: the tree and the root's note as the file now holds them.
     void ReloadNotepad();
     // Frees the tree as the window closes; the page then does nothing more.
@@ -44,14 +50,26 @@ public:
     // of the memo's text to select (false: select nothing).
     void ShowGroupMatch(int group, const std::function<bool(const QString&, int*, int*)>& locate);
 
+    // The note of the selected group is still to be read in (the memo waits, read-only).
+    bool NoteLoading() const { return pendingGroup_ >= 0; }
+
 Q_SIGNALS:
     // "全部查找" was asked for (button, key or menu).
     void SearchAllRequested();
+    // A note read in later is now in the memo.
+    void NoteShown();
 
 private:
     void ShowRootNote();
     // Puts a stored text into the memo; a text the program puts there is not saved again.
     void SetNoteText(const QString& text);
+    // Shows the memo as waiting for the note of group, which is read after the next paint.
+    void ShowNoteLater(int group);
+    // Reads the waiting note in, then hands it the keys typed while it was waiting. Runs
+    // before anything else touches the memo or the selection.
+    void ShowPendingNote();
+    // The memo's keys while a note is waiting: kept instead of handled.
+    bool KeepKey(QEvent* event);
 
     std::unique_ptr<Ui::TNotepadPage> ui_;
     std::unique_ptr<TCardTree> NoteTree_;
@@ -59,4 +77,13 @@ private:
     QMenu* pmNoteType_ = nullptr;
     bool settingNote_ = false;
     bool pressChangedGroup_ = false;
+    bool noteAfterPaint_ = false;
+    // The group whose note the memo waits for (-1: none), the keys typed meanwhile, and the
+    // group the memo's changes belong to while those keys are handed on.
+    int pendingGroup_ = -1;
+    std::vector<std::unique_ptr<QEvent>> keptKeys_;
+    int replayGroup_ = -1;
+    QObject* keyKeeper_ = nullptr;
+    QPointer<QObject> paintWatch_;
+    QTimer* noteTimer_ = nullptr;
 };

@@ -19,8 +19,12 @@ QString LineEndOf(int state) {
 // The line end starting at i, its state and length; length 0 when none starts there.
 int LineEndAt(const QString& text, int i, int& state) {
     state = -1;
-    if (text.at(i) == QLatin1Char('\n'))
+    const char16_t c = text.at(i).unicode();
+    if (c == u'\n')
         return 1;
+    // Most characters end nothing: a megabyte note is set in a blink.
+    if (c != u'\r' && c != QChar::ParagraphSeparator && c != 0xFDD0 && c != 0xFDD1)
+        return 0;
     for (int s = 0; s < int(std::size(LineEnds)); ++s)
         if (QStringView(text).mid(i).startsWith(LineEnds[s])) {
             state = s;
@@ -41,7 +45,8 @@ void SetExactPlainText(QPlainTextEdit* memo, const QString& text) {
             ++i;
             continue;
         }
-        block.setUserState(state);
+        if (state != block.userState())
+            block.setUserState(state);
         block = block.next();
         i += length;
     }

@@ -8,7 +8,11 @@
 
 #include <QSet>
 #include <algorithm>
+#include <chrono>
+#include <functional>
+#include <future>
 #include <iterator>
+#include <stdexcept>
 
 TAlam* AlamData = nullptr;
 
@@ -79,16 +83,27 @@ QString FilterCondition(int filter) {
     }
 }
 
-// The keys of every missed reminder, read in one query instead of one count per row.
-QSet<QString> MissedKeys() {
-    DbAccess->OpenQuery(QStringLiteral("select ID from Alam where ") + MissedCondition);
-    TCursor& cursor = DbAccess->MainCursor;
-    QSet<QString> keys;
-    keys.reserve(cursor.RecordCount());
-    for (cursor.First(); !cursor.Eof(); cursor.Next())
-        keys.insert(cursor.AsString(0));
-    cursor.Close();
-    return keys;
+using TReadTexts = std::function<TRows(const QString&)>;
+
+// The listing sql selects, its missed one-off reminders marked; the keys of those are read in
+// one query instead of one count per row. Runs on any thread, reading through read.
+TRows ListRowsFrom(const QString& sql, const TReadTexts& read) {
+    TRows rows = read(sql);
+    const auto once = [](const QStringList& row) { return row.at(1) == AlamOnceText; };
+    if (std::none_of(rows.cbegin(), rows.cend(), once))
+        return rows;
+    QSet<QString> missed;
+    for (const QStringList& row :
+         read(QStringLiteral("select ID from Alam where ") + MissedCondition))
+        missed.insert(row.at(0));
+    for (QStringList& row : rows)
+        if (once(row) && missed.contains(row.at(0)))
+            row[4] = AlamMissedText;
+    return rows;
+}
+
+QDateTime MinuteOf(const QDateTime& moment) {
+    return QDateTime(moment.date(), QTime(moment.time().hour(), moment.time().minute()));
 }
 
 } // namespace
@@ -119,17 +134,66 @@ QString AlamFilterCondition(int filter) {
     return FilterCondition(filter);
 }
 
+struct TAlam::TPrefetch {
+    int filter;
+    QDateTime minute;
+    qint64 changes;
+    std::future<TRows> rows;
+};
+
+TAlam::TAlam() = default;
+TAlam::TAlam(TAlam&&) noexcept = default;
+TAlam& TAlam::operator=(TAlam&&) noexcept = default;
+
+TAlam::~TAlam() {
+    DropPrefetch();
+}
+
 TRows TAlam::ListRows(int filter) {
     SqlText = ListBase + FilterCondition(filter);
-    TRows rows = ReadRows(SqlText);
-    const auto once = [](const QStringList& row) { return row.at(1) == AlamOnceText; };
-    if (std::none_of(rows.cbegin(), rows.cend(), once))
+    if (prefetch_) {
+        const std::unique_ptr<TPrefetch> prefetch = std::move(prefetch_);
+        try {
+            TRows rows = prefetch->rows.get();
+            if (prefetch->filter == filter && prefetch->minute == MinuteOf(Clock::Now()) &&
+                prefetch->changes == DbAccess->Connection.TotalChanges())
+                return rows;
+        } catch (const std::exception&) {
+            // Read again here; a failure there is reported as this read's.
+        }
+    }
+    return ListRowsFrom(SqlText, [](const QString& sql) { return ReadRows(sql); });
+}
+
+void TAlam::PrefetchList(int filter) {
+    DropPrefetch();
+    TReadConnection* reader = &DbAccess->Reader;
+    const auto read = [reader](const QString& sql) {
+        TRows rows;
+        const bool complete = reader->ReadRows(sql, {}, [&rows](const TRowView& row) {
+            rows.append(row.Texts());
+            return true;
+        });
+        if (!complete)
+            throw std::runtime_error("the read was stopped");
         return rows;
-    const QSet<QString> missed = MissedKeys();
-    for (QStringList& row : rows)
-        if (once(row) && missed.contains(row.at(0)))
-            row[4] = AlamMissedText;
-    return rows;
+    };
+    prefetch_.reset(new TPrefetch{
+        filter, MinuteOf(Clock::Now()), DbAccess->Connection.TotalChanges(),
+        std::async(std::launch::async, [read, sql = ListBase + FilterCondition(filter)] {
+            return ListRowsFrom(sql, read);
+        })});
+}
+
+bool TAlam::Prefetched() const {
+    return prefetch_ &&
+           prefetch_->rows.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+}
+
+void TAlam::DropPrefetch() {
+    if (prefetch_ && prefetch_->rows.valid())
+        prefetch_->rows.wait();
+    prefetch_.reset();
 }
 
 void TAlam::LoadList(QTreeWidget* view, int filter) {

@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <memory>
 
 class QTreeWidget;
 
@@ -51,6 +52,14 @@ public:
     TRows ListRows(int filter);
     // Fills view with ListRows(filter).
     void LoadList(QTreeWidget* view, int filter);
+    // Starts reading ListRows(filter) off this thread, on the data file's reader, so that a
+    // long list is ready when the window asks for it. ListRows takes the rows when nothing
+    // was written since and the clock is still in the same minute, and reads anew otherwise.
+    void PrefetchList(int filter);
+    // Waits for a prefetch still running and drops it; before the data file closes.
+    void DropPrefetch();
+    // A prefetch has finished reading and waits to be taken.
+    bool Prefetched() const;
     void Delete(const QString& id);
     void Load(const QString& id);
     void Update(const QString& id);
@@ -62,8 +71,16 @@ public:
     // The reminders due in the minute that starts at minute (run on the side cursor).
     QList<TDueAlam> DueList(const QDateTime& minute);
 
+    TAlam();
+    ~TAlam();
+    TAlam(TAlam&&) noexcept;
+    TAlam& operator=(TAlam&&) noexcept;
+
 private:
     bool HasAheadDays() const; // kinds 4 and 5
+
+    struct TPrefetch;
+    std::unique_ptr<TPrefetch> prefetch_;
 };
 
 extern TAlam* AlamData;

@@ -103,7 +103,7 @@ void TFormMain::FormShow() {
     }
     if (!confirmed)
         RefuseLogin();
-    ui_->ts2->LoadNotepad();
+    ui_->ts2->LoadNotepad(true);
     ui_->ts3->ShowReminders();
     ui_->chk1->setChecked(IsRunAtStartup());
     SyncHookup(this)->Start();

@@ -2,10 +2,11 @@
 
 #include "Main.h"
 #include "UntApplication.h"
-#include "UntInstanceChannel.h"
 #include "UntCommandLine.h"
+#include "UntInstanceChannel.h"
 #include "UntInstanceLock.h"
 #include "common/UntAppDir.h"
+#include "common/UntLunar.h"
 #include "common/UntPublic.h"
 #include "notepad/UntNote.h"
 #include "notepad/UntNoteFolder.h"
@@ -18,9 +19,11 @@
 #include "storage/UntDbAccess.h"
 
 #include <QCoreApplication>
+#include <QScopeGuard>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <thread>
 
 #ifndef Q_OS_WIN
 #include <termios.h>
@@ -154,6 +157,9 @@ int RunExchange(int& argc, char** argv, const TExchangeRequest& request) {
 }
 
 int RunQuillet(int& argc, char** argv, void (*installTestHooks)()) {
+    // The lunar calendar (for today's line) is worked out on the other core meanwhile.
+    std::thread calendar(PrepareLunarCalendar);
+    const auto joinCalendar = qScopeGuard([&calendar] { calendar.join(); });
     PreferXWayland();
     TQuilletApp app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Quillet"));
@@ -177,6 +183,10 @@ int RunQuillet(int& argc, char** argv, void (*installTestHooks)()) {
     auto db = std::make_unique<TDbAccess>();
     DbAccess = db.get();
     DbAccess->Connect();
+    // A long reminder list is read on the other core while the window is made.
+    const auto dropList = qScopeGuard([] { AlamData->DropPrefetch(); });
+    if (DbAccess->Connection.IsOpen())
+        AlamData->PrefetchList(0);
 
     std::unique_ptr<TFormMain> mainWindow;
     if (DbAccess->Connection.IsOpen()) {
@@ -191,6 +201,7 @@ int RunQuillet(int& argc, char** argv, void (*installTestHooks)()) {
         QApplication::exec();
     }
 
+    AlamData->DropPrefetch();
     try {
         DbAccess = nullptr;
         db.reset();

@@ -1,6 +1,7 @@
 #include "UntDbAccess.h"
 
 #include "UException.h"
+#include "UntCipherKey.h"
 #include "UntSchema.h"
 #include "UntSqlEngine.h"
 #include "UntSqlText.h"
@@ -65,6 +66,22 @@ QVariant ColumnValue(sqlite3_stmt* stmt, int c) {
                                    sqlite3_column_bytes(stmt, c)));
     default:
         return QVariant();
+    }
+}
+
+// A column as the cursor would give it as text, without making the value first.
+QString ColumnText(sqlite3_stmt* stmt, int c) {
+    switch (sqlite3_column_type(stmt, c)) {
+    case SQLITE_TEXT:
+    case SQLITE_BLOB:
+        return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, c)),
+                                 sqlite3_column_bytes(stmt, c));
+    case SQLITE_NULL:
+        return QString();
+    case SQLITE_INTEGER:
+        return QString::number(sqlite3_column_int64(stmt, c));
+    default:
+        return TCursor::ToString(ColumnValue(stmt, c));
     }
 }
 
@@ -156,18 +173,31 @@ TConnection::~TConnection() {
 }
 
 void TConnection::Open(const QString& path, const QString& key, bool readOnly) {
-    OpenWith(path, key, readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE);
+    // The key derived here first; should the engine refuse it, its own derivation decides,
+    // so every failure reads exactly as the engine reports it.
+    const int flags = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
+    try {
+        OpenWith(path, key, flags, true);
+    } catch (const EEngineError&) {
+        OpenWith(path, key, flags, false);
+    }
 }
 
 void TConnection::Create(const QString& path, const QString& key) {
     if (QFileInfo::exists(path))
         throw EEngineError("the file exists already");
-    OpenWith(path, key, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    OpenWith(path, key, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, false);
 }
 
-void TConnection::OpenWith(const QString& path, const QString& key, int flags) {
+void TConnection::OpenWith(const QString& path, const QString& key, int flags, bool derived) {
     Close();
-    int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db_, flags, nullptr);
+    // A connection is only ever used by one thread at a time (the reader takes turns under its
+    // own lock), so the engine's locking on every call is left out, and so is its count of
+    // memory in use, which takes a process-wide lock on every allocation.
+    static const bool configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
+    Q_UNUSED(configured);
+    int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db_,
+                             flags | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         const EEngineError error =
             db_ ? LastEngineError(db_) : EEngineError(sqlite3_errstr(rc), rc & 0xff);
@@ -176,8 +206,17 @@ void TConnection::OpenWith(const QString& path, const QString& key, int flags) {
     }
     path_ = path;
     try {
-        Exec(QStringLiteral("PRAGMA key = '%1'; PRAGMA cipher_page_size = %2")
-                 .arg(QuoteSql(key))
+        QString keyText = QLatin1Char('\'') + QuoteSql(key) + QLatin1Char('\'');
+        if (derived) {
+            const QByteArray salt = FileSalt();
+            if (salt.isEmpty())
+                throw EEngineError("the file has no salt yet");
+            keyText = QLatin1Char('"') +
+                      QString::fromLatin1(RawKeyText(CipherKey(key.toUtf8(), salt))) +
+                      QLatin1Char('"');
+        }
+        Exec(QStringLiteral("PRAGMA key = %1; PRAGMA cipher_page_size = %2")
+                 .arg(keyText)
                  .arg(DatabasePageSize));
         if (RegisterEngineFunctions(db_) != SQLITE_OK)
             throw LastEngineError(db_);
@@ -188,6 +227,23 @@ void TConnection::OpenWith(const QString& path, const QString& key, int flags) {
         Close();
         throw;
     }
+}
+
+qint64 TConnection::TotalChanges() const {
+    return db_ ? sqlite3_total_changes(db_) : 0;
+}
+
+QByteArray TConnection::FileSalt() const {
+    // Read through the engine's own handle of the file: opening the file a second time and
+    // closing it would drop the engine's locks on it.
+    sqlite3_file* file = nullptr;
+    if (sqlite3_file_control(db_, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || !file ||
+        !file->pMethods)
+        return QByteArray();
+    QByteArray salt(16, '\0');
+    if (file->pMethods->xRead(file, salt.data(), static_cast<int>(salt.size()), 0) != SQLITE_OK)
+        return QByteArray();
+    return salt;
 }
 
 void TConnection::UseWriteAheadLog() {
@@ -231,6 +287,7 @@ void TConnection::Close() {
 void TConnection::Exec(const QString& sql) {
     if (!db_)
         throw EEngineError("the database connection is closed");
+    const TStatementClock clock;
     char* error = nullptr;
     if (sqlite3_exec(db_, sql.toUtf8().constData(), nullptr, nullptr, &error) != SQLITE_OK) {
         const EEngineError last = LastEngineError(db_);
@@ -292,6 +349,7 @@ void TCursor::Open(TConnection& connection, const QString& sql, bool editable) {
             run = QStringLiteral("select rowid, * from ") + table_ + m.captured(2);
         }
     }
+    const TStatementClock clock;
     Statement stmt = Prepare(connection.Handle(), run);
     const int skip = table_.isEmpty() ? 0 : 1;
     const int columns = sqlite3_column_count(stmt.get());
@@ -482,6 +540,15 @@ QString TRowView::Text(int column) const {
     return QString::fromUtf8(bytes.data(), bytes.size());
 }
 
+QStringList TRowView::Texts() const {
+    const int columns = sqlite3_column_count(statement_);
+    QStringList texts;
+    texts.reserve(columns);
+    for (int c = 0; c < columns; ++c)
+        texts << ColumnText(statement_, c);
+    return texts;
+}
+
 QByteArrayView TRowView::Utf8(int column) const {
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement_, column));
     return QByteArrayView(text, text ? sqlite3_column_bytes(statement_, column) : 0);
@@ -623,6 +690,31 @@ void TDbAccess::OpenCursor(TCursor& cursor, const QString& sql, bool editable) {
     } catch (const std::exception& e) {
         throw EDBException(What(e), QStringLiteral("数据库查询错误，请检查！"), sql,
                            EngineCodeOf(e));
+    }
+}
+
+TRows TDbAccess::ReadTexts(const QString& sql) {
+    MainCursor.Close();
+    try {
+        EnsureOpen();
+        const TStatementClock clock;
+        Statement stmt = Prepare(Connection.Handle(), sql);
+        const int columns = sqlite3_column_count(stmt.get());
+        TRows rows;
+        for (;;) {
+            const int rc = sqlite3_step(stmt.get());
+            if (rc == SQLITE_DONE)
+                return rows;
+            if (rc != SQLITE_ROW)
+                throw EEngineError(sqlite3_errmsg(Connection.Handle()));
+            QStringList texts;
+            texts.reserve(columns);
+            for (int c = 0; c < columns; ++c)
+                texts << ColumnText(stmt.get(), c);
+            rows << texts;
+        }
+    } catch (const std::exception& e) {
+        throw EDBException(What(e), QStringLiteral("数据库查询错误，请检查！"), sql);
     }
 }
 
@@ -786,19 +878,7 @@ int GetIntValue(const QString& sql) {
 }
 
 TRows ReadRows(const QString& sql) {
-    DbAccess->OpenQuery(sql);
-    TCursor& cursor = DbAccess->MainCursor;
-    TRows rows;
-    rows.reserve(cursor.RecordCount());
-    const int columns = cursor.FieldCount();
-    for (cursor.First(); !cursor.Eof(); cursor.Next()) {
-        QStringList texts;
-        texts.reserve(columns);
-        for (int c = 0; c < columns; ++c)
-            texts << cursor.AsString(c);
-        rows << texts;
-    }
-    return rows;
+    return DbAccess->ReadTexts(sql);
 }
 
 void BackupData(const QString& path) {

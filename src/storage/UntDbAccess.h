@@ -56,6 +56,8 @@ public:
     void Checkpoint();
     QString Path() const { return path_; }
     sqlite3* Handle() const { return db_; }
+    // Rows written through this connection since it opened: unchanged, nothing was written.
+    qint64 TotalChanges() const;
 
     // Runs one or more statements, discarding results; throws EEngineError.
     void Exec(const QString& sql);
@@ -63,7 +65,10 @@ public:
     QString LastError() const;
 
 private:
-    void OpenWith(const QString& path, const QString& key, int flags);
+    // derived: with the key computed here from the file's salt (a file without one fails).
+    void OpenWith(const QString& path, const QString& key, int flags, bool derived);
+    // The first 16 bytes of the open file, the salt of its key; empty when it has none.
+    QByteArray FileSalt() const;
 
     sqlite3* db_ = nullptr;
     QString path_;
@@ -156,6 +161,8 @@ public:
     QString Text(int column) const;
     // The text's bytes as stored (UTF-8), without a copy.
     QByteArrayView Utf8(int column) const;
+    // Every column as text, as TDbAccess::ReadTexts gives it.
+    QStringList Texts() const;
 
 private:
     sqlite3_stmt* statement_;
@@ -221,6 +228,10 @@ public:
     void OpenQuery(const QString& sql);
     void OpenSideQuery(const QString& sql);
     int QueryInteger(const QString& sql);
+    // The rows of a SELECT as texts, read straight from the engine (a listing of thousands of
+    // rows would otherwise copy every value through a cursor first); the main cursor is left
+    // closed, as after a list filled from it.
+    TRows ReadTexts(const QString& sql);
     // Posts MainCursor's appended or edited row; a failure is a failed write like any other.
     void PostMainCursor();
     void ExecuteBatch(const QString& text);

@@ -4,45 +4,117 @@
 #include "common/UntClock.h"
 #include "common/UntLunar.h"
 
+#include <QByteArrayView>
 #include <QDate>
-#include <QRegularExpression>
+#include <QHash>
 #include <QString>
+#include <QVarLengthArray>
+#include <cstdio>
+#include <optional>
 #include <sqlite3.h>
 
 namespace {
 
 QDateTime engineMoment;
 
-QDateTime EngineNow() {
-    return engineMoment.isValid() ? engineMoment : Clock::Now();
+// What Date() and Time() answer, as UTF-8.
+struct TMomentTexts {
+    QByteArray date;
+    QByteArray time;
+    explicit TMomentTexts(const QDateTime& moment)
+        : date(moment.date().toString(Qt::ISODate).toUtf8()),
+          time(moment.time().toString(QStringLiteral("HH:mm:ss")).toUtf8()) {}
+};
+
+// The moment of the running statement, read on first use; kept only while one runs.
+// Per thread: searches run their statements off the interface thread.
+thread_local std::optional<TMomentTexts> statementMoment;
+thread_local bool inStatement = false;
+
+TMomentTexts EngineNow() {
+    if (engineMoment.isValid())
+        return TMomentTexts(engineMoment);
+    if (!inStatement)
+        return TMomentTexts(Clock::Now());
+    if (!statementMoment)
+        statementMoment.emplace(Clock::Now());
+    return *statementMoment;
+}
+
+QByteArrayView Utf8Arg(sqlite3_value* v) {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(v));
+    return QByteArrayView(text, text ? sqlite3_value_bytes(v) : 0);
 }
 
 QString TextArg(sqlite3_value* v) {
-    return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_value_text(v)),
-                             sqlite3_value_bytes(v));
+    return QString::fromUtf8(Utf8Arg(v));
+}
+
+void ResultUtf8(sqlite3_context* ctx, QByteArrayView utf8) {
+    sqlite3_result_text(ctx, utf8.data(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
 }
 
 void ResultText(sqlite3_context* ctx, const QString& text) {
-    const QByteArray utf8 = text.toUtf8();
-    sqlite3_result_text(ctx, utf8.constData(), utf8.size(), SQLITE_TRANSIENT);
+    ResultUtf8(ctx, text.toUtf8());
 }
 
-// Dates are ISO text ("yyyy-MM-dd", optionally followed by a time of day).
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// Reads between min and max decimal digits at text[at], moving at past them; -1 when fewer.
+int Digits(QByteArrayView text, qsizetype& at, int min, int max) {
+    int value = 0;
+    int n = 0;
+    while (n < max && at + n < text.size() && IsDigit(text[at + n]))
+        value = value * 10 + (text[at + n++] - '0');
+    if (n < min)
+        return -1;
+    at += n;
+    return value;
+}
+
+// Dates are ISO text ("yyyy-MM-dd", optionally followed by a time of day). Parsed by hand:
+// the listing calls this for every row.
 QDate DateArg(sqlite3_value* v) {
-    static const QRegularExpression re(QStringLiteral("^\\s*(\\d{4})-(\\d{1,2})-(\\d{1,2})"));
-    const auto m = re.match(TextArg(v));
-    if (!m.hasMatch())
+    const QByteArrayView text = Utf8Arg(v);
+    qsizetype at = 0;
+    while (at < text.size() && (text[at] == ' ' || (text[at] >= '\t' && text[at] <= '\r')))
+        ++at;
+    const int year = Digits(text, at, 4, 4);
+    if (year < 0 || at >= text.size() || text[at++] != '-')
         return {};
-    return QDate(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
+    const int month = Digits(text, at, 1, 2);
+    if (month < 0 || at >= text.size() || text[at++] != '-')
+        return {};
+    const int day = Digits(text, at, 1, 2);
+    if (day < 0)
+        return {};
+    return QDate(year, month, day);
 }
 
-// The time-of-day part of a time or date-time text; midnight for a bare date.
+// The time-of-day part of a time or date-time text (the first "h:mm" or "h:mm:ss" in it);
+// midnight for a bare date.
 QTime TimeArg(sqlite3_value* v) {
-    static const QRegularExpression re(QStringLiteral("(\\d{1,2}):(\\d{2})(?::(\\d{2}))?"));
-    const auto m = re.match(TextArg(v));
-    if (!m.hasMatch())
-        return QTime(0, 0);
-    return QTime(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
+    const QByteArrayView text = Utf8Arg(v);
+    for (qsizetype start = 0; start < text.size(); ++start) {
+        // One or two digits for the hour, the longer tried first.
+        for (int width = 2; width >= 1; --width) {
+            qsizetype at = start;
+            const int hour = Digits(text, at, width, width);
+            if (hour < 0 || at >= text.size() || text[at++] != ':')
+                continue;
+            const int minute = Digits(text, at, 2, 2);
+            if (minute < 0)
+                continue;
+            int second = 0;
+            if (qsizetype s = at; s < text.size() && text[s++] == ':')
+                if (const int n = Digits(text, s, 2, 2); n >= 0)
+                    second = n;
+            return QTime(hour, minute, second);
+        }
+    }
+    return QTime(0, 0);
 }
 
 bool AnyNull(int argc, sqlite3_value** argv) {
@@ -53,11 +125,11 @@ bool AnyNull(int argc, sqlite3_value** argv) {
 }
 
 void FnDate(sqlite3_context* ctx, int, sqlite3_value**) {
-    ResultText(ctx, EngineNow().date().toString(Qt::ISODate));
+    ResultUtf8(ctx, EngineNow().date);
 }
 
 void FnTime(sqlite3_context* ctx, int, sqlite3_value**) {
-    ResultText(ctx, EngineNow().time().toString(QStringLiteral("HH:mm:ss")));
+    ResultUtf8(ctx, EngineNow().time);
 }
 
 void FnHour(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
@@ -106,7 +178,13 @@ void FnNextYearly(sqlite3_context* ctx, int, sqlite3_value** argv) {
 void FnLunarText(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     if (AnyNull(argc, argv))
         return sqlite3_result_null(ctx);
-    ResultText(ctx, LunarMonthDayText(sqlite3_value_int(argv[0])));
+    // The listing asks for every row's; there are a few hundred month-days in all.
+    thread_local QHash<int, QByteArray> texts;
+    const int monthDay = sqlite3_value_int(argv[0]);
+    auto text = texts.constFind(monthDay);
+    if (text == texts.cend())
+        text = texts.insert(monthDay, LunarMonthDayText(monthDay).toUtf8());
+    ResultUtf8(ctx, *text);
 }
 
 // 1 = Sunday ... 7 = Saturday.
@@ -117,29 +195,102 @@ void FnWeekDay(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     sqlite3_result_int(ctx, d.dayOfWeek() % 7 + 1);
 }
 
-QString NumberText(sqlite3_value* v) {
+// The decimal text of a number, as UTF-8; a text stays as it is.
+QByteArray NumberText(sqlite3_value* v) {
     switch (sqlite3_value_type(v)) {
     case SQLITE_INTEGER:
-        return QString::number(sqlite3_value_int64(v));
+        return QByteArray::number(sqlite3_value_int64(v));
     case SQLITE_FLOAT:
-        return QString::number(sqlite3_value_double(v), 'g', 15);
+        return QString::number(sqlite3_value_double(v), 'g', 15).toUtf8();
     default:
-        return TextArg(v);
+        return Utf8Arg(v).toByteArray();
     }
 }
+
+// " 0" to " 99": the hours, minutes and days the listing writes several times a row, handed
+// to the engine without a copy each.
+struct TSmallNumbers {
+    char text[100][4] = {};
+    TSmallNumbers() {
+        for (int n = 0; n < 100; ++n)
+            std::snprintf(text[n], sizeof text[n], " %d", n);
+    }
+    // The text of n with the leading blank or without, or null when n is not small.
+    const char* Of(sqlite3_value* v, bool blank, int* size) const {
+        if (sqlite3_value_type(v) != SQLITE_INTEGER)
+            return nullptr;
+        const qint64 n = sqlite3_value_int64(v);
+        if (n < 0 || n >= 100)
+            return nullptr;
+        *size = (n < 10 ? 1 : 2) + (blank ? 1 : 0);
+        return text[n] + (blank ? 0 : 1);
+    }
+};
+const TSmallNumbers smallNumbers;
 
 void FnCStr(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     if (AnyNull(argc, argv))
         return sqlite3_result_null(ctx);
-    ResultText(ctx, NumberText(argv[0]));
+    int size = 0;
+    if (const char* text = smallNumbers.Of(argv[0], false, &size))
+        return sqlite3_result_text(ctx, text, size, SQLITE_STATIC);
+    ResultUtf8(ctx, NumberText(argv[0]));
+}
+
+// Texts the per-row functions build, on the stack for the usual short ones.
+using TShortText = QVarLengthArray<char, 64>;
+
+void ResultShort(sqlite3_context* ctx, const TShortText& text) {
+    sqlite3_result_text(ctx, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+// Appends n in decimal, at least width digits (zero-padded).
+void AppendNumber(TShortText& out, qint64 n, int width = 1) {
+    char digits[24];
+    int size = 0;
+    quint64 u = n < 0 ? 0 - static_cast<quint64>(n) : static_cast<quint64>(n);
+    do {
+        digits[size++] = static_cast<char>('0' + u % 10);
+        u /= 10;
+    } while (u);
+    while (size < width)
+        digits[size++] = '0';
+    if (n < 0)
+        out.append('-');
+    while (size)
+        out.append(digits[--size]);
 }
 
 // Decimal text with a leading blank for a number that is not negative.
 void FnStr(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     if (AnyNull(argc, argv))
         return sqlite3_result_null(ctx);
-    const QString text = NumberText(argv[0]);
-    ResultText(ctx, text.startsWith(QLatin1Char('-')) ? text : QLatin1Char(' ') + text);
+    int size = 0;
+    if (const char* small = smallNumbers.Of(argv[0], true, &size))
+        return sqlite3_result_text(ctx, small, size, SQLITE_STATIC);
+    TShortText text;
+    if (sqlite3_value_type(argv[0]) == SQLITE_INTEGER) {
+        // The listing comes here two or three times a row: nothing allocated.
+        const qint64 n = sqlite3_value_int64(argv[0]);
+        if (n >= 0)
+            text.append(' ');
+        AppendNumber(text, n);
+    } else {
+        const QByteArray number = NumberText(argv[0]);
+        if (!number.startsWith('-'))
+            text.append(' ');
+        text.append(number.constData(), number.size());
+    }
+    ResultShort(ctx, text);
+}
+
+bool TokenAt(QByteArrayView text, qsizetype at, char letter, int length) {
+    if (at + length > text.size())
+        return false;
+    for (int i = 0; i < length; ++i)
+        if ((text[at + i] | 0x20) != letter)
+            return false;
+    return true;
 }
 
 // Date formats with the tokens YYYY, MM, DD (any case).
@@ -148,15 +299,24 @@ void FnFormat(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
         return sqlite3_result_null(ctx);
     const QDate d = DateArg(argv[0]);
     if (!d.isValid())
-        return ResultText(ctx, TextArg(argv[0]));
-    QString out = TextArg(argv[1]);
-    out.replace(QStringLiteral("yyyy"), QString::number(d.year()).rightJustified(4, u'0'),
-                Qt::CaseInsensitive);
-    out.replace(QStringLiteral("mm"), QString::number(d.month()).rightJustified(2, u'0'),
-                Qt::CaseInsensitive);
-    out.replace(QStringLiteral("dd"), QString::number(d.day()).rightJustified(2, u'0'),
-                Qt::CaseInsensitive);
-    ResultText(ctx, out);
+        return ResultUtf8(ctx, Utf8Arg(argv[0]));
+    const QByteArrayView format = Utf8Arg(argv[1]);
+    TShortText out;
+    for (qsizetype at = 0; at < format.size();) {
+        if (TokenAt(format, at, 'y', 4)) {
+            AppendNumber(out, d.year(), 4);
+            at += 4;
+        } else if (TokenAt(format, at, 'm', 2)) {
+            AppendNumber(out, d.month(), 2);
+            at += 2;
+        } else if (TokenAt(format, at, 'd', 2)) {
+            AppendNumber(out, d.day(), 2);
+            at += 2;
+        } else {
+            out.append(format[at++]);
+        }
+    }
+    ResultShort(ctx, out);
 }
 
 bool Truth(sqlite3_value* v) {
@@ -245,4 +405,18 @@ TEngineMoment::TEngineMoment(const QDateTime& moment) {
 
 TEngineMoment::~TEngineMoment() {
     engineMoment = QDateTime();
+}
+
+TStatementClock::TStatementClock() : outer_(!inStatement) {
+    if (outer_) {
+        inStatement = true;
+        statementMoment.reset();
+    }
+}
+
+TStatementClock::~TStatementClock() {
+    if (outer_) {
+        inStatement = false;
+        statementMoment.reset();
+    }
 }

@@ -19,3 +19,17 @@ public:
     TEngineMoment(const TEngineMoment&) = delete;
     TEngineMoment& operator=(const TEngineMoment&) = delete;
 };
+
+// While alive, the engine's Date() and Time() read the clock at most once: every row of one
+// statement sees the same moment, and a long listing does not pay for a clock reading per
+// row. An explicit TEngineMoment still wins.
+class TStatementClock {
+public:
+    TStatementClock();
+    ~TStatementClock();
+    TStatementClock(const TStatementClock&) = delete;
+    TStatementClock& operator=(const TStatementClock&) = delete;
+
+private:
+    bool outer_;
+};

@@ -43,8 +43,8 @@ protected:
         RunHandler(nullptr, [&] { MenuItem("NAddNoteType")->trigger(); });
     }
     // A fresh window over the same data, as at the next start.
-    void Restart() {
-        MainWindowTest::Restart();
+    void Restart(bool waitForNote = true) {
+        MainWindowTest::Restart(waitForNote);
         Child<QTabWidget>(Main(), "pgc1")->setCurrentIndex(1);
     }
     void Search(const QString& query) {
@@ -373,6 +373,45 @@ TEST_F(NotepadTest, ClosingFreesTheTreeAndLeavesLaterChangesUnsaved) {
     EXPECT_EQ(boxes_->Count(), 1); // only the exit question
     DbAccess->Connect();
     EXPECT_EQ(StoredNote(0), QStringLiteral("存"));
+}
+
+// A large note is read in just after the window is first painted. Until then the memo waits,
+// read-only and showing only that it is loading; keys typed meanwhile land at the start of
+// the note and are saved to its group, also when another group is chosen before it arrives.
+TEST_F(NotepadTest, LargeNoteArrivesAfterTheWindowWithTheKeysTypedMeanwhile) {
+    const QString line = QStringLiteral("会议记录：讨论 release plan v2, 预算 12345 元。\n");
+    QString note;
+    while (note.size() * 2 < 1024 * 1024) // about 1 MB in UTF-8
+        note += line;
+    InsertNote(0, note);
+    InsertGroup(1, 0, QStringLiteral("工作"));
+    TNotepadPage* page = nullptr;
+    const auto waitForNote = [&] {
+        ASSERT_TRUE(page->NoteLoading());
+        EXPECT_TRUE(Memo()->isReadOnly());
+        EXPECT_EQ(Memo()->toPlainText(), QString());
+        EXPECT_EQ(Memo()->placeholderText(), QStringLiteral("正在载入…"));
+        TypeText(Memo(), QStringLiteral("甲"));
+    };
+
+    Restart(false);
+    page = NotepadPageOf(Main());
+    waitForNote();
+    ASSERT_TRUE(WaitFor([&] { return !page->NoteLoading(); }));
+    EXPECT_FALSE(Memo()->isReadOnly());
+    EXPECT_TRUE(Memo()->placeholderText().isEmpty());
+    EXPECT_TRUE(Memo()->toPlainText() == QStringLiteral("甲") + note);
+    EXPECT_EQ(Memo()->textCursor().position(), 1);
+    EXPECT_TRUE(StoredNote(0) == QStringLiteral("甲") + note);
+
+    Restart(false);
+    page = NotepadPageOf(Main());
+    waitForNote();
+    Select(1);
+    EXPECT_FALSE(page->NoteLoading());
+    EXPECT_EQ(Memo()->toPlainText(), QString());
+    EXPECT_FALSE(HasNote(1));
+    EXPECT_TRUE(StoredNote(0) == QStringLiteral("甲甲") + note);
 }
 
 TEST_F(NotepadTest, KeyboardFindsAndOpensTheMenu) {

@@ -222,3 +222,34 @@ TEST_F(AlamStoreTest, PresetStoreStatements) {
     context_.LoadList(&view_);
     EXPECT_EQ(view_.topLevelItemCount(), 0);
 }
+
+// A list read ahead off the interface thread is what the window shows, but only while it is
+// current: anything written here since, or a new minute (a one-off may be missed by then),
+// reads it anew.
+TEST_F(AlamStoreTest, AListReadAheadIsShownOnlyWhileItIsCurrent) {
+    TPinnedClock clock(At("2026-12-07 10:30:00"));
+    AddAlam(rdOnce, 9, 5, 1, Monday, QStringLiteral("九点五分"));
+    AddAlam(rdOnce, 10, 0, 1, Monday, QStringLiteral("十点"));
+    AddAlam(rdLunarYearly, 8, 0, 815, Monday);
+    const TRows now = alam_.ListRows(0);
+    ASSERT_EQ(now.size(), 3);
+    EXPECT_EQ(now.at(0).at(4), AlamMissedText);
+
+    // Taken as read: a row changed behind the program's back is not seen.
+    alam_.PrefetchList(0);
+    ASSERT_TRUE(WaitFor([this] { return alam_.Prefetched(); }));
+    TConnection other;
+    other.Open(DataPath(), DatabaseKey, false);
+    other.Exec(QStringLiteral("update Alam set ReMark='别处' where ReMark='十点'"));
+    EXPECT_EQ(alam_.ListRows(0), now);
+
+    alam_.PrefetchList(0);
+    AddAlam(rdDaily, 7, 0, 1, Monday);
+    EXPECT_EQ(alam_.ListRows(0).size(), 4);
+
+    alam_.PrefetchList(0);
+    clock.Set(At("2026-12-07 11:00:00"));
+    const TRows later = alam_.ListRows(0);
+    EXPECT_EQ(later.at(1).at(3), QStringLiteral("别处"));
+    EXPECT_EQ(later.at(1).at(4), AlamMissedText);
+}

@@ -48,6 +48,12 @@ TEST_F(EngineTest, TextFunctions) {
     EXPECT_EQ(Text("select Format('2026-1-6','YYYY-MM-DD')"), QStringLiteral("2026-01-06"));
     EXPECT_EQ(Text("select Format('2026-12-06',' 9')||'时'"), QStringLiteral(" 9时"));
     EXPECT_EQ(Text("select Str(NULL)"), QString());
+    EXPECT_EQ(Text("select Str(1.5)||Str('-2')||CStr(-3)"), QStringLiteral(" 1.5-2-3"));
+    EXPECT_EQ(Text("select Format('2026-12-06 10:00:00','dd.mm.yyyy mmm')"),
+              QStringLiteral("06.12.2026 12m"));
+    EXPECT_EQ(Text("select Format('12-06','YYYY')"), QStringLiteral("12-06"));
+    EXPECT_EQ(GetIntValue("select Hour('2026-12-06 7:05:09')*100+Minute('123:45')"), 745);
+    EXPECT_EQ(GetIntValue("select Day(' 2026-2-3x')"), 3);
 }
 
 TEST_F(EngineTest, IIfOnYesNoColumnsAndYesNoLiterals) {

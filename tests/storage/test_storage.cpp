@@ -2,6 +2,7 @@
 
 #include "shell/UntApplication.h"
 #include "storage/UException.h"
+#include "storage/UntCipherKey.h"
 #include "storage/UntDbAccess.h"
 #include "storage/UntSchema.h"
 #include "storage/UntSqlText.h"
@@ -10,6 +11,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTreeWidget>
+#include <openssl/evp.h>
 #include <sqlite3.h>
 
 namespace {
@@ -271,6 +273,34 @@ TEST_F(StorageTest, DatabaseFileIsEncrypted) {
     const QByteArray bytes = ReadAll(DataPath());
     EXPECT_FALSE(bytes.startsWith("SQLite format 3"));
     EXPECT_FALSE(bytes.contains("CREATE TABLE"));
+}
+
+// The key the connection derives itself is the engine's: the same PBKDF2, and the engine
+// opens the file with it as a raw key.
+TEST_F(StorageTest, KeyDerivedHereIsTheEnginesOwn) {
+    const QByteArray salt = QByteArray::fromHex("00112233445566778899aabbccddeeff");
+    for (const QByteArray& passphrase : {DatabaseKey.toUtf8(), QByteArray(100, 'k')}) {
+        QByteArray expected(32, '\0');
+        ASSERT_EQ(PKCS5_PBKDF2_HMAC_SHA1(passphrase.constData(), int(passphrase.size()),
+                                         reinterpret_cast<const unsigned char*>(salt.constData()),
+                                         int(salt.size()), 64000, int(expected.size()),
+                                         reinterpret_cast<unsigned char*>(expected.data())),
+                  1);
+        EXPECT_EQ(CipherKey(passphrase, salt).toHex(), expected.toHex());
+    }
+
+    DbAccess->Disconnect();
+    const QByteArray key =
+        RawKeyText(CipherKey(DatabaseKey.toUtf8(), ReadAll(DataPath()).left(16)));
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(DataPath().toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr),
+              SQLITE_OK);
+    const QByteArray sql = "PRAGMA key = \"" + key +
+                           "\"; PRAGMA cipher_page_size = " + QByteArray::number(DatabasePageSize) +
+                           "; select count(*) from SysSet";
+    EXPECT_EQ(sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr), SQLITE_OK)
+        << sqlite3_errmsg(db);
+    sqlite3_close(db);
 }
 
 TEST_F(StorageTest, CommitsStayInTheLogUntilWritingPauses) {

@@ -1,0 +1,116 @@
+#include "UntCipherKey.h"
+
+// The one-block SHA-1 transform is what makes this fast; OpenSSL 3 keeps it, deprecated.
+#define OPENSSL_SUPPRESS_DEPRECATED
+#include <openssl/sha.h>
+
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+constexpr int Rounds = 64000;
+constexpr int KeyBytes = 32;
+
+void PutDigest(const SHA_CTX& ctx, unsigned char* out) {
+    const SHA_LONG words[5] = {ctx.h0, ctx.h1, ctx.h2, ctx.h3, ctx.h4};
+    for (int i = 0; i < 5; ++i) {
+        out[4 * i] = static_cast<unsigned char>(words[i] >> 24);
+        out[4 * i + 1] = static_cast<unsigned char>(words[i] >> 16);
+        out[4 * i + 2] = static_cast<unsigned char>(words[i] >> 8);
+        out[4 * i + 3] = static_cast<unsigned char>(words[i]);
+    }
+}
+
+QByteArray DeriveKey(const QByteArray& passphrase, const QByteArray& salt);
+
+} // namespace
+
+QByteArray CipherKey(const QByteArray& passphrase, const QByteArray& salt) {
+    // The reader connection opens the same file with the same passphrase: worked out once.
+    static std::mutex lastUse;
+    static QByteArray lastPassphrase, lastSalt, lastKey;
+    {
+        const std::lock_guard<std::mutex> lock(lastUse);
+        if (!lastKey.isEmpty() && passphrase == lastPassphrase && salt == lastSalt)
+            return lastKey;
+    }
+    const QByteArray key = DeriveKey(passphrase, salt);
+    const std::lock_guard<std::mutex> lock(lastUse);
+    lastPassphrase = passphrase;
+    lastSalt = salt;
+    lastKey = key;
+    return key;
+}
+
+namespace {
+
+QByteArray DeriveKey(const QByteArray& passphrase, const QByteArray& salt) {
+    // HMAC-SHA1: the states after the padded key blocks are computed once.
+    unsigned char block[SHA_CBLOCK] = {};
+    if (passphrase.size() > SHA_CBLOCK)
+        SHA1(reinterpret_cast<const unsigned char*>(passphrase.constData()),
+             static_cast<size_t>(passphrase.size()), block);
+    else
+        std::memcpy(block, passphrase.constData(), static_cast<size_t>(passphrase.size()));
+    unsigned char ipad[SHA_CBLOCK];
+    unsigned char opad[SHA_CBLOCK];
+    for (int i = 0; i < SHA_CBLOCK; ++i) {
+        ipad[i] = block[i] ^ 0x36;
+        opad[i] = block[i] ^ 0x5c;
+    }
+    SHA_CTX inner;
+    SHA_CTX outer;
+    SHA1_Init(&inner);
+    SHA1_Update(&inner, ipad, sizeof ipad);
+    SHA1_Init(&outer);
+    SHA1_Update(&outer, opad, sizeof opad);
+
+    // Each 20-byte block of the key is its own chain of rounds: the second runs on another
+    // core while this thread works out the first. Every later round hashes one 20-byte
+    // digest: one padded block each for the inner and the outer hash, transformed straight
+    // from the saved states.
+    const auto chain = [&](unsigned int index, unsigned char* t) {
+        const unsigned char counter[4] = {
+            static_cast<unsigned char>(index >> 24), static_cast<unsigned char>(index >> 16),
+            static_cast<unsigned char>(index >> 8), static_cast<unsigned char>(index)};
+        unsigned char message[SHA_CBLOCK] = {};
+        message[SHA_DIGEST_LENGTH] = 0x80;
+        constexpr int bits = (SHA_CBLOCK + SHA_DIGEST_LENGTH) * 8;
+        message[SHA_CBLOCK - 2] = bits >> 8;
+        message[SHA_CBLOCK - 1] = bits & 0xff;
+        unsigned char u[SHA_DIGEST_LENGTH];
+        SHA_CTX ctx = inner;
+        SHA1_Update(&ctx, salt.constData(), static_cast<size_t>(salt.size()));
+        SHA1_Update(&ctx, counter, sizeof counter);
+        SHA1_Final(u, &ctx);
+        ctx = outer;
+        SHA1_Update(&ctx, u, sizeof u);
+        SHA1_Final(u, &ctx);
+        std::memcpy(t, u, SHA_DIGEST_LENGTH);
+        for (int round = 1; round < Rounds; ++round) {
+            std::memcpy(message, u, sizeof u);
+            ctx = inner;
+            SHA1_Transform(&ctx, message);
+            PutDigest(ctx, message);
+            ctx = outer;
+            SHA1_Transform(&ctx, message);
+            PutDigest(ctx, u);
+            for (int i = 0; i < SHA_DIGEST_LENGTH; ++i)
+                t[i] ^= u[i];
+        }
+    };
+    static_assert(KeyBytes > SHA_DIGEST_LENGTH && KeyBytes <= 2 * SHA_DIGEST_LENGTH);
+    unsigned char blocks[2 * SHA_DIGEST_LENGTH];
+    std::thread second(chain, 2u, blocks + SHA_DIGEST_LENGTH);
+    chain(1u, blocks);
+    second.join();
+    return QByteArray(reinterpret_cast<const char*>(blocks), KeyBytes);
+}
+
+} // namespace
+
+QByteArray RawKeyText(const QByteArray& key) {
+    return "x'" + key.toHex().toUpper() + "'";
+}
