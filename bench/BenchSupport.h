@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QTemporaryDir>
 #include <memory>
 
@@ -16,3 +17,7 @@ private:
     QTemporaryDir dir_;
     std::unique_ptr<TDbAccess> db_;
 };
+
+// Statements inserting count reminders: half one-off (a third of those missed by
+// 2026-12-07), the rest daily, weekly and monthly.
+QString ReminderInserts(int count);

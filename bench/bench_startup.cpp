@@ -8,6 +8,7 @@
 // The program is the test build, which reports the two moments when QUILLET_TEST_STARTUP
 // carries the monotonic clock of its start. QT_QPA_PLATFORM is passed on (offscreen when
 // unset); run under xvfb-run with QT_QPA_PLATFORM=xcb for a real display.
+#include "BenchSupport.h"
 #include "common/UntAppDir.h"
 #include "shell/UntApplication.h"
 #include "storage/UException.h"
@@ -46,22 +47,7 @@ QString NoteOfSize(int bytes) {
 }
 
 void Fill() {
-    QString batch = QStringLiteral("BEGIN;");
-    // Half one-off (a third of those missed), the rest daily, weekly and monthly.
-    for (int i = 0; i < 10000; ++i) {
-        const int kind = i % 2 == 0 ? 0 : 1 + (i / 2) % 3;
-        const QString day = kind == 0 && (i / 2) % 3 == 0 ? QStringLiteral("2026-12-06")
-                                                          : QStringLiteral("2026-12-20");
-        const int monWeek = kind == 2 ? 135 : (kind == 3 ? 1 + i % 31 : 1);
-        batch += QStringLiteral("insert into Alam(iHour,iMinute,iMonWeek,ReDay,AlamDate,ReMark) "
-                                "values(%1,%2,%3,%4,'%5','第%6条提醒');")
-                     .arg(i % 24)
-                     .arg(i % 60)
-                     .arg(monWeek)
-                     .arg(kind)
-                     .arg(day)
-                     .arg(i);
-    }
+    QString batch = QStringLiteral("BEGIN;") + ReminderInserts(10000);
     // Each group under a random earlier one or the root.
     QRandomGenerator random(20261207);
     for (int i = 1; i <= 5000; ++i)

@@ -1,7 +1,7 @@
 #include "BenchSupport.h"
 
-#include "reminders/UntAlam.h"
 #include "common/UntClock.h"
+#include "reminders/UntAlam.h"
 #include "storage/UntDbAccess.h"
 
 #include <QTreeWidget>
