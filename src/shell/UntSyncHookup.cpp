@@ -82,6 +82,8 @@ void TSyncHookup::MakeEngine() {
                 if (DbAccess && DbAccess->Connection.IsOpen())
                     pendingSeen_ = TSyncStore(*DbAccess).PendingMark();
             }));
+    // Started once the settings are really stored: the keyring answers after the dialog closed.
+    connect(engine, &TSyncEngine::Reconfigured, this, Handler(this, [this] { Start(); }));
     connect(engine, &TSyncEngine::RemindersChanged, this, Handler(this, [this] {
                 if (auto* page = window_->findChild<TRemindersPage*>())
                     page->rgAlamClick(); // the list again, under the filter chosen
@@ -138,9 +140,7 @@ void TSyncHookup::NSyncSetupClick() {
     if (!engine_)
         MakeEngine();
     TFormSyncSetup dialog(*DbAccess, *engine_, window_);
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-    Start();
+    dialog.exec(); // OK stores the settings; the engine's Reconfigured starts the sync
 }
 
 void TSyncHookup::NSyncNowClick() {

@@ -103,6 +103,12 @@ void TSyncEngine::SyncNow() {
     Begin();
 }
 
+void TSyncEngine::SettingsStored(const QString& password) {
+    if (!password.isEmpty())
+        password_ = password;
+    Q_EMIT Reconfigured();
+}
+
 void TSyncEngine::SetState(const QString& text) {
     state_ = text;
     Q_EMIT StateChanged(text);

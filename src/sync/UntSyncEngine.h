@@ -38,6 +38,9 @@ public:
     void LocalChanged();
     // The password read from the keyring (or typed), for this run only.
     void SetPassword(const QString& password) { password_ = password; }
+    // New settings are stored (the keyring may take a while after the dialog closed): the
+    // password typed, or empty when the stored one stays. Reconfigured follows.
+    void SettingsStored(const QString& password);
     // Checks the account without changing anything: TestFinished reports what was found.
     void TestConnection(const TSyncSettings& settings, const QString& password);
 
@@ -59,6 +62,7 @@ Q_SIGNALS:
     void RemindersChanged();
     void NotesChanged();
     void TestFinished(bool ok, const QString& report);
+    void Reconfigured();
 
 private:
     struct TRemote {
