@@ -166,11 +166,15 @@ void TSyncEngine::RunSlice() {
             std::function<void()> work = std::move(work_.front());
             work_.pop_front();
             work();
-            if (timer.elapsed() >= budgetMs_)
+            // The commit that ends the slice counts too: it writes (and syncs) the file.
+            if (timer.nsecsElapsed() / 1e6 + commitMs_ >= budgetMs_)
                 break;
         }
-        if (store_.InTransaction())
+        if (store_.InTransaction()) {
+            const qint64 before = timer.nsecsElapsed();
             store_.Commit();
+            commitMs_ = (timer.nsecsElapsed() - before) / 1e6;
+        }
     } catch (const std::exception& e) {
         store_.Rollback();
         Fail(QString::fromUtf8(e.what()));

@@ -126,7 +126,9 @@ private:
     bool running_ = false;
     bool rerun_ = false;
     bool started_ = false;
-    int budgetMs_ = 8;
+    // A slice, its commit included, stays within this (a frame is 16 ms).
+    int budgetMs_ = 6;
+    double commitMs_ = 0; // the last commit's time
     double longestSliceMs_ = 0;
     int lastConflicts_ = 0;
     quint64 generation_ = 0; // answers of an abandoned pass are dropped
