@@ -17,8 +17,12 @@ namespace {
 constexpr int MaxInFlight = 8;
 // Items per calendar-multiget.
 constexpr int FetchBatch = 100;
-// Rounds per pass: the second normally only confirms the first's writes.
+// Rounds per pass: another follows when the server changed something meanwhile, kept a
+// written tag to itself, or many objects were written. A few writes are not confirmed: the
+// next pass sees them listed with the tags already known, and the pass after a keystroke is
+// spared two more listings of every collection.
 constexpr int MaxRounds = 4;
+constexpr int ConfirmAbove = 100;
 // A change here is sent this long after the last keystroke.
 constexpr int AfterChangeMs = 5000;
 
@@ -430,12 +434,12 @@ void TSyncEngine::Round() {
     if (++round_ > MaxRounds)
         return Finish();
     again_ = false;
-    pushed_ = false;
+    written_ = 0;
     Fetch(scReminders, false, [this] {
         Fetch(scNotes, false, [this] {
             Push(scReminders, [this] {
                 Push(scNotes, [this] {
-                    if (pushed_ || again_)
+                    if (again_ || written_ > ConfirmAbove)
                         Round();
                     else
                         Finish();
@@ -878,7 +882,7 @@ void TSyncEngine::PushOne(int coll, const TSyncPending& pending) {
             return;
         }
         const TSyncItem gone = *item;
-        pushed_ = true;
+        ++written_;
         Request(
             [this, gone](auto done) {
                 client_->Delete(client_->Resolve(QString::fromLatin1(EncodedPath(gone.Href))),
@@ -907,7 +911,7 @@ void TSyncEngine::PushOne(int coll, const TSyncPending& pending) {
     sending.Sent = hash;
     // Recorded before the request leaves, so an answer lost to a crash is recognised.
     store_.SaveItem(coll, sending);
-    pushed_ = true;
+    ++written_;
     Request(
         [this, sending, ics](auto done) {
             client_->Put(client_->Resolve(QString::fromLatin1(EncodedPath(sending.Href))), ics,
@@ -925,6 +929,8 @@ void TSyncEngine::PushOne(int coll, const TSyncPending& pending) {
             }
             if (!r.Ok())
                 return Fail(r.Describe());
+            if (r.ETag.isEmpty())
+                again_ = true; // the next round reads the tag the server gave it
             QueueFirst([this, coll, sending, hash, etag = r.ETag] {
                 TSyncItem agreed = sending;
                 agreed.ETag = etag;

@@ -139,7 +139,7 @@ private:
     TSyncCollState coll_[2];
     int round_ = 0;
     bool again_ = false;
-    bool pushed_ = false;
+    int written_ = 0; // objects written or deleted there this round
     int conflicts_ = 0;
     int skipped_ = 0;
     int refused_ = 0;
