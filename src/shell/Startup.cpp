@@ -57,34 +57,6 @@ struct TSingleObjects {
     TSingle<TAlam> alam{AlamData};
 };
 
-// One line from standard input, not echoed when it is a terminal.
-QString ReadPasswordLine() {
-    std::string line;
-#ifndef Q_OS_WIN
-    const bool tty = ::isatty(STDIN_FILENO);
-    termios saved{};
-    if (tty) {
-        std::fputs("登录密码: ", stderr);
-        std::fflush(stderr);
-        tcgetattr(STDIN_FILENO, &saved);
-        termios quiet = saved;
-        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-    }
-#endif
-    for (int c = std::getchar(); c != EOF && c != '\n'; c = std::getchar())
-        line.push_back(static_cast<char>(c));
-#ifndef Q_OS_WIN
-    if (tty) {
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-        std::fputs("\n", stderr);
-    }
-#endif
-    if (!line.empty() && line.back() == '\r')
-        line.pop_back();
-    return QString::fromLocal8Bit(line.data(), static_cast<qsizetype>(line.size()));
-}
-
 void PrintLine(std::FILE* stream, const QString& text) {
     std::fputs((text.trimmed() + QLatin1Char('\n')).toLocal8Bit().constData(), stream);
 }
@@ -107,6 +79,33 @@ QString RunRequest(const TExchangeRequest& request) {
 }
 
 } // namespace
+
+QString ReadPasswordLine(const char* prompt) {
+    std::string line;
+#ifndef Q_OS_WIN
+    const bool tty = ::isatty(STDIN_FILENO);
+    termios saved{};
+    if (tty) {
+        std::fputs(prompt, stderr);
+        std::fflush(stderr);
+        tcgetattr(STDIN_FILENO, &saved);
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+#endif
+    for (int c = std::getchar(); c != EOF && c != '\n'; c = std::getchar())
+        line.push_back(static_cast<char>(c));
+#ifndef Q_OS_WIN
+    if (tty) {
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        std::fputs("\n", stderr);
+    }
+#endif
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return QString::fromLocal8Bit(line.data(), static_cast<qsizetype>(line.size()));
+}
 
 int RunExchange(int& argc, char** argv, const TExchangeRequest& request) {
     QCoreApplication app(argc, argv);
@@ -138,8 +137,9 @@ int RunExchange(int& argc, char** argv, const TExchangeRequest& request) {
         DbAccess->Connect();
         if (DbAccess->Connection.IsOpen()) {
             ConfigData->Load();
-            if (ConfigData->bPass && !VerifyPassword(ReadPasswordLine(), ConfigData->PassWord)) {
-                PrintLine(stderr, program + QStringLiteral("需要正确的登录密码，未做任何更改。"));
+            if (ConfigData->bPass &&
+                !VerifyPassword(ReadPasswordLine(LoginPrompt), ConfigData->PassWord)) {
+                PrintLine(stderr, program + QString::fromUtf8(WrongLoginText));
             } else {
                 PrintLine(stdout, RunRequest(request));
                 exitCode = 0;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 // The program's main routine: single objects, single instance, database, main window, loop.
 // installTestHooks, when given, runs once the application exists (the test build's scripted
 // boxes); the program users run passes none.
@@ -10,3 +12,10 @@ struct TExchangeRequest;
 // it, the login password asked on the terminal. Its exit code; results on standard output,
 // a refusal or an error as one line on standard error.
 int RunExchange(int& argc, char** argv, const TExchangeRequest& request);
+
+// One line from standard input (without its CR), not echoed and after prompt when it is a
+// terminal.
+QString ReadPasswordLine(const char* prompt);
+inline constexpr char LoginPrompt[] = "登录密码: ";
+// What the command-line actions say when the login password is wrong or missing.
+inline constexpr char WrongLoginText[] = "需要正确的登录密码，未做任何更改。";

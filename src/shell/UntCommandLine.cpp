@@ -64,7 +64,8 @@ std::optional<TCommandLineAnswer> AnswerCommandLine(const QStringList& arguments
     const QCommandLineOption syncSetup(
         "sync-setup",
         QStringLiteral("Set up sync with a CalDAV server: quillet --sync-setup URL USER,\n"
-                       "the password on standard input."));
+                       "the password on standard input (after the login password, when one\n"
+                       "is set)."));
     const QCommandLineOption sync("sync", QStringLiteral("Sync once; exit status 0 on success."));
     parser.addOption(help);
     parser.addOption(version);

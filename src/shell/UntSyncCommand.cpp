@@ -1,5 +1,6 @@
 #include "UntSyncCommand.h"
 
+#include "Startup.h"
 #include "UntInstanceLock.h"
 #include "common/UntAppDir.h"
 #include "common/UntPublic.h"
@@ -15,11 +16,6 @@
 #include <QEventLoop>
 #include <QUrl>
 #include <cstdio>
-#include <fcntl.h>
-#include <iostream>
-#include <string>
-#include <termios.h>
-#include <unistd.h>
 
 namespace {
 
@@ -28,42 +24,10 @@ int Fail(const QString& text, int code = 1) {
     return code;
 }
 
-// The login password typed on the terminal without echo; nothing without a terminal.
-bool AskLoginOnTerminal(QString* typed) {
-    const int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY);
-    if (fd < 0)
-        return false;
-    const char prompt[] = "Quillet password: ";
-    (void)!::write(fd, prompt, sizeof prompt - 1);
-    termios old{};
-    const bool isTerm = ::tcgetattr(fd, &old) == 0;
-    if (isTerm) {
-        termios quiet = old;
-        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        ::tcsetattr(fd, TCSAFLUSH, &quiet);
-    }
-    std::string line;
-    char c = 0;
-    while (::read(fd, &c, 1) == 1 && c != '\n')
-        line += c;
-    if (isTerm)
-        ::tcsetattr(fd, TCSAFLUSH, &old);
-    (void)!::write(fd, "\n", 1);
-    ::close(fd);
-    *typed = QString::fromLocal8Bit(line.c_str());
-    return isTerm;
-}
-
 } // namespace
 
 int RunSyncCommand(int& argc, char** argv, bool setup, const QString& url, const QString& user) {
-    QString password;
     if (setup) {
-        std::string line;
-        std::getline(std::cin, line);
-        password = QString::fromLocal8Bit(line.c_str());
-        if (!password.isEmpty() && password.endsWith('\r'))
-            password.chop(1);
         const QUrl address(url, QUrl::StrictMode);
         if (!address.isValid() || (address.scheme() != QLatin1String("https") &&
                                    address.scheme() != QLatin1String("http")))
@@ -104,17 +68,14 @@ int RunSyncCommand(int& argc, char** argv, bool setup, const QString& url, const
 
     try {
         config.Load();
-        if (config.bPass) {
-            QString typed;
-            if (!AskLoginOnTerminal(&typed))
-                return Fail(QStringLiteral("a login password is set: run this on a terminal"));
-            if (!VerifyPassword(typed, config.PassWord))
-                return Fail(QStringLiteral("wrong password. Nothing was changed."));
-        }
+        // As for the other command-line actions: the login password is the first line.
+        if (config.bPass && !VerifyPassword(ReadPasswordLine(LoginPrompt), config.PassWord))
+            return Fail(QString::fromUtf8(WrongLoginText));
 
         TSyncSettings settings;
         settings.Load(db);
         if (setup) {
+            const QString password = ReadPasswordLine("同步密码: ");
             settings.ServerUrl = url;
             settings.UserName = user;
             settings.Enabled = true;

@@ -82,13 +82,21 @@ void TSyncHookup::MakeEngine() {
                 if (DbAccess && DbAccess->Connection.IsOpen())
                     pendingSeen_ = TSyncStore(*DbAccess).PendingMark();
             }));
-    connect(engine, &TSyncEngine::RemindersChanged, this, Handler(this, [this] {
-                if (auto* page = window_->findChild<TRemindersPage*>())
-                    page->rgAlamClick(); // the list again, under the filter chosen
-            }));
+    // Started once the settings are really stored: the keyring answers after the dialog closed.
+    connect(engine, &TSyncEngine::Reconfigured, this, Handler(this, [this] { Start(); }));
+    // The list is reloaded in an event of its own, so that it and the tree (the longest pauses
+    // a pass causes) never come in one piece. The tree is not: until it is reloaded, the memo
+    // could save its old text over the synced one.
+    connect(engine, &TSyncEngine::RemindersChanged, this,
+            Handler(this,
+                    [this] {
+                        if (auto* page = window_->findChild<TRemindersPage*>())
+                            page->rgAlamClick(); // the list again, under the filter chosen
+                    }),
+            Qt::QueuedConnection);
     connect(engine, &TSyncEngine::NotesChanged, this, Handler(this, [this] {
-                // The tree and the memo show what the file now holds, or the memo's next
-                // save would write an old text over the synced one.
+                // The tree and the memo show what the file now holds, or the memo's next save
+                // would write an old text over the synced one.
                 if (auto* page = window_->findChild<TNotepadPage*>())
                     page->ReloadNotepad();
             }));
@@ -138,9 +146,7 @@ void TSyncHookup::NSyncSetupClick() {
     if (!engine_)
         MakeEngine();
     TFormSyncSetup dialog(*DbAccess, *engine_, window_);
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-    Start();
+    dialog.exec(); // OK stores the settings; the engine's Reconfigured starts the sync
 }
 
 void TSyncHookup::NSyncNowClick() {

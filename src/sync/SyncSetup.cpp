@@ -6,7 +6,6 @@
 #include "storage/UntSqlText.h"
 #include "ui_SyncSetup.h"
 
-#include <QApplication>
 #include <QHostAddress>
 #include <QUrl>
 
@@ -83,11 +82,14 @@ void TFormSyncSetup::btnOKClick() {
         return;
     if (ui_->edtPass->text().isEmpty() && settings_.InKeyring) {
         settings.Save(db_); // the keyring keeps the password it has
-    } else {
-        TSyncEngine* engine = &engine_;
-        StoreSyncPassword(db_, settings, password, qApp,
-                          [engine, password](bool) { engine->SetPassword(password); });
+        Done(mrOk);
+        engine_.SettingsStored(QString());
+        return;
     }
-    engine_.SetPassword(password);
+    // The keyring answers later, perhaps after this dialog and even the engine are gone; with
+    // the engine as the context the answer is dropped then instead of reaching a dead engine.
+    TSyncEngine* engine = &engine_;
+    StoreSyncPassword(db_, settings, password, engine,
+                      [engine, password](bool) { engine->SettingsStored(password); });
     Done(mrOk);
 }

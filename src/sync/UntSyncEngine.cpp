@@ -17,8 +17,12 @@ namespace {
 constexpr int MaxInFlight = 8;
 // Items per calendar-multiget.
 constexpr int FetchBatch = 100;
-// Rounds per pass: the second normally only confirms the first's writes.
+// Rounds per pass: another follows when the server changed something meanwhile, kept a
+// written tag to itself, or many objects were written. A few writes are not confirmed: the
+// next pass sees them listed with the tags already known, and the pass after a keystroke is
+// spared two more listings of every collection.
 constexpr int MaxRounds = 4;
+constexpr int ConfirmAbove = 100;
 // A change here is sent this long after the last keystroke.
 constexpr int AfterChangeMs = 5000;
 
@@ -103,6 +107,12 @@ void TSyncEngine::SyncNow() {
     Begin();
 }
 
+void TSyncEngine::SettingsStored(const QString& password) {
+    if (!password.isEmpty())
+        password_ = password;
+    Q_EMIT Reconfigured();
+}
+
 void TSyncEngine::SetState(const QString& text) {
     state_ = text;
     Q_EMIT StateChanged(text);
@@ -160,11 +170,15 @@ void TSyncEngine::RunSlice() {
             std::function<void()> work = std::move(work_.front());
             work_.pop_front();
             work();
-            if (timer.elapsed() >= budgetMs_)
+            // The commit that ends the slice counts too: it writes (and syncs) the file.
+            if (timer.nsecsElapsed() / 1e6 + commitMs_ >= budgetMs_)
                 break;
         }
-        if (store_.InTransaction())
+        if (store_.InTransaction()) {
+            const qint64 before = timer.nsecsElapsed();
             store_.Commit();
+            commitMs_ = (timer.nsecsElapsed() - before) / 1e6;
+        }
     } catch (const std::exception& e) {
         store_.Rollback();
         Fail(QString::fromUtf8(e.what()));
@@ -420,12 +434,12 @@ void TSyncEngine::Round() {
     if (++round_ > MaxRounds)
         return Finish();
     again_ = false;
-    pushed_ = false;
+    written_ = 0;
     Fetch(scReminders, false, [this] {
         Fetch(scNotes, false, [this] {
             Push(scReminders, [this] {
                 Push(scNotes, [this] {
-                    if (pushed_ || again_)
+                    if (again_ || written_ > ConfirmAbove)
                         Round();
                     else
                         Finish();
@@ -867,7 +881,7 @@ void TSyncEngine::PushOne(int coll, const TSyncPending& pending) {
             return;
         }
         const TSyncItem gone = *item;
-        pushed_ = true;
+        ++written_;
         Request(
             [this, gone](auto done) {
                 client_->Delete(client_->Resolve(QString::fromLatin1(EncodedPath(gone.Href))),
@@ -896,7 +910,7 @@ void TSyncEngine::PushOne(int coll, const TSyncPending& pending) {
     sending.Sent = hash;
     // Recorded before the request leaves, so an answer lost to a crash is recognised.
     store_.SaveItem(coll, sending);
-    pushed_ = true;
+    ++written_;
     Request(
         [this, sending, ics](auto done) {
             client_->Put(client_->Resolve(QString::fromLatin1(EncodedPath(sending.Href))), ics,
@@ -914,6 +928,8 @@ void TSyncEngine::PushOne(int coll, const TSyncPending& pending) {
             }
             if (!r.Ok())
                 return Fail(r.Describe());
+            if (r.ETag.isEmpty())
+                again_ = true; // the next round reads the tag the server gave it
             QueueFirst([this, coll, sending, hash, etag = r.ETag] {
                 TSyncItem agreed = sending;
                 agreed.ETag = etag;

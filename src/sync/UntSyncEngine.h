@@ -38,6 +38,9 @@ public:
     void LocalChanged();
     // The password read from the keyring (or typed), for this run only.
     void SetPassword(const QString& password) { password_ = password; }
+    // New settings are stored (the keyring may take a while after the dialog closed): the
+    // password typed, or empty when the stored one stays. Reconfigured follows.
+    void SettingsStored(const QString& password);
     // Checks the account without changing anything: TestFinished reports what was found.
     void TestConnection(const TSyncSettings& settings, const QString& password);
 
@@ -59,6 +62,7 @@ Q_SIGNALS:
     void RemindersChanged();
     void NotesChanged();
     void TestFinished(bool ok, const QString& report);
+    void Reconfigured();
 
 private:
     struct TRemote {
@@ -122,7 +126,9 @@ private:
     bool running_ = false;
     bool rerun_ = false;
     bool started_ = false;
-    int budgetMs_ = 8;
+    // A slice, its commit included, stays within this (a frame is 16 ms).
+    int budgetMs_ = 6;
+    double commitMs_ = 0; // the last commit's time
     double longestSliceMs_ = 0;
     int lastConflicts_ = 0;
     quint64 generation_ = 0; // answers of an abandoned pass are dropped
@@ -133,7 +139,7 @@ private:
     TSyncCollState coll_[2];
     int round_ = 0;
     bool again_ = false;
-    bool pushed_ = false;
+    int written_ = 0; // objects written or deleted there this round
     int conflicts_ = 0;
     int skipped_ = 0;
     int refused_ = 0;

@@ -305,8 +305,9 @@ std::vector<TSyncPending> TSyncStore::Pending(int coll) {
 
 std::vector<TSyncPending> TSyncStore::Pending(int coll, qint64 after, int count, qint64* last) {
     TCursor c;
+    // "+Coll" keeps the key (Coll, Uid) out: through it every page would sort the whole list.
     c.Open(db_.Connection, FormatSql(QStringLiteral("select rowid,Uid,Changed from SyncPending "
-                                                    "where Coll=%s and rowid>%s order by rowid "
+                                                    "where +Coll=%s and rowid>%s order by rowid "
                                                     "limit %s"),
                                      {Number(coll), Number(after), Number(count)}));
     std::vector<TSyncPending> out;

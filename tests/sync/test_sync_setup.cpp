@@ -7,6 +7,7 @@
 
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTest>
 
 namespace {
 
@@ -55,6 +56,28 @@ TEST_F(SyncSetupTest, PlainHttpToAnotherHostOnlyAfterTheWarningAddressGetsHttpsP
     EXPECT_TRUE(again.ReadInput(read, password));
     EXPECT_EQ(boxes_->Count(), 1);
     EXPECT_EQ(password, s.PassWord.isEmpty() ? QString() : "secret 'pw'");
+}
+
+TEST_F(SyncSetupTest, StoredSettingsAreAnnouncedAndALateAnswerSparesAGoneEngine) {
+    auto engine = std::make_unique<TSyncEngine>(*DbAccess);
+    QSignalSpy reconfigured(engine.get(), &TSyncEngine::Reconfigured);
+    auto confirm = [&](const QString& password) {
+        TFormSyncSetup dlg(*DbAccess, *engine);
+        dlg.ui()->edtServer->setText("https://dav.example.org/");
+        dlg.ui()->edtUser->setText("me");
+        dlg.ui()->edtPass->setText(password);
+        dlg.btnOK()->click();
+    };
+    confirm("first");
+    ASSERT_TRUE(WaitFor([&] { return reconfigured.count() == 1; }));
+    // The answer of the second store arrives after its engine is gone (a crash under the
+    // address sanitizer when the answer still reached it).
+    confirm("second");
+    engine.reset();
+    QTest::qWait(300);
+    TSyncSettings s;
+    s.Load(*DbAccess);
+    EXPECT_EQ(s.ServerUrl, "https://dav.example.org/");
 }
 
 } // namespace

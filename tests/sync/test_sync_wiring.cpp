@@ -1,4 +1,5 @@
 #include "SyncTestSupport.h"
+#include "settings/UntPassHash.h"
 #include "shell/Main.h"
 #include "storage/UntSqlText.h"
 #include "sync/UntSyncStore.h"
@@ -73,6 +74,43 @@ TEST(SyncCommandLine, SetUpThenSyncAndRefusedWhileACopyRuns) {
     r = RunCommand(run, {"--sync"});
     EXPECT_NE(r.code, 0);
     EXPECT_EQ(ReadAll(run.Data()), before);
+}
+
+TEST(SyncCommandLine, LoginPasswordComesFirstAndAWrongOneChangesNothing) {
+    TRadicale& server = TRadicale::Shared();
+    const QString user = server.AddUser();
+    QTemporaryDir dir;
+    TProgramRun run(dir.path());
+    {
+        TMachine here(server.Url(), user);
+        here.Exec("update SyncSet set UserName='nobody', PassWord='none'");
+        here.Close();
+        ASSERT_TRUE(QFile::copy(here.Path(), run.Data()));
+    }
+    Sqlcipher(run.Data(),
+              SqlcipherUnlock + QStringLiteral("update SysSet set bPass=-1, PassWord='%1';\n")
+                                    .arg(HashPassword("秘密")));
+    const QByteArray before = ReadAll(run.Data());
+    const QByteArray good = QString("秘密\n%1-pw\n").arg(user).toUtf8();
+    for (const QByteArray& input :
+         {QByteArray(), QByteArray("wrong\n") + good.mid(good.indexOf('\n') + 1)}) {
+        TResult r = RunCommand(run, {"--sync-setup", server.Url(), user}, input);
+        EXPECT_NE(r.code, 0);
+        EXPECT_EQ(r.output.trimmed().count('\n'), 0) << r.output.toStdString();
+        EXPECT_TRUE(r.output.contains(QStringLiteral("登录密码"))) << r.output.toStdString();
+        r = RunCommand(run, {"--sync"}, input);
+        EXPECT_NE(r.code, 0);
+        EXPECT_TRUE(r.output.contains(QStringLiteral("登录密码"))) << r.output.toStdString();
+    }
+    EXPECT_EQ(ReadAll(run.Data()), before);
+
+    TResult r = RunCommand(run, {"--sync-setup", server.Url(), user}, good);
+    EXPECT_EQ(r.code, 0) << r.output.toStdString();
+    r = RunCommand(run, {"--sync"}, "秘密\n");
+    EXPECT_EQ(r.code, 0) << r.output.toStdString();
+    EXPECT_EQ(
+        Sqlcipher(run.Data(), SqlcipherUnlock + "select UserName, LastSync<>'' from SyncSet;\n"),
+        user + "|1");
 }
 
 class SyncWindowTest : public MainWindowTest {};
