@@ -11,6 +11,7 @@
 
 #include <QButtonGroup>
 #include <QMenu>
+#include <QTimer>
 
 TRemindersPage::TRemindersPage(QWidget* parent)
     : QWidget(parent), ui_(std::make_unique<Ui::TRemindersPage>()) {
@@ -80,6 +81,24 @@ void TRemindersPage::lv1CustomDrawItem(const QModelIndex& index,
 
 void TRemindersPage::rgAlamClick() {
     AlamData->LoadList(ui_->lv1, FilterIndex());
+}
+
+void TRemindersPage::ReloadSoon() {
+    AlamData->PrefetchList(FilterIndex());
+    if (!reload_) {
+        reload_ = new QTimer(this);
+        reload_->setInterval(4);
+        connect(reload_, &QTimer::timeout, this, Handler(this, [this] {
+                    // Filled as soon as the rows are in; not at all when another reload of
+                    // the list took them meanwhile.
+                    if (AlamData->Prefetching() && !AlamData->Prefetched())
+                        return;
+                    reload_->stop();
+                    if (AlamData->Prefetching())
+                        rgAlamClick();
+                }));
+    }
+    reload_->start();
 }
 
 void TRemindersPage::NAddAlamClick() {

@@ -9,6 +9,7 @@ class TRemindersPage;
 class QButtonGroup;
 class QMenu;
 class QModelIndex;
+class QTimer;
 class QStyleOptionViewItem;
 
 // The reminders tab: the list lv1, its filters rgAlam and its context menu pmAlam.
@@ -22,6 +23,10 @@ public:
     void ShowReminders();
 
     void rgAlamClick();
+    // The list again under the chosen filter, after the data changed in the background (a
+    // sync pass): read off this thread first, so that a long list does not hold up the
+    // window, and filled once the rows are in.
+    void ReloadSoon();
     void NAddAlamClick();
     void NModAlamClick();
     void NDelAlamClick();
@@ -46,4 +51,5 @@ private:
     std::unique_ptr<Ui::TRemindersPage> ui_;
     QMenu* pmAlam_ = nullptr;
     QButtonGroup* rgAlam_ = nullptr;
+    QTimer* reload_ = nullptr;
 };

@@ -58,7 +58,9 @@ public:
     void PrefetchList(int filter);
     // Waits for a prefetch still running and drops it; before the data file closes.
     void DropPrefetch();
-    // A prefetch has finished reading and waits to be taken.
+    // A prefetch was started and not yet taken or dropped; Prefetched: it has finished
+    // reading and waits to be taken.
+    bool Prefetching() const { return prefetch_ != nullptr; }
     bool Prefetched() const;
     void Delete(const QString& id);
     void Load(const QString& id);

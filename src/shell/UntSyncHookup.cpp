@@ -84,14 +84,14 @@ void TSyncHookup::MakeEngine() {
             }));
     // Started once the settings are really stored: the keyring answers after the dialog closed.
     connect(engine, &TSyncEngine::Reconfigured, this, Handler(this, [this] { Start(); }));
-    // The list is reloaded in an event of its own, so that it and the tree (the longest pauses
-    // a pass causes) never come in one piece. The tree is not: until it is reloaded, the memo
-    // could save its old text over the synced one.
+    // The list is read again off this thread and filled in an event of its own, so that it
+    // and the tree (the longest pauses a pass causes) never come in one piece. The tree is
+    // not: until it is reloaded, the memo could save its old text over the synced one.
     connect(engine, &TSyncEngine::RemindersChanged, this,
             Handler(this,
                     [this] {
                         if (auto* page = window_->findChild<TRemindersPage*>())
-                            page->rgAlamClick(); // the list again, under the filter chosen
+                            page->ReloadSoon();
                     }),
             Qt::QueuedConnection);
     connect(engine, &TSyncEngine::NotesChanged, this, Handler(this, [this] {

@@ -134,6 +134,8 @@ TEST_F(SyncWindowTest, MenuItemsAndSyncNowBringTheOtherMachinesNotesIntoView) {
     there.Exec(FormatSql("insert into NoteType(SelfIndex,ParentIndex,TypeName) values "
                          "(703,0,'%s')",
                          {QStringLiteral("远方的组")}));
+    there.Exec("Insert into Alam(iHour,iMinute,iMonWeek,ReDay,AlamDate,ReMark) "
+               "values(8,0,1,1,'2026-12-07','远方的提醒')");
     there.Exec("delete from NoteBook where TypeID=0");
     there.Exec(FormatSql("insert into NoteBook(TypeID,ReMark) values (0,'%s')",
                          {QStringLiteral("远方的根笔记")}));
@@ -151,6 +153,11 @@ TEST_F(SyncWindowTest, MenuItemsAndSyncNowBringTheOtherMachinesNotesIntoView) {
         << state->text().toStdString();
     EXPECT_TRUE(state->isVisible());
 
+    // The list is read again off the interface thread and filled when the rows are in.
+    auto* list = Child<QTreeWidget>(Main(), "lv1");
+    EXPECT_TRUE(WaitFor([&] {
+        return !list->findItems(QStringLiteral("远方的提醒"), Qt::MatchExactly, 3).isEmpty();
+    }));
     auto* tree = Child<QTreeWidget>(Main(), "tvNote");
     EXPECT_FALSE(tree->findItems(QStringLiteral("远方的组"), Qt::MatchExactly | Qt::MatchRecursive)
                      .isEmpty());
