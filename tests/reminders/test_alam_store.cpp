@@ -248,6 +248,7 @@ TEST_F(AlamStoreTest, AListReadAheadIsShownOnlyWhileItIsCurrent) {
     EXPECT_EQ(alam_.ListRows(0).size(), 4);
 
     alam_.PrefetchList(0);
+    ASSERT_TRUE(WaitFor([this] { return alam_.Prefetched(); })); // the clock is not shared
     clock.Set(At("2026-12-07 11:00:00"));
     const TRows later = alam_.ListRows(0);
     EXPECT_EQ(later.at(1).at(3), QStringLiteral("别处"));
