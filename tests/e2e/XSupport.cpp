@@ -6,6 +6,14 @@
 #include <QStandardPaths>
 
 TXServer::TXServer(bool windowManager) {
+    // A loaded machine now and then starts neither in time: once more from the beginning.
+    for (int attempt = 0; attempt < 2 && display_.isEmpty(); ++attempt) {
+        Stop();
+        Start(windowManager);
+    }
+}
+
+void TXServer::Start(bool windowManager) {
     const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
     if (xvfb.isEmpty())
         return;
@@ -48,11 +56,17 @@ TXServer::TXServer(bool windowManager) {
 }
 
 TXServer::~TXServer() {
+    Stop();
+}
+
+void TXServer::Stop() {
     for (auto* p : {manager_.get(), process_.get()})
         if (p) {
             p->kill();
             p->waitForFinished(5000);
         }
+    manager_.reset();
+    process_.reset();
 }
 
 // Runs xdotool on the display; its output.

@@ -15,6 +15,9 @@ public:
     QString Display() const { return display_; }
 
 private:
+    void Start(bool windowManager);
+    void Stop();
+
     std::unique_ptr<QProcess> process_;
     std::unique_ptr<QProcess> manager_;
     QString display_;
