@@ -237,11 +237,14 @@ void TNotepadPage::tmrHintTimer() {
     hint_->Tick();
 }
 
-void TNotepadPage::ReloadNotepad() {
+void TNotepadPage::ReloadNotepad(bool keepGroup) {
     // Until the new tree and the root's note are shown, nothing may hand out an index of the
     // old tree or save the old text: the memo stays read-only if this fails half way.
     ShowPendingNote();
     QPlainTextEdit* memo = ui_->mmoNote;
+    const int group =
+        keepGroup && NoteTree_ && NoteTree_->Selected() ? NoteTree_->SelectedIndex() : 0;
+    const int cursor = memo->textCursor().position();
     memo->setReadOnly(true);
     NoteTree_.reset();
     SetNoteText(QString());
@@ -250,6 +253,13 @@ void TNotepadPage::ReloadNotepad() {
     NoteTree_ = std::move(tree);
     ShowRootNote();
     memo->setReadOnly(false);
+    if (QTreeWidgetItem* node = group != 0 ? NoteTree_->NodeOfIndex(group) : nullptr) {
+        ui_->tvNote->scrollToItem(node);
+        ui_->tvNote->setCurrentItem(node); // shows its note
+        QTextCursor at = memo->textCursor();
+        at.setPosition(qMin(cursor, memo->document()->characterCount() - 1));
+        memo->setTextCursor(at);
+    }
 }
 
 void TNotepadPage::SetNoteText(const QString& text) {

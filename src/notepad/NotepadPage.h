@@ -29,8 +29,10 @@ public:
     // the note is read once the window has been painted: a large note does not hold up the
     // window, and keys typed meanwhile are kept for it.
     void LoadNotepad(bool noteAfterPaint = false);
-    // After a restore: the tree and the root's note as the file now holds them.
-    void ReloadNotepad();
+    // After a restore: the tree and the root's note as the file now holds them. With
+    // keepGroup (after a sync pass), the group shown stays shown, with the memo's cursor
+    // where it was, as long as the group is still there.
+    void ReloadNotepad(bool keepGroup = false);
     // Frees the tree as the window closes; the page then does nothing more.
     void FreeNotepad();
     // NoteTree, while the page has one.

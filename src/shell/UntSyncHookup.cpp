@@ -98,7 +98,7 @@ void TSyncHookup::MakeEngine() {
                 // The tree and the memo show what the file now holds, or the memo's next save
                 // would write an old text over the synced one.
                 if (auto* page = window_->findChild<TNotepadPage*>())
-                    page->ReloadNotepad();
+                    page->ReloadNotepad(true);
             }));
 }
 

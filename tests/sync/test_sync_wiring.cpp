@@ -1,4 +1,5 @@
 #include "SyncTestSupport.h"
+#include "notepad/NotepadPage.h"
 #include "settings/UntPassHash.h"
 #include "shell/Main.h"
 #include "storage/UntSqlText.h"
@@ -10,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTextCursor>
 #include <QThread>
 #include <QTreeWidget>
 
@@ -141,6 +143,19 @@ TEST_F(SyncWindowTest, MenuItemsAndSyncNowBringTheOtherMachinesNotesIntoView) {
                          {QStringLiteral("远方的根笔记")}));
     ASSERT_TRUE(there.Sync());
 
+    // A group of this machine's is open, the cursor inside its note.
+    ExecSql(QStringLiteral("insert into NoteType(SelfIndex,ParentIndex,TypeName) values "
+                           "(5,0,'本地组')"));
+    ExecSql(QStringLiteral("insert into NoteBook(TypeID,ReMark) values (5,'本地笔记')"));
+    NotepadPageOf(Main())->ReloadNotepad();
+    auto* tree = Child<QTreeWidget>(Main(), "tvNote");
+    auto* memo = Child<QPlainTextEdit>(Main(), "mmoNote");
+    tree->setCurrentItem(
+        tree->findItems(QStringLiteral("本地组"), Qt::MatchExactly | Qt::MatchRecursive).value(0));
+    QTextCursor cursor = memo->textCursor();
+    cursor.setPosition(2);
+    memo->setTextCursor(cursor);
+
     TSyncSettings s;
     s.Load(*DbAccess);
     s.Enabled = true;
@@ -158,9 +173,13 @@ TEST_F(SyncWindowTest, MenuItemsAndSyncNowBringTheOtherMachinesNotesIntoView) {
     EXPECT_TRUE(WaitFor([&] {
         return !list->findItems(QStringLiteral("远方的提醒"), Qt::MatchExactly, 3).isEmpty();
     }));
-    auto* tree = Child<QTreeWidget>(Main(), "tvNote");
     EXPECT_FALSE(tree->findItems(QStringLiteral("远方的组"), Qt::MatchExactly | Qt::MatchRecursive)
                      .isEmpty());
-    EXPECT_EQ(Child<QPlainTextEdit>(Main(), "mmoNote")->toPlainText(),
-              QStringLiteral("远方的根笔记"));
+    EXPECT_EQ(ReadRows("select ReMark from NoteBook where TypeID=0"),
+              TRows{{QStringLiteral("远方的根笔记")}});
+    // The open group stays open where it was.
+    ASSERT_NE(tree->currentItem(), nullptr);
+    EXPECT_EQ(tree->currentItem()->text(0), QStringLiteral("本地组"));
+    EXPECT_EQ(memo->toPlainText(), QStringLiteral("本地笔记"));
+    EXPECT_EQ(memo->textCursor().position(), 2);
 }
