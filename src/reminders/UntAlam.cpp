@@ -13,6 +13,7 @@
 #include <future>
 #include <iterator>
 #include <stdexcept>
+#include <system_error>
 
 TAlam* AlamData = nullptr;
 
@@ -178,11 +179,15 @@ void TAlam::PrefetchList(int filter) {
             throw std::runtime_error("the read was stopped");
         return rows;
     };
-    prefetch_.reset(new TPrefetch{
-        filter, MinuteOf(Clock::Now()), DbAccess->Connection.TotalChanges(),
-        std::async(std::launch::async, [read, sql = ListBase + FilterCondition(filter)] {
-            return ListRowsFrom(sql, read);
-        })});
+    try {
+        prefetch_.reset(new TPrefetch{
+            filter, MinuteOf(Clock::Now()), DbAccess->Connection.TotalChanges(),
+            std::async(std::launch::async, [read, sql = ListBase + FilterCondition(filter)] {
+                return ListRowsFrom(sql, read);
+            })});
+    } catch (const std::system_error&) {
+        // No thread to spare: the list is read when it is shown.
+    }
 }
 
 bool TAlam::Prefetched() const {

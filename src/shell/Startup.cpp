@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #ifndef Q_OS_WIN
@@ -158,8 +159,16 @@ int RunExchange(int& argc, char** argv, const TExchangeRequest& request) {
 
 int RunQuillet(int& argc, char** argv, void (*installTestHooks)()) {
     // The lunar calendar (for today's line) is worked out on the other core meanwhile.
-    std::thread calendar(PrepareLunarCalendar);
-    const auto joinCalendar = qScopeGuard([&calendar] { calendar.join(); });
+    std::thread calendar;
+    try {
+        calendar = std::thread(PrepareLunarCalendar);
+    } catch (const std::system_error&) {
+        // No thread to spare: the table is worked out when it is first needed.
+    }
+    const auto joinCalendar = qScopeGuard([&calendar] {
+        if (calendar.joinable())
+            calendar.join();
+    });
     PreferXWayland();
     TQuilletApp app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Quillet"));

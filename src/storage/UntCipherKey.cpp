@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -103,9 +104,15 @@ QByteArray DeriveKey(const QByteArray& passphrase, const QByteArray& salt) {
     };
     static_assert(KeyBytes > SHA_DIGEST_LENGTH && KeyBytes <= 2 * SHA_DIGEST_LENGTH);
     unsigned char blocks[2 * SHA_DIGEST_LENGTH];
-    std::thread second(chain, 2u, blocks + SHA_DIGEST_LENGTH);
+    std::thread second;
+    try {
+        second = std::thread(chain, 2u, blocks + SHA_DIGEST_LENGTH);
+    } catch (const std::system_error&) {
+        chain(2u, blocks + SHA_DIGEST_LENGTH); // no thread to spare: one after the other
+    }
     chain(1u, blocks);
-    second.join();
+    if (second.joinable())
+        second.join();
     return QByteArray(reinterpret_cast<const char*>(blocks), KeyBytes);
 }
 
