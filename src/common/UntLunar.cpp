@@ -4,6 +4,7 @@
 
 #include <QStringList>
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -56,6 +57,20 @@ qint64 LibraryMonthStart(LunarDate* date, int year, int month, bool leap) {
     return day.isValid() ? day.toJulianDay() : 0;
 }
 
+// Whether a lunar month has a 30th day (else it has 29); nothing when the library has no such
+// month. The library checks the day without working out any date text, which is what makes
+// a table of two centuries quick.
+std::optional<bool> LibraryHasDay30(LunarDate* date, int year, int month, bool leap) {
+    GError* error = nullptr;
+    lunar_date_set_lunar_date(date, static_cast<GDateYear>(year), static_cast<GDateMonth>(month),
+                              30, 0, leap, &error);
+    if (!error)
+        return true;
+    const bool shortMonth = error->code == LUNAR_DATE_ERROR_DAY;
+    g_error_free(error);
+    return shortMonth ? std::optional<bool>(false) : std::nullopt;
+}
+
 class TLunarTable {
 public:
     TLunarTable() {
@@ -104,22 +119,31 @@ private:
         // Made once and kept: the library's free function leaves the date object itself
         // behind, and unreferencing it too is not safe across the library's versions.
         static LunarDate* const date = lunar_date_new();
+        // Each year's first day from the library, the months after it by their lengths; the
+        // next year's first day must be where the last month ends.
+        qint64 next = 0;
         for (int year = TableFirstYear; year <= LunarLastYear; ++year) {
             yearFirst_.push_back(static_cast<int>(months_.size()));
+            qint64 start = LibraryMonthStart(date, year, 1, false);
+            if (start == 0 || (next != 0 && start != next))
+                return false;
             for (int month = 1; month <= 12; ++month) {
-                const qint64 start = LibraryMonthStart(date, year, month, false);
-                if (start == 0)
+                const std::optional<bool> long30 = LibraryHasDay30(date, year, month, false);
+                if (!long30)
                     return false;
                 months_.push_back({year, month, false, start});
+                start += *long30 ? 30 : 29;
                 // A leap month follows the ordinary month of its number.
-                const qint64 leapStart = LibraryMonthStart(date, year, month, true);
-                if (leapStart > start)
-                    months_.push_back({year, month, true, leapStart});
+                if (const std::optional<bool> leap30 = LibraryHasDay30(date, year, month, true)) {
+                    months_.push_back({year, month, true, start});
+                    start += *leap30 ? 30 : 29;
+                }
             }
+            next = start;
         }
         yearFirst_.push_back(static_cast<int>(months_.size()));
         const qint64 close = LibraryMonthStart(date, LunarLastYear + 1, 1, false);
-        if (close == 0)
+        if (close == 0 || close != next)
             return false;
         months_.push_back({LunarLastYear + 1, 1, false, close});
         for (const TMonthStart& fix : OfficialStarts) {
