@@ -160,7 +160,12 @@ TTextMatcher::TTextMatcher(const QString& query, bool caseSensitive)
         return;
     }
     // Otherwise one character in every form it takes; the one whose forms are longest
-    // gives the fewest false starts.
+    // gives the fewest false starts, and among letters the one least common in text.
+    const auto commonness = [](char32_t c) {
+        static const char byUse[] = "etaoinshrdlcumwfgypbvkjxqz";
+        const char* at = c < 128 ? std::strchr(byUse, static_cast<char>(c | 0x20)) : nullptr;
+        return at ? static_cast<int>(sizeof byUse - (at - byUse)) : 0;
+    };
     auto formsOf = [&](char32_t c) {
         std::vector<QByteArray> forms;
         if (c == LineBreak) {
@@ -182,7 +187,8 @@ TTextMatcher::TTextMatcher(const QString& query, bool caseSensitive)
         qsizetype shortest = 4;
         for (const QByteArray& form : formsOf(query_[i]))
             shortest = std::min(shortest, form.size());
-        if (shortest > bestShortest) {
+        if (shortest > bestShortest ||
+            (shortest == bestShortest && commonness(query_[i]) < commonness(query_[best]))) {
             best = i;
             bestShortest = shortest;
         }
