@@ -674,25 +674,31 @@ QList<TAlamRecord> IcsToAlams(const QByteArray& data, const QDateTime& now,
     return alams;
 }
 
+TAlamRecord AlamRecordAt(const TCursor& cursor) {
+    TAlamRecord a;
+    a.ID = cursor.AsInteger(QStringLiteral("ID"));
+    a.iHour = static_cast<int>(cursor.AsInteger(QStringLiteral("iHour")));
+    a.iMinute = static_cast<int>(cursor.AsInteger(QStringLiteral("iMinute")));
+    a.iMonWeek = static_cast<int>(cursor.AsInteger(QStringLiteral("iMonWeek")));
+    a.ReDay = static_cast<int>(cursor.AsInteger(QStringLiteral("ReDay")));
+    a.AlamDate = cursor.AsDateTime(QStringLiteral("AlamDate")).date();
+    a.ReMark = cursor.AsString(QStringLiteral("ReMark"));
+    a.bLook = cursor.AsBoolean(QStringLiteral("bLook"));
+    if (const int ahead = cursor.FieldIndex(QStringLiteral("AheadDays")); ahead >= 0)
+        a.AheadDays = static_cast<int>(cursor.AsInteger(ahead));
+    return a;
+}
+
 QList<TAlamRecord> ReadAlams(int filter) {
     DbAccess->OpenQuery(QStringLiteral("select * from Alam where 1=1 ") +
                         AlamFilterCondition(filter) + QStringLiteral(" order by ID"));
     TCursor& cursor = DbAccess->MainCursor;
-    const int ahead = cursor.FieldIndex(QStringLiteral("AheadDays"));
     QList<TAlamRecord> alams;
     for (cursor.First(); !cursor.Eof(); cursor.Next()) {
-        TAlamRecord a;
-        a.ID = cursor.AsInteger(QStringLiteral("ID"));
-        a.iHour = static_cast<int>(cursor.AsInteger(QStringLiteral("iHour")));
-        a.iMinute = static_cast<int>(cursor.AsInteger(QStringLiteral("iMinute")));
-        a.iMonWeek = static_cast<int>(cursor.AsInteger(QStringLiteral("iMonWeek")));
-        a.ReDay = static_cast<int>(cursor.AsInteger(QStringLiteral("ReDay")));
-        a.AlamDate = cursor.AsDateTime(QStringLiteral("AlamDate")).date();
-        a.ReMark = cursor.AsString(QStringLiteral("ReMark"));
-        a.bLook = cursor.AsBoolean(QStringLiteral("bLook"));
+        TAlamRecord a = AlamRecordAt(cursor);
         // Only the yearly kinds use days ahead; the column may keep an old value for others.
-        if (ahead >= 0 && (a.ReDay == rdYearly || a.ReDay == rdLunarYearly))
-            a.AheadDays = static_cast<int>(cursor.AsInteger(ahead));
+        if (a.ReDay != rdYearly && a.ReDay != rdLunarYearly)
+            a.AheadDays = 0;
         alams << a;
     }
     cursor.Close();

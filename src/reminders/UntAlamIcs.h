@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <libical/ical.h>
 
+class TCursor;
+
 // Reminders to and from iCalendar files (RFC 5545, lunar rules after RFC 7529). The mapping
 // is described in the README.
 
@@ -63,6 +65,8 @@ QList<TAlamRecord> IcsToAlams(const QByteArray& data, const QDateTime& now,
 QDate FirstDueDay(const TAlamRecord& alam, const QDate& from);
 // The reminders under list filter 0..7, in key order.
 QList<TAlamRecord> ReadAlams(int filter = 0);
+// The reminder at the cursor's row of a "select * from Alam", its days ahead as stored.
+TAlamRecord AlamRecordAt(const TCursor& cursor);
 
 // A floating (local wall-clock) date-time at a minute of day.
 icaltimetype IcsLocalTime(const QDate& day, int hour, int minute);

@@ -157,15 +157,8 @@ void RemoveX(icalcomponent* c, const char* name) {
 
 QByteArray ReminderToIcs(const TSyncReminder& r, const QDateTime& changed) {
     // The event itself is the calendar export's; what only the sync needs is added to it.
-    TAlamRecord a;
-    a.ReDay = r.ReDay;
-    a.iHour = r.iHour;
-    a.iMinute = r.iMinute;
-    a.iMonWeek = r.iMonWeek;
-    a.AlamDate = r.AlamDate;
+    TAlamRecord a = r;
     a.ReMark = Readable(r.ReMark);
-    a.bLook = r.bLook;
-    a.AheadDays = r.AheadDays;
     // The lunar kind's plain dates are the coming ones.
     const QDate from = r.ReDay == 5 ? Clock::Today() : r.AlamDate;
     QStringList skipped;

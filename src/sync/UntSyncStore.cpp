@@ -101,15 +101,9 @@ std::optional<TSyncReminder> TSyncStore::Reminder(const QString& uid) {
     if (c.Eof())
         return std::nullopt;
     TSyncReminder r;
+    static_cast<TAlamRecord&>(r) = AlamRecordAt(c);
+    r.ID = 0; // this file's own row number does not travel
     r.Uid = uid;
-    r.ReDay = static_cast<int>(c.AsInteger(QStringLiteral("ReDay")));
-    r.iHour = static_cast<int>(c.AsInteger(QStringLiteral("iHour")));
-    r.iMinute = static_cast<int>(c.AsInteger(QStringLiteral("iMinute")));
-    r.iMonWeek = static_cast<int>(c.AsInteger(QStringLiteral("iMonWeek")));
-    r.AheadDays = static_cast<int>(c.AsInteger(QStringLiteral("AheadDays")));
-    r.AlamDate = c.AsDateTime(QStringLiteral("AlamDate")).date();
-    r.ReMark = c.AsString(QStringLiteral("ReMark"));
-    r.bLook = c.AsBoolean(QStringLiteral("bLook"));
     return r;
 }
 

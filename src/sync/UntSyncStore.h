@@ -1,5 +1,7 @@
 #pragma once
 
+#include "reminders/UntAlamIcs.h"
+
 #include <QDate>
 #include <QDateTime>
 #include <QString>
@@ -27,17 +29,10 @@ struct TSyncSettings {
     void Save(TDbAccess& db) const;
 };
 
-// One reminder as the sync sees it: every column that travels.
-struct TSyncReminder {
+// One reminder as the sync sees it: every column that travels, known by its UID (the row
+// number is each file's own).
+struct TSyncReminder : TAlamRecord {
     QString Uid;
-    int ReDay = 0;
-    int iHour = 0;
-    int iMinute = 0;
-    int iMonWeek = 1;
-    int AheadDays = 0;
-    QDate AlamDate;
-    QString ReMark;
-    bool bLook = false;
     // The content two sides compare; the same on every machine for the same values.
     QString Hash() const;
 };
