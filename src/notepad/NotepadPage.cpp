@@ -251,15 +251,27 @@ void TNotepadPage::ReloadNotepad(bool keepGroup) {
     auto tree = std::make_unique<TCardTree>(ui_->tvNote, NoteTypeTable, NoteRootCaption);
     tree->LoadTree();
     NoteTree_ = std::move(tree);
-    ShowRootNote();
+    // The kept group's note only: the root's is not read just to be replaced.
+    QTreeWidgetItem* kept = group != 0 ? NoteTree_->NodeOfIndex(group) : nullptr;
+    if (!kept) {
+        ShowRootNote();
+    } else {
+        ShowNode(kept);
+    }
     memo->setReadOnly(false);
-    if (QTreeWidgetItem* node = group != 0 ? NoteTree_->NodeOfIndex(group) : nullptr) {
-        ui_->tvNote->scrollToItem(node);
-        ui_->tvNote->setCurrentItem(node); // shows its note
+    if (kept) {
         QTextCursor at = memo->textCursor();
         at.setPosition(qMin(cursor, memo->document()->characterCount() - 1));
         memo->setTextCursor(at);
     }
+}
+
+void TNotepadPage::ShowNode(QTreeWidgetItem* node) {
+    ui_->tvNote->scrollToItem(node);
+    if (ui_->tvNote->currentItem() != node)
+        ui_->tvNote->setCurrentItem(node); // shows its note
+    else
+        tvNoteClick();
 }
 
 void TNotepadPage::SetNoteText(const QString& text) {
@@ -431,11 +443,7 @@ void TNotepadPage::ShowGroupMatch(int group,
     QTreeWidgetItem* node = NoteTree_->NodeOfIndex(group);
     if (!node)
         return;
-    ui_->tvNote->scrollToItem(node);
-    if (ui_->tvNote->currentItem() != node)
-        ui_->tvNote->setCurrentItem(node); // shows its note
-    else
-        tvNoteClick();
+    ShowNode(node);
     if (!locate)
         return;
     // The memo's own text: the note may have been changed since it was searched, and the

@@ -63,6 +63,8 @@ Q_SIGNALS:
 
 private:
     void ShowRootNote();
+    // Selects node in view and shows its note.
+    void ShowNode(QTreeWidgetItem* node);
     // Puts a stored text into the memo; a text the program puts there is not saved again.
     void SetNoteText(const QString& text);
     // Shows the memo as waiting for the note of group, which is read after the next paint.
