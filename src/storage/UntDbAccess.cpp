@@ -699,7 +699,7 @@ TRows TDbAccess::ReadTexts(const QString& sql) {
         EnsureOpen();
         const TStatementClock clock;
         Statement stmt = Prepare(Connection.Handle(), sql);
-        const int columns = sqlite3_column_count(stmt.get());
+        const TRowView row(stmt.get());
         TRows rows;
         for (;;) {
             const int rc = sqlite3_step(stmt.get());
@@ -707,11 +707,7 @@ TRows TDbAccess::ReadTexts(const QString& sql) {
                 return rows;
             if (rc != SQLITE_ROW)
                 throw EEngineError(sqlite3_errmsg(Connection.Handle()));
-            QStringList texts;
-            texts.reserve(columns);
-            for (int c = 0; c < columns; ++c)
-                texts << ColumnText(stmt.get(), c);
-            rows << texts;
+            rows << row.Texts();
         }
     } catch (const std::exception& e) {
         throw EDBException(What(e), QStringLiteral("数据库查询错误，请检查！"), sql);
