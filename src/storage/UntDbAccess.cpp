@@ -196,8 +196,8 @@ void TConnection::OpenWith(const QString& path, const QString& key, int flags, b
     // memory in use, which takes a process-wide lock on every allocation.
     static const bool configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
     Q_UNUSED(configured);
-    int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db_,
-                             flags | SQLITE_OPEN_NOMUTEX, nullptr);
+    int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db_, flags | SQLITE_OPEN_NOMUTEX,
+                             nullptr);
     if (rc != SQLITE_OK) {
         const EEngineError error =
             db_ ? LastEngineError(db_) : EEngineError(sqlite3_errstr(rc), rc & 0xff);
@@ -637,6 +637,38 @@ bool TReadConnection::ReadRows(const QString& sql, const QVariantList& values,
     }
 }
 
+// ---------------------------------------------------------------- TLogMover
+
+bool TLogMover::Start(const QString& path) {
+    if (running_)
+        return true;
+    Wait();
+    running_ = true;
+    try {
+        thread_ = std::thread([this, path] {
+            try {
+                TConnection mover;
+                mover.Open(path, DatabaseKey);
+                // Passive: never waits for the writer, so a keystroke's commit is not held up.
+                sqlite3_wal_checkpoint_v2(mover.Handle(), nullptr, SQLITE_CHECKPOINT_PASSIVE,
+                                          nullptr, nullptr);
+            } catch (...) {
+                // The log keeps every commit; the next long log or pause tries again.
+            }
+            running_ = false;
+        });
+    } catch (...) {
+        running_ = false;
+        return false;
+    }
+    return true;
+}
+
+void TLogMover::Wait() {
+    if (thread_.joinable())
+        thread_.join();
+}
+
 // ---------------------------------------------------------------- TDbAccess
 
 TDbAccess::~TDbAccess() {
@@ -671,6 +703,7 @@ void TDbAccess::Connect() {
 void TDbAccess::Disconnect() {
     Reader.Shut();
     idleCheckpoint_.stop();
+    logMover_.Wait();
     MainCursor.Close();
     SideCursor.Close();
     ScalarCursor.Close();
@@ -764,7 +797,7 @@ TDbAccess::TDbAccess() {
     idleCheckpoint_.setInterval(IdleCheckpointMs);
     QObject::connect(&idleCheckpoint_, &QTimer::timeout, [this] {
         // Emptying the log waits for a read in progress: rather wait without blocking.
-        if (Reader.Reading()) {
+        if (Reader.Reading() || logMover_.Running()) {
             idleCheckpoint_.start();
             return;
         }
@@ -782,8 +815,9 @@ void TDbAccess::LogGrew(int frames) {
         return;
     }
     // Inside the commit hook: no exceptions may leave, and a failure is retried next time.
-    sqlite3_wal_checkpoint_v2(Connection.Handle(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr,
-                              nullptr);
+    if (!logMover_.Start(Connection.Path()))
+        sqlite3_wal_checkpoint_v2(Connection.Handle(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr,
+                                  nullptr);
 }
 
 void TDbAccess::OpenData() {
@@ -837,6 +871,7 @@ void TDbAccess::RestoreFrom(const QString& path, const QString& safetyCopy) {
     }
     const bool wasOpen = Connection.IsOpen();
     try {
+        logMover_.Wait();
         Connection.Checkpoint();
         Disconnect();
         // A log left behind would be replayed into the restored file.

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 struct sqlite3;
@@ -208,6 +209,26 @@ private:
     std::atomic<const std::atomic<bool>*> cancel_{nullptr};
 };
 
+// Moves a data file's log into the file through a connection of its own, on its own thread,
+// without taking the writer's lock: commits go on meanwhile.
+class TLogMover {
+public:
+    TLogMover() = default;
+    TLogMover(const TLogMover&) = delete;
+    TLogMover& operator=(const TLogMover&) = delete;
+    ~TLogMover() { Wait(); }
+
+    // Does nothing while a move is running; false when no thread could be started.
+    bool Start(const QString& path);
+    bool Running() const { return running_; }
+    // Returns once no move is running (before the file is closed, replaced or compacted).
+    void Wait();
+
+private:
+    std::thread thread_;
+    std::atomic<bool> running_{false};
+};
+
 class TDbAccess {
 public:
     TDbAccess();
@@ -253,6 +274,8 @@ private:
 
     // The log is moved into the file once writing has paused, off the keystroke path.
     QTimer idleCheckpoint_;
+    // Writing that never pauses (a first sync) has its log moved on a thread of its own.
+    TLogMover logMover_;
     void OpenCursor(TCursor& cursor, const QString& sql, bool editable);
 };
 
@@ -267,9 +290,9 @@ inline const QString UpgradeFailedText = QStringLiteral("数据文件升级失�
 // sqlcipher tool needs "PRAGMA cipher_page_size = 16384" after the key). Large pages keep a
 // keystroke that rewrites a big note to a few pages, each encrypted on its own.
 constexpr int DatabasePageSize = 16384;
-// A log this long (256 MB of pages) is moved into the file at once, even while writing goes
-// on; normally the pauses in typing empty it long before.
-constexpr int MaxLogFrames = 16384;
+// A log this long (64 MB of pages) is moved into the file even while writing goes on;
+// normally the pauses in typing empty it long before.
+constexpr int MaxLogFrames = 4096;
 // How long writing must pause before the log is moved into the file.
 constexpr int IdleCheckpointMs = 2000;
 

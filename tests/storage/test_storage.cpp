@@ -7,9 +7,11 @@
 #include "storage/UntSchema.h"
 #include "storage/UntSqlText.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QThread>
 #include <QTreeWidget>
 #include <openssl/evp.h>
 #include <sqlite3.h>
@@ -319,4 +321,29 @@ TEST_F(StorageTest, CommitsStayInTheLogUntilWritingPauses) {
     TCursor c;
     c.Open(reader, "select count(*) from AlamContext");
     EXPECT_EQ(c.AsInteger(0), 2);
+}
+
+TEST_F(StorageTest, ALogGrownWhileWritingNeverPausesIsMovedIntoTheFileAnyway) {
+    // No event is processed here, so the pause timer cannot empty the log: only the move
+    // started by the log's length can bring the pages into the file.
+    const QString note = QString(1 << 20, QChar(u'x'));
+    ExecSql(FormatSql("Insert into AlamContext(ReMark) values('%s') ", {note}));
+    const qint64 before = QFileInfo(DataPath()).size();
+    for (int i = 0; i < MaxLogFrames / 64 + 8; ++i)
+        ExecSql(FormatSql("Update AlamContext set ReMark='%s' ", {note + QString::number(i)}));
+    QElapsedTimer waited;
+    waited.start();
+    while (QFileInfo(DataPath()).size() < before + (1 << 20) && waited.elapsed() < 5000)
+        QThread::msleep(10);
+    EXPECT_GT(QFileInfo(DataPath()).size(), before + (1 << 20));
+    // Closing while a move may still run leaves every commit in a sound file.
+    ExecSql(FormatSql("Update AlamContext set ReMark='%s' ", {note + "last"}));
+    DbAccess->Disconnect();
+    TConnection reader;
+    reader.Open(DataPath(), DatabaseKey, true);
+    TCursor c;
+    c.Open(reader, "select ReMark from AlamContext where length(ReMark) > 1000");
+    EXPECT_EQ(c.AsString(0), note + "last");
+    c.Open(reader, "PRAGMA integrity_check");
+    EXPECT_EQ(c.AsString(0), "ok");
 }
