@@ -17,6 +17,11 @@ bool IsLineBreak(char32_t c) {
 }
 
 char32_t Fold(char32_t c, bool caseSensitive) {
+    if (c < 0x80) { // most of any text: spared the table
+        if (c == u'\n' || c == u'\r')
+            return LineBreak;
+        return !caseSensitive && c >= u'A' && c <= u'Z' ? c + 32 : c;
+    }
     if (IsLineBreak(c))
         return LineBreak;
     if (caseSensitive || c > 0x10FFFF)
@@ -150,6 +155,39 @@ TTextMatcher::TTextMatcher(const QString& query, bool caseSensitive)
         }
         i = j;
     }
+    // Without case, a stretch of ASCII characters that have no form beyond ASCII is the same
+    // number of bytes in every match: its first and last character are looked for together.
+    int bestStretch = 0;
+    for (int i = 0; i < static_cast<int>(query_.size());) {
+        auto single = [&](char32_t c) {
+            if (c >= 0x80)
+                return false;
+            const auto at = others.find(c);
+            return at == others.end() || std::all_of(at->second.begin(), at->second.end(),
+                                                     [](char32_t o) { return o < 0x80; });
+        };
+        int j = i;
+        while (j < static_cast<int>(query_.size()) && single(query_[j]))
+            ++j;
+        if (j - i > bestStretch) {
+            bestStretch = j - i;
+            pair_.first = i;
+            pair_.distance = j - i - 1;
+        }
+        i = j + 1;
+    }
+    if (caseSensitive_ || bestStretch < 2 || bestStretch <= bestBytes)
+        pair_.first = -1;
+    if (pair_.first >= 0) {
+        auto set = [](char32_t c, unsigned char* value, unsigned char* mask) {
+            const bool letter = c >= u'a' && c <= u'z';
+            *value = static_cast<unsigned char>(c);
+            *mask = letter ? 0x20 : 0;
+        };
+        set(query_[pair_.first], &pair_.a, &pair_.aMask);
+        set(query_[pair_.first + pair_.distance], &pair_.b, &pair_.bMask);
+        return;
+    }
     if (bestStart >= 0 && (bestBytes >= 2 || query_.size() == 1)) {
         anchor_.index = bestStart;
         anchor_.length = bestLength;
@@ -225,9 +263,48 @@ bool TTextMatcher::MatchBackward(QByteArrayView text, qsizetype at, int before,
     return true;
 }
 
+TTextMatcher::Span TTextMatcher::FindByPair(QByteArrayView text, qsizetype from) const {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const qsizetype size = text.size();
+    const qsizetype d = pair_.distance;
+    auto verify = [&](qsizetype p, Span* span) {
+        return MatchBackward(text, p, pair_.first, &span->begin) && span->begin >= from &&
+               MatchForward(text, p + 1, pair_.first + 1, &span->end);
+    };
+    qsizetype p = from + pair_.first; // the earliest the first of the pair can stand
+    // Sixteen places at a time; the compiler makes vector instructions of it on any machine.
+    using Bytes = unsigned char __attribute__((vector_size(16)));
+    const Bytes a = Bytes{} + pair_.a, aMask = Bytes{} + pair_.aMask;
+    const Bytes b = Bytes{} + pair_.b, bMask = Bytes{} + pair_.bMask;
+    for (; p + d + 16 <= size; p += 16) {
+        Bytes x, y;
+        std::memcpy(&x, bytes + p, 16);
+        std::memcpy(&y, bytes + p + d, 16);
+        const auto hits = ((x | aMask) == a) & ((y | bMask) == b);
+        quint64 half[2];
+        std::memcpy(half, &hits, 16);
+        if (!(half[0] | half[1]))
+            continue;
+        for (int k = 0; k < 16; ++k) {
+            Span span;
+            if (hits[k] && verify(p + k, &span))
+                return span;
+        }
+    }
+    for (; p + d < size; ++p) {
+        Span span;
+        if ((bytes[p] | pair_.aMask) == pair_.a && (bytes[p + d] | pair_.bMask) == pair_.b &&
+            verify(p, &span))
+            return span;
+    }
+    return {};
+}
+
 TTextMatcher::Span TTextMatcher::Find(QByteArrayView text, qsizetype from) const {
     if (query_.empty() || from < 0)
         return {};
+    if (pair_.first >= 0)
+        return FindByPair(text, from);
     const bool lineBreakAnchor = anchor_.length == 1 && query_[anchor_.index] == LineBreak;
     const size_t count = anchor_.forms.size();
     std::vector<qsizetype> next(count, -2); // -2: not looked for yet, -1: no more

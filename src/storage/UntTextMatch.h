@@ -32,12 +32,22 @@ private:
         std::vector<QByteArray> forms; // every UTF-8 form it may take in the text
     };
 
+    // Two query characters a fixed number of bytes apart in every match, compared byte for
+    // byte after OR-ing the mask in (a letter's case bit).
+    struct Pair {
+        int first = -1; // query index of the first; -1: there is no such pair
+        int distance = 0;
+        unsigned char a = 0, aMask = 0, b = 0, bMask = 0;
+    };
+
+    Span FindByPair(QByteArrayView text, qsizetype from) const;
     bool MatchForward(QByteArrayView text, qsizetype at, int from, qsizetype* end) const;
     bool MatchBackward(QByteArrayView text, qsizetype at, int before, qsizetype* begin) const;
 
     bool caseSensitive_;
     std::vector<char32_t> query_; // folded; line breaks as LineBreak
     Anchor anchor_;
+    Pair pair_;
 };
 
 // UTF-16 length of the UTF-8 bytes.

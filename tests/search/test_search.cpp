@@ -8,6 +8,7 @@
 #include "search/UntSearch.h"
 #include "shell/Main.h"
 #include "storage/UntSqlText.h"
+#include "storage/UntTextMatch.h"
 #include <QPushButton>
 #include <QTabWidget>
 
@@ -19,6 +20,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QRadioButton>
+#include <QRandomGenerator>
 #include <QTest>
 #include <QThread>
 #include <QTreeWidget>
@@ -157,6 +159,75 @@ TEST_F(SearchTest, ReadsTheRestoredDataAfterARestore) {
     EXPECT_EQ(Search(QStringLiteral("xyz")).total, 0);
     InsertNote(1, QStringLiteral("又一个XYZ"));
     EXPECT_EQ(Search(QStringLiteral("xyz")).total, 1);
+}
+
+// The matcher's quick paths against the plain definition: fold every character (CR LF and
+// every other line break being one unit) and compare unit by unit.
+TEST(TextMatcherTest, AgreesWithCharacterByCharacterComparison) {
+    struct Unit {
+        QString folded;
+        qsizetype begin, end; // bytes
+    };
+    auto units = [](const QString& text, bool caseSensitive) {
+        QList<Unit> out;
+        qsizetype byte = 0;
+        for (qsizetype i = 0; i < text.size();) {
+            const int n = text.at(i).isHighSurrogate() ? 2 : 1;
+            QString c = text.mid(i, n);
+            if (c == QStringLiteral("\r") && text.mid(i + 1, 1) == QStringLiteral("\n"))
+                c += QLatin1Char('\n');
+            const qsizetype bytes = c.toUtf8().size();
+            const bool lineBreak = QStringLiteral("\r\n\u2028\u2029").contains(c.back());
+            out.append({lineBreak       ? QStringLiteral("LB")
+                        : caseSensitive ? c
+                                        : c.toCaseFolded(),
+                        byte, byte + bytes});
+            byte += bytes;
+            i += c.size();
+        }
+        return out;
+    };
+    const QStringList alphabet = {"z",  "Z",      "e", "p", "h",      "y", "r",  "k",
+                                  "K",  "\u212A", "s", "S", "\u017F", " ", "\r", "\n",
+                                  "中", "é",      "É", "1", "@",      "`"};
+    QRandomGenerator random(7);
+    auto pick = [&](int length) {
+        QString t;
+        for (int i = 0; i < length; ++i)
+            t += alphabet[random.bounded(int(alphabet.size()))];
+        return t;
+    };
+    int found = 0;
+    for (int round = 0; round < 3000; ++round) {
+        const QString text = pick(random.bounded(1, 60));
+        const QString query = random.bounded(2) ? pick(random.bounded(1, 6))
+                                                : text.mid(random.bounded(int(text.size())), 4);
+        for (const bool caseSensitive : {false, true}) {
+            const TTextMatcher matcher(query, caseSensitive);
+            const QList<Unit> t = units(text, caseSensitive);
+            const QList<Unit> q = units(query, caseSensitive);
+            const QByteArray utf8 = text.toUtf8();
+            // Searches go on from where a match ended: always the start of a unit.
+            for (qsizetype u = 0; u < t.size(); u += 3) {
+                const qsizetype from = t[u].begin;
+                TTextMatcher::Span expected;
+                for (qsizetype s = 0; s + q.size() <= t.size() && !expected.Found(); ++s) {
+                    qsizetype k = 0;
+                    while (k < q.size() && t[s + k].folded == q[k].folded)
+                        ++k;
+                    if (k == q.size() && t[s].begin >= from)
+                        expected = {t[s].begin, t[s + k - 1].end};
+                }
+                const TTextMatcher::Span span = matcher.Find(utf8, from);
+                ASSERT_EQ(span.begin, expected.begin)
+                    << query.toUtf8().toHex().constData() << " in "
+                    << text.toUtf8().toHex().constData() << " " << from << caseSensitive;
+                ASSERT_EQ(span.end, expected.end) << query << " in " << text;
+                found += span.Found();
+            }
+        }
+    }
+    EXPECT_GT(found, 1000); // the cases are not all misses
 }
 
 class SearchWindowTest : public MainWindowTest {
