@@ -40,7 +40,7 @@ struct StatementDeleter {
 using Statement = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
 
 Statement Prepare(sqlite3* db, const QString& sql) {
-    const QByteArray utf8 = sql.toUtf8();
+    const QByteArray utf8 = ShortCircuitIIf(sql).toUtf8();
     sqlite3_stmt* raw = nullptr;
     if (sqlite3_prepare_v2(db, utf8.constData(), utf8.size(), &raw, nullptr) != SQLITE_OK) {
         sqlite3_finalize(raw);
@@ -289,7 +289,8 @@ void TConnection::Exec(const QString& sql) {
         throw EEngineError("the database connection is closed");
     const TStatementClock clock;
     char* error = nullptr;
-    if (sqlite3_exec(db_, sql.toUtf8().constData(), nullptr, nullptr, &error) != SQLITE_OK) {
+    if (sqlite3_exec(db_, ShortCircuitIIf(sql).toUtf8().constData(), nullptr, nullptr, &error) !=
+        SQLITE_OK) {
         const EEngineError last = LastEngineError(db_);
         const std::string message = error ? error : last.what();
         sqlite3_free(error);

@@ -359,6 +359,96 @@ void FnTextHas(sqlite3_context* ctx, int, sqlite3_value** argv) {
     sqlite3_result_int(ctx, matcher->Contains(text));
 }
 
+void FnIIfCondition(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    sqlite3_result_int(ctx, Truth(argv[0]) ? 1 : 0);
+}
+
+// Past a literal, quoted name or comment starting at i; i itself when none starts there.
+qsizetype SkipQuoted(const QString& s, qsizetype i) {
+    const qsizetype n = s.size();
+    const QChar c = s.at(i);
+    const QChar next = i + 1 < n ? s.at(i + 1) : QChar();
+    if (c == u'-' && next == u'-') {
+        const qsizetype end = s.indexOf(QLatin1Char('\n'), i);
+        return end < 0 ? n : end + 1;
+    }
+    if (c == u'/' && next == u'*') {
+        const qsizetype end = s.indexOf(QLatin1String("*/"), i + 2);
+        return end < 0 ? n : end + 2;
+    }
+    if (c != u'\'' && c != u'"' && c != u'`' && c != u'[')
+        return i;
+    const QChar close = c == u'[' ? QChar(u']') : c;
+    for (qsizetype j = i + 1; j < n; ++j) {
+        if (s.at(j) != close)
+            continue;
+        if (close != u']' && j + 1 < n && s.at(j + 1) == close) {
+            ++j; // a doubled quote stands for itself
+            continue;
+        }
+        return j + 1;
+    }
+    return n;
+}
+
+bool IsNameChar(QChar c) {
+    return c.isLetterOrNumber() || c == u'_' || c == u'$';
+}
+
+QString ShortCircuit(const QString& s, qsizetype from, qsizetype to) {
+    QString out;
+    qsizetype copied = from;
+    for (qsizetype i = from; i < to;) {
+        const qsizetype past = SkipQuoted(s, i);
+        if (past != i) {
+            i = past;
+            continue;
+        }
+        const bool call = i + 3 < to &&
+                          QStringView(s).mid(i, 3).compare(u"iif", Qt::CaseInsensitive) == 0 &&
+                          (i == 0 || !IsNameChar(s.at(i - 1))) && !IsNameChar(s.at(i + 3));
+        qsizetype open = i + 3;
+        while (call && open < to && s.at(open).isSpace())
+            ++open;
+        if (!call || open >= to || s.at(open) != u'(') {
+            ++i;
+            continue;
+        }
+        // The three arguments, split at the commas outside parentheses.
+        QList<qsizetype> cuts{open + 1};
+        int depth = 0;
+        qsizetype close = -1;
+        for (qsizetype j = open + 1; j < to && close < 0;) {
+            const qsizetype skipped = SkipQuoted(s, j);
+            if (skipped != j) {
+                j = skipped;
+                continue;
+            }
+            const QChar c = s.at(j);
+            if (c == u'(') {
+                ++depth;
+            } else if (c == u')') {
+                if (depth-- == 0)
+                    close = j;
+            } else if (c == u',' && depth == 0) {
+                cuts << j + 1;
+            }
+            ++j;
+        }
+        if (close < 0 || cuts.size() != 3) { // not IIf's shape: the engine says what is wrong
+            ++i;
+            continue;
+        }
+        out += QStringView(s).mid(copied, i - copied);
+        out += QLatin1String("(CASE WHEN IIfCondition(") + ShortCircuit(s, cuts[0], cuts[1] - 1) +
+               QLatin1String(") THEN ") + ShortCircuit(s, cuts[1], cuts[2] - 1) +
+               QLatin1String(" ELSE ") + ShortCircuit(s, cuts[2], close) + QLatin1String(" END)");
+        i = copied = close + 1;
+    }
+    out += QStringView(s).mid(copied, to - copied);
+    return out;
+}
+
 // Date() and Time() count as deterministic: every statement is stepped to its end as soon as
 // it is prepared, inside one moment, so the engine may work them out once per statement
 // instead of once per row (the due check over 10,000 reminders depends on it).
@@ -380,6 +470,7 @@ const Function functions[] = {
     {"Str", 1, FnStr, true},
     {"Format", 2, FnFormat, true},
     {"IIf", 3, FnIIf, true},
+    {"IIfCondition", 1, FnIIfCondition, true},
     {"Month", 1, FnMonth, true},
     {"NextYearly", 4, FnNextYearly, true},
     {"LunarText", 1, FnLunarText, true},
@@ -387,6 +478,12 @@ const Function functions[] = {
 };
 
 } // namespace
+
+QString ShortCircuitIIf(const QString& sql) {
+    if (!sql.contains(QLatin1String("iif"), Qt::CaseInsensitive))
+        return sql;
+    return ShortCircuit(sql, 0, sql.size());
+}
 
 int RegisterEngineFunctions(sqlite3* db) {
     for (const Function& f : functions) {

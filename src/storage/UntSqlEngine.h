@@ -8,6 +8,13 @@ struct sqlite3;
 // clock. Returns an SQLite result code.
 int RegisterEngineFunctions(sqlite3* db);
 
+class QString;
+
+// The statement as the engine runs it: every IIf(c,a,b) becomes a CASE that tests c as IIf
+// does, so only the chosen value is worked out (the reminder list nests five of them per
+// row). Literals, quoted names and comments are left as they are.
+QString ShortCircuitIIf(const QString& sql);
+
 class QDateTime;
 
 // While alive, the engine's Date() and Time() answer for the given moment instead of the

@@ -1,6 +1,9 @@
 #include "TestSupport.h"
 
 #include "storage/UntDbAccess.h"
+#include "storage/UntSqlEngine.h"
+
+#include <sqlite3.h>
 
 namespace {
 
@@ -72,6 +75,44 @@ TEST_F(EngineTest, IIfOnYesNoColumnsAndYesNoLiterals) {
     EXPECT_EQ(GetIntValue("select count(*) from Alam where bLook=0"), 2);
     EXPECT_EQ(Text("select IIf(1=0,'a',IIf(2=2,'b','c'))"), QStringLiteral("b"));
     EXPECT_EQ(Text("select IIf(NULL,'a','b')"), QStringLiteral("b"));
+}
+
+TEST_F(EngineTest, IIfWorksOutOnlyTheChosenValueAndAnswersAsBefore) {
+    // The untaken value would fail (integer overflow): it is not worked out any more.
+    EXPECT_EQ(Text("select IIf(1=1,'a',abs(-9223372036854775808))"), QStringLiteral("a"));
+    EXPECT_EQ(Text("select iif (0, abs(-9223372036854775808) ,'b')"), QStringLiteral("b"));
+    // Every statement gives what the function called with every value gives.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);
+    ASSERT_EQ(RegisterEngineFunctions(db), SQLITE_OK);
+    auto rows = [db](const QString& sql) {
+        sqlite3_stmt* stmt = nullptr;
+        QStringList out;
+        if (sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &stmt, nullptr) != SQLITE_OK)
+            return QStringList{QStringLiteral("error")};
+        while (sqlite3_step(stmt) == SQLITE_ROW)
+            for (int c = 0; c < sqlite3_column_count(stmt); ++c)
+                out << QString::number(sqlite3_column_type(stmt, c)) +
+                           QString::fromUtf8(
+                               reinterpret_cast<const char*>(sqlite3_column_text(stmt, c)));
+        sqlite3_finalize(stmt);
+        return out;
+    };
+    for (const QString& sql :
+         {QStringLiteral("select IIf(x,'y',2.5), IIf(x,NULL,x||'iif(,'), [iif(] from (select "
+                         "'1.0' x, 1 as [iif(] union all select ' true ',2 union all select "
+                         "'abc',3 union all select NULL,4 union all select 0.0,5)"),
+          QStringLiteral("select IIf(1=0,'a',IIf(2=2,'b''s, (x)','c')) /* iif(1,2,3) */ -- iif("),
+          QStringLiteral("select IIF( (1+2)=3 , IIf(1,'(',')') , \"a,b\" ) from (select 1 "
+                         "\"a,b\")")}) {
+        const QString rewritten = ShortCircuitIIf(sql);
+        EXPECT_EQ(rows(rewritten), rows(sql)) << rewritten.toStdString();
+        EXPECT_NE(rows(sql).value(0), QStringLiteral("error")) << sql.toStdString();
+    }
+    // Other shapes are the engine's to refuse.
+    const QString other = QStringLiteral("select NotIIf(1), IIf(1,2), IIf(1,2,3,4), IIf(1");
+    EXPECT_EQ(ShortCircuitIIf(other), other);
+    sqlite3_close(db);
 }
 
 TEST_F(EngineTest, IsoDatesCompareAsText) {
