@@ -19,6 +19,7 @@
 #include <QPointer>
 #include <QScopedValueRollback>
 #include <QShortcut>
+#include <QSignalBlocker>
 #include <QStyledItemDelegate>
 #include <QTextCursor>
 #include <QTimer>
@@ -242,6 +243,8 @@ void TNotepadPage::ReloadNotepad(bool keepGroup) {
     // old tree or save the old text: the memo stays read-only if this fails half way.
     ShowPendingNote();
     QPlainTextEdit* memo = ui_->mmoNote;
+    if (keepGroup && NoteTree_ && NoteTree_->Selected())
+        return RefreshNotepad();
     const int group =
         keepGroup && NoteTree_ && NoteTree_->Selected() ? NoteTree_->SelectedIndex() : 0;
     const int cursor = memo->textCursor().position();
@@ -264,6 +267,37 @@ void TNotepadPage::ReloadNotepad(bool keepGroup) {
         at.setPosition(qMin(cursor, memo->document()->characterCount() - 1));
         memo->setTextCursor(at);
     }
+}
+
+void TNotepadPage::RefreshNotepad() {
+    // What the user sees stays as it is (open group, expanded nodes, cursor) but for what
+    // changed: a group's note that is shown again is as slow as its size.
+    const int group = NoteTree_->SelectedIndex();
+    {
+        const QSignalBlocker quiet(ui_->tvNote); // a lost group's note is not shown on the way
+        NoteTree_->Refresh();
+    }
+    QTreeWidgetItem* kept = NoteTree_->NodeOfIndex(group);
+    if (!kept)
+        return ShowRootNote();
+    if (ui_->tvNote->currentItem() != kept) {
+        const QSignalBlocker quiet(ui_->tvNote);
+        ui_->tvNote->setCurrentItem(kept);
+    }
+    const QString id = QString::number(group);
+    QString stored;
+    if (NoteData->Exists(id)) {
+        NoteData->Load(id);
+        stored = NoteData->ReMark;
+    }
+    QPlainTextEdit* memo = ui_->mmoNote;
+    if (stored == ExactPlainText(memo))
+        return;
+    const int cursor = memo->textCursor().position();
+    SetNoteText(stored);
+    QTextCursor at = memo->textCursor();
+    at.setPosition(qMin(cursor, memo->document()->characterCount() - 1));
+    memo->setTextCursor(at);
 }
 
 void TNotepadPage::ShowNode(QTreeWidgetItem* node) {

@@ -30,8 +30,9 @@ public:
     // window, and keys typed meanwhile are kept for it.
     void LoadNotepad(bool noteAfterPaint = false);
     // After a restore: the tree and the root's note as the file now holds them. With
-    // keepGroup (after a sync pass), the group shown stays shown, with the memo's cursor
-    // where it was, as long as the group is still there.
+    // keepGroup (after a sync pass), the tree is brought in line in place and the group
+    // shown stays shown, with the memo's cursor where it was, as long as the group is still
+    // there; its note is set again only when it changed.
     void ReloadNotepad(bool keepGroup = false);
     // Frees the tree as the window closes; the page then does nothing more.
     void FreeNotepad();
@@ -63,6 +64,7 @@ Q_SIGNALS:
 
 private:
     void ShowRootNote();
+    void RefreshNotepad();
     // Selects node in view and shows its note.
     void ShowNode(QTreeWidgetItem* node);
     // Puts a stored text into the memo; a text the program puts there is not saved again.

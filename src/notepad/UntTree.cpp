@@ -1,6 +1,7 @@
 #include "UntTree.h"
 
 #include "AddType.h"
+#include "common/UntListRows.h"
 #include "common/UntPublic.h"
 #include "storage/UException.h"
 #include "storage/UntDbAccess.h"
@@ -82,10 +83,14 @@ TGroupIndex* TCardTree::RecordOf(QTreeWidgetItem* node) {
     return &static_cast<TGroupNode*>(node)->Record;
 }
 
+QString TCardTree::LoadStatement() const {
+    return FormatSql(QStringLiteral("select SelfIndex,ParentIndex,TypeName from %s where "
+                                    "SelfIndex <>0 order by SelfIndex asc"),
+                     {TableName});
+}
+
 void TCardTree::LoadTree() {
-    SqlText = FormatSql(QStringLiteral("select SelfIndex,ParentIndex,TypeName from %s where "
-                                       "SelfIndex <>0 order by SelfIndex asc"),
-                        {TableName});
+    SqlText = LoadStatement();
     DbAccess->OpenQuery(SqlText);
     TCursor& rows = DbAccess->MainCursor;
 
@@ -143,6 +148,116 @@ void TCardTree::LoadTree() {
     }
     if (RootNode)
         RootNode->setExpanded(true);
+}
+
+namespace {
+
+// Puts node among parent's children where ascending indexes put it.
+void InsertInOrder(QTreeWidgetItem* parent, QTreeWidgetItem* node) {
+    const qint32 index = TCardTree::RecordOf(node)->SelfIndex;
+    int low = 0;
+    int high = parent->childCount();
+    while (low < high) {
+        const int middle = (low + high) / 2;
+        const TGroupIndex* record = TCardTree::RecordOf(parent->child(middle));
+        if (record && record->SelfIndex <= index)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    parent->insertChild(low, node);
+}
+
+// Moves node under parent; the view forgets which of the nodes it carries were expanded or
+// current, so they are told again.
+void MoveKeepingState(QTreeWidget* view, QTreeWidgetItem* node, QTreeWidgetItem* parent) {
+    QList<QTreeWidgetItem*> expanded;
+    bool holdsCurrent = false;
+    QList<QTreeWidgetItem*> todo{node};
+    while (!todo.isEmpty()) {
+        QTreeWidgetItem* item = todo.takeLast();
+        if (item->isExpanded())
+            expanded << item;
+        holdsCurrent = holdsCurrent || item == view->currentItem();
+        for (int i = 0; i < item->childCount(); ++i)
+            todo << item->child(i);
+    }
+    QTreeWidgetItem* current = view->currentItem();
+    node->parent()->removeChild(node);
+    InsertInOrder(parent, node);
+    for (QTreeWidgetItem* item : std::as_const(expanded))
+        item->setExpanded(true);
+    if (holdsCurrent)
+        view->setCurrentItem(current);
+}
+
+bool HasAncestorIn(QTreeWidgetItem* node, const QSet<QTreeWidgetItem*>& nodes) {
+    for (QTreeWidgetItem* up = node->parent(); up; up = up->parent())
+        if (nodes.contains(up))
+            return true;
+    return false;
+}
+
+} // namespace
+
+void TCardTree::Refresh() {
+    if (!RootNode)
+        return LoadTree();
+    SqlText = LoadStatement();
+    const TRows rows = DbAccess->ReadTexts(SqlText);
+    QHash<qint32, TGroupNode*> stale; // every node not yet matched to a row
+    bool unique = true;
+    for (QTreeWidgetItemIterator it(View); *it; ++it) {
+        const TGroupIndex* record = RecordOf(*it);
+        if (!record || *it == RootNode)
+            continue;
+        unique = unique && !stale.contains(record->SelfIndex);
+        stale.insert(record->SelfIndex, static_cast<TGroupNode*>(*it));
+    }
+    // Many new or moved nodes go in faster all at once, and doubled indexes only LoadTree
+    // places as it always has.
+    int moves = 0;
+    QSet<qint32> indexes;
+    for (const QStringList& row : rows) {
+        unique = unique && !indexes.contains(row.at(0).toInt());
+        indexes.insert(row.at(0).toInt());
+        const TGroupNode* node = stale.value(row.at(0).toInt());
+        moves += !node || node->Record.ParentIndex != row.at(1).toInt();
+    }
+    if (!unique || moves > 500) {
+        TRedrawPause pause(View);
+        qDeleteAll(RootNode->takeChildren());
+        LastRecord = nullptr;
+        return LoadTree();
+    }
+
+    TRedrawPause pause(View);
+    QHash<qint32, QTreeWidgetItem*> placed{{0, RootNode}};
+    for (const QStringList& row : rows) {
+        const TGroupIndex record{row.at(0).toInt(), row.at(1).toInt()};
+        // As LoadTree: under the root when the parent is not among the rows before it.
+        QTreeWidgetItem* parent = placed.value(record.ParentIndex, RootNode);
+        TGroupNode* node = stale.take(record.SelfIndex);
+        if (!node) {
+            node = MakeNode(record, row.at(2), false);
+            InsertInOrder(parent, node);
+        } else {
+            if (node->text(0) != row.at(2))
+                node->setText(0, row.at(2));
+            node->Record.ParentIndex = record.ParentIndex;
+            if (node->parent() != parent)
+                MoveKeepingState(View, node, parent);
+        }
+        placed.insert(record.SelfIndex, node);
+        LastRecord = &node->Record;
+    }
+    // What is left lost its row; its subtree holds no living node any more.
+    const QSet<QTreeWidgetItem*> gone(stale.cbegin(), stale.cend());
+    for (QTreeWidgetItem* node : gone)
+        if (!HasAncestorIn(node, gone))
+            delete node;
+    if (rows.isEmpty())
+        LastRecord = nullptr;
 }
 
 int TCardTree::MaxIndex() const {

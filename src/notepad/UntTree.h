@@ -42,6 +42,9 @@ public:
 
     // Reads every group row and builds the tree under the root.
     void LoadTree();
+    // Reads every group row and brings the tree in line with them in place: the nodes that
+    // stay keep their expansion and selection; the result is the tree LoadTree builds.
+    void Refresh();
     int MaxIndex() const;
     int SelectedIndex() const;
     // Stores a new group under the selected node and adds its node.
@@ -67,5 +70,6 @@ public:
     static QString PositionText(QTreeWidgetItem* node);
 
 private:
+    QString LoadStatement() const;
     TGroupNode* MakeNode(const TGroupIndex& record, const QString& caption, bool root);
 };

@@ -7,10 +7,12 @@
 #include "notepad/UntTree.h"
 #include "shell/UntApplication.h"
 #include "storage/UException.h"
+#include "storage/UntSqlText.h"
 
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -89,6 +91,70 @@ TEST_F(TreeTest, LoadBuildsTheTreeUnderTheRootWithOnlyTheRootExpanded) {
     for (QTreeWidgetItemIterator it(view_.get()); *it; ++it)
         ++nodes;
     EXPECT_EQ(nodes, 6); // the row with index 0 is not shown
+}
+
+// Every node's index, parent index and name, children in their order.
+QString Shape(QTreeWidgetItem* node) {
+    const TGroupIndex* record = TCardTree::RecordOf(node);
+    QString text = QStringLiteral("%1/%2:%3(")
+                       .arg(record->SelfIndex)
+                       .arg(record->ParentIndex)
+                       .arg(node->text(0));
+    for (int i = 0; i < node->childCount(); ++i)
+        text += Shape(node->child(i)) + QLatin1Char(' ');
+    return text + QLatin1Char(')');
+}
+
+TEST_F(TreeTest, RefreshGivesTheTreeALoadGivesAndKeepsWhatStays) {
+    QRandomGenerator random(42);
+    for (int i = 1; i <= 60; ++i)
+        InsertGroup(i, random.bounded(i), QStringLiteral("组%1").arg(i));
+    TCardTree& tree = Load();
+    for (int round = 0; round < 30; ++round) {
+        // Renames, new groups, deletions (orphaning children), moves, a parent made later
+        // than its child, and a row for the hidden index 0.
+        for (int change = 0; change < 6; ++change) {
+            const int index = random.bounded(1, 80);
+            switch (random.bounded(4)) {
+            case 0:
+                ExecSql(FormatSql("update NoteType set TypeName='%s' where SelfIndex=%s",
+                                  {QStringLiteral("新%1").arg(round), SqlNum(index)}));
+                break;
+            case 1:
+                ExecSql(FormatSql("delete from NoteType where SelfIndex=%s", {SqlNum(index)}));
+                break;
+            case 2:
+                ExecSql(FormatSql("update NoteType set ParentIndex=%s where SelfIndex=%s",
+                                  {SqlNum(random.bounded(90)), SqlNum(index)}));
+                break;
+            default:
+                ExecSql(FormatSql("insert into NoteType(SelfIndex,ParentIndex,TypeName) select "
+                                  "%s,%s,'加' where not exists (select 1 from NoteType where "
+                                  "SelfIndex=%s)",
+                                  {SqlNum(index), SqlNum(random.bounded(index)), SqlNum(index)}));
+            }
+        }
+        // The user's view of a group that stays.
+        const QList<QTreeWidgetItem*> before =
+            view_->findItems(QStringLiteral("*"), Qt::MatchWildcard | Qt::MatchRecursive);
+        QTreeWidgetItem* open = before.at(random.bounded(int(before.size())));
+        const int openIndex = TCardTree::RecordOf(open)->SelfIndex;
+        view_->setCurrentItem(open);
+        open->setExpanded(true);
+
+        tree.Refresh();
+        QTreeWidget fresh;
+        TCardTree loaded(&fresh, QStringLiteral("NoteType"), QStringLiteral("根目录"));
+        loaded.LoadTree();
+        ASSERT_EQ(Shape(tree.RootNode), Shape(loaded.RootNode)) << round;
+        EXPECT_EQ(tree.LastRecord ? tree.LastRecord->SelfIndex : -1,
+                  loaded.LastRecord ? loaded.LastRecord->SelfIndex : -1);
+        if (QTreeWidgetItem* still = NodeOf(view_.get(), openIndex)) {
+            EXPECT_EQ(still, open) << "a group that stays keeps its node";
+            EXPECT_EQ(view_->currentItem(), open);
+            EXPECT_TRUE(open->isExpanded());
+        }
+    }
 }
 
 TEST_F(TreeTest, NodesShowTheRootGroupAndSelectedGroupImages) {
