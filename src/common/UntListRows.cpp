@@ -1,5 +1,7 @@
 #include "UntListRows.h"
 
+#include <QHash>
+#include <QSignalBlocker>
 #include <QTreeWidget>
 
 void FillListView(QTreeWidget* view, const std::function<TRows()>& read) {
@@ -12,4 +14,66 @@ void FillListView(QTreeWidget* view, const std::function<TRows()>& read) {
         items << new QTreeWidgetItem(row);
     view->addTopLevelItems(items);
     view->setUpdatesEnabled(true);
+}
+
+namespace {
+
+void Fill(QTreeWidget* view, const TRows& rows) {
+    FillListView(view, [&rows] { return rows; });
+}
+
+} // namespace
+
+void RefreshListView(QTreeWidget* view, const TRows& rows) {
+    QHash<QString, int> rowOf;
+    rowOf.reserve(rows.size());
+    for (int r = 0; r < rows.size(); ++r)
+        rowOf.insert(rows.at(r).value(0), r);
+    // Which items stay with which row; removing an item costs a pass of the list's listeners,
+    // so many removals are left to a fill.
+    QList<QTreeWidgetItem*> gone;
+    QList<std::pair<QTreeWidgetItem*, int>> kept;
+    int next = 0;
+    for (int i = 0; i < view->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = view->topLevelItem(i);
+        const int row = rowOf.value(item->text(0), -1);
+        if (row < 0) {
+            gone << item;
+        } else if (row == next && item->columnCount() <= rows.at(row).size()) {
+            kept.append({item, row});
+            ++next;
+        } else {
+            return Fill(view, rows); // the order changed
+        }
+    }
+    if (gone.size() > 3 || rowOf.size() != rows.size())
+        return Fill(view, rows);
+
+    // Changed texts go in quietly but the last, which is announced: each announcement has
+    // the list's listeners (the column fitting) look at every row again.
+    QTreeWidgetItem* last = nullptr;
+    int lastColumn = 0;
+    {
+        const QSignalBlocker quiet(view->model());
+        for (const auto& [item, row] : std::as_const(kept)) {
+            const QStringList& texts = rows.at(row);
+            for (int c = 0; c < texts.size(); ++c) {
+                if (item->text(c) == texts.at(c))
+                    continue;
+                if (last)
+                    last->setText(lastColumn, rows.at(rowOf.value(last->text(0))).at(lastColumn));
+                last = item;
+                lastColumn = c;
+            }
+        }
+    }
+    if (last) {
+        last->setText(lastColumn, rows.at(rowOf.value(last->text(0))).at(lastColumn));
+        view->viewport()->update();
+    }
+    qDeleteAll(gone);
+    QList<QTreeWidgetItem*> added;
+    for (int r = next; r < rows.size(); ++r)
+        added << new QTreeWidgetItem(rows.at(r));
+    view->addTopLevelItems(added);
 }

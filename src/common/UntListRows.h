@@ -13,3 +13,7 @@ using TRows = QList<QStringList>;
 // returns (column 0 the row's caption, the other columns its sub-items); when read throws,
 // the view stays empty. Stores hand out TRows, so they can be tested without a view.
 void FillListView(QTreeWidget* view, const std::function<TRows()>& read);
+// Brings view in line with rows in place when the rows kept their order (changed texts,
+// rows gone, new rows at the end): the selection, current row and scroll position stay.
+// Otherwise fills it as FillListView does.
+void RefreshListView(QTreeWidget* view, const TRows& rows);

@@ -95,7 +95,7 @@ void TRemindersPage::ReloadSoon() {
                         return;
                     reload_->stop();
                     if (AlamData->Prefetching())
-                        rgAlamClick();
+                        AlamData->RefreshList(ui_->lv1, FilterIndex());
                 }));
     }
     reload_->start();

@@ -25,7 +25,7 @@ public:
     void rgAlamClick();
     // The list again under the chosen filter, after the data changed in the background (a
     // sync pass): read off this thread first, so that a long list does not hold up the
-    // window, and filled once the rows are in.
+    // window, and brought in line in place once the rows are in.
     void ReloadSoon();
     void NAddAlamClick();
     void NModAlamClick();

@@ -205,6 +205,10 @@ void TAlam::LoadList(QTreeWidget* view, int filter) {
     FillListView(view, [&] { return ListRows(filter); });
 }
 
+void TAlam::RefreshList(QTreeWidget* view, int filter) {
+    RefreshListView(view, ListRows(filter));
+}
+
 void TAlam::Delete(const QString& id) {
     SqlText = FormatSql(QStringLiteral("delete from Alam where ID=%s "), {id});
     ExecSql(SqlText);

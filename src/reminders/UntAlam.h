@@ -52,6 +52,8 @@ public:
     TRows ListRows(int filter);
     // Fills view with ListRows(filter).
     void LoadList(QTreeWidget* view, int filter);
+    // Brings view in line with ListRows(filter), in place where the order allows.
+    void RefreshList(QTreeWidget* view, int filter);
     // Starts reading ListRows(filter) off this thread, on the data file's reader, so that a
     // long list is ready when the window asks for it. ListRows takes the rows when nothing
     // was written since and the clock is still in the same minute, and reads anew otherwise.

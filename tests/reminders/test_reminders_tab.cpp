@@ -9,6 +9,7 @@
 #include "reminders/UntReportView.h"
 #include "settings/UntConfig.h"
 #include "shell/Main.h"
+#include "storage/UntSqlText.h"
 #include "ui_BaseAlam.h"
 
 #include <QButtonGroup>
@@ -85,7 +86,8 @@ TEST_F(RemindersTabTest, ListHasItsColumnsFontMenuAndFilters) {
     QStringList items;
     for (QAbstractButton* b : Child<QGroupBox>(Main(), "rgAlam")->findChildren<QRadioButton*>())
         items << b->text();
-    EXPECT_EQ(items, QStringList({"全部提醒", "今天", "明天", "错过", "每天", "每周", "每月", "每年"}));
+    EXPECT_EQ(items,
+              QStringList({"全部提醒", "今天", "明天", "错过", "每天", "每周", "每月", "每年"}));
     EXPECT_EQ(RemindersPageOf(Main())->FilterIndex(), 0);
     EXPECT_TRUE(Child<QRadioButton>(Main(), "rgAlam0")->isChecked());
 }
@@ -287,4 +289,46 @@ TEST_F(RemindersTabTest, BottomBarShowsTodayWithItsLunarDateAndTurnsAtMidnight) 
     EXPECT_TRUE(
         WaitFor([&] { return today->text().startsWith(QStringLiteral("2026年12月8日")); }, 3000));
     EXPECT_EQ(today->text(), QStringLiteral("2026年12月8日 星期二 农历十月三十"));
+}
+
+TEST_F(RemindersTabTest, ARefreshChangesTheListInPlaceAndEndsAsAFillWould) {
+    for (int i = 0; i < 6; ++i)
+        Add(rdDaily, 9 + i, 1, Monday, QStringLiteral("第%1条").arg(i));
+    Reload();
+    auto texts = [this] {
+        QList<QStringList> rows;
+        for (int r = 0; r < lv1->topLevelItemCount(); ++r) {
+            QStringList row;
+            for (int c = 0; c < lv1->columnCount(); ++c)
+                row << lv1->topLevelItem(r)->text(c);
+            rows << row;
+        }
+        return rows;
+    };
+    auto refreshed = [&] {
+        AlamData->RefreshList(lv1, 0);
+        const QList<QStringList> got = texts();
+        Reload();
+        return got == texts();
+    };
+    Select(3);
+    QTreeWidgetItem* selected = lv1->currentItem();
+    const int contentWidth = lv1->columnWidth(3);
+    // A text much longer than the column; then a row gone and a row added at the end.
+    ExecSql(FormatSql("update Alam set ReMark='%s' where iHour=12",
+                      {QStringLiteral("很长的内容").repeated(30)}));
+    AlamData->RefreshList(lv1, 0);
+    EXPECT_GT(lv1->columnWidth(3), contentWidth) << "columns fitted to the new text";
+    ExecSql("delete from Alam where iHour=10");
+    Add(rdOnce, 7, 1, Monday.addDays(1), QStringLiteral("新的"));
+    AlamData->RefreshList(lv1, 0);
+    EXPECT_EQ(lv1->currentItem(), selected) << "the selected row stays selected";
+    const QList<QStringList> inPlace = texts();
+    Reload();
+    EXPECT_EQ(inPlace, texts());
+    // Reordered rows (another filter's order is not at stake: a moved ID) end as a fill too.
+    ExecSql("update Alam set ID=100 where iHour=9");
+    EXPECT_TRUE(refreshed());
+    ExecSql("delete from Alam where iHour>=11");
+    EXPECT_TRUE(refreshed());
 }
