@@ -91,8 +91,7 @@ QString TCardTree::LoadStatement() const {
 
 void TCardTree::LoadTree() {
     SqlText = LoadStatement();
-    DbAccess->OpenQuery(SqlText);
-    TCursor& rows = DbAccess->MainCursor;
+    const TRows rows = DbAccess->ReadTexts(SqlText);
 
     // The first node of each index in tree order. Rows come in ascending index and a parent
     // always has a smaller index than its child, so a parent is known before its children.
@@ -108,11 +107,9 @@ void TCardTree::LoadTree() {
     std::vector<std::pair<QTreeWidgetItem*, QList<QTreeWidgetItem*>>> pending;
     QHash<QTreeWidgetItem*, size_t> pendingOf;
     try {
-        for (rows.First(); !rows.Eof(); rows.Next()) {
-            TGroupIndex record;
-            record.SelfIndex = static_cast<qint32>(rows.AsInteger(0));
-            record.ParentIndex = static_cast<qint32>(rows.AsInteger(1));
-            TGroupNode* node = MakeNode(record, rows.AsString(2), false);
+        for (const QStringList& row : rows) {
+            const TGroupIndex record{row.at(0).toInt(), row.at(1).toInt()};
+            TGroupNode* node = MakeNode(record, row.at(2), false);
             // A row whose parent is unknown is shown under the root.
             QTreeWidgetItem* parent = byIndex.value(record.ParentIndex, RootNode);
             if (parent && fresh.contains(parent)) {
