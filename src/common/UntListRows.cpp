@@ -4,14 +4,23 @@
 #include <QSignalBlocker>
 #include <QTreeWidget>
 
-void FillListView(QTreeWidget* view, const std::function<TRows()>& read) {
-    view->clear();
-    const TRows rows = read();
-    view->setUpdatesEnabled(false);
+QList<QTreeWidgetItem*> ListItems(const TRows& rows) {
     QList<QTreeWidgetItem*> items;
     items.reserve(rows.size());
     for (const QStringList& row : rows)
         items << new QTreeWidgetItem(row);
+    return items;
+}
+
+void FillListView(QTreeWidget* view, const std::function<TRows()>& read) {
+    view->clear();
+    const TRows rows = read();
+    FillListView(view, ListItems(rows));
+}
+
+void FillListView(QTreeWidget* view, const QList<QTreeWidgetItem*>& items) {
+    view->clear();
+    view->setUpdatesEnabled(false);
     view->addTopLevelItems(items);
     view->setUpdatesEnabled(true);
 }

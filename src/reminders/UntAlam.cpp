@@ -7,6 +7,7 @@
 #include "storage/UntSqlText.h"
 
 #include <QSet>
+#include <QTreeWidgetItem>
 #include <algorithm>
 #include <chrono>
 #include <functional>
@@ -14,6 +15,7 @@
 #include <iterator>
 #include <stdexcept>
 #include <system_error>
+#include <utility>
 
 TAlam* AlamData = nullptr;
 
@@ -135,11 +137,24 @@ QString AlamFilterCondition(int filter) {
     return FilterCondition(filter);
 }
 
+// The rows of a prefetch and their list items, made on its thread too; the items are the
+// view's once handed over, and freed here otherwise.
+struct TAlam::TListRead {
+    TRows rows;
+    QList<QTreeWidgetItem*> items;
+    TListRead() = default;
+    TListRead(TListRead&& other) noexcept
+        : rows(std::move(other.rows)), items(std::exchange(other.items, {})) {}
+    TListRead& operator=(TListRead&&) = delete;
+    ~TListRead() { qDeleteAll(items); }
+    QList<QTreeWidgetItem*> TakeItems() { return std::exchange(items, {}); }
+};
+
 struct TAlam::TPrefetch {
     int filter;
     QDateTime minute;
     qint64 changes;
-    std::future<TRows> rows;
+    std::future<TListRead> read;
 };
 
 TAlam::TAlam() = default;
@@ -150,19 +165,25 @@ TAlam::~TAlam() {
     DropPrefetch();
 }
 
+std::optional<TAlam::TListRead> TAlam::TakePrefetch(int filter) {
+    if (!prefetch_)
+        return std::nullopt;
+    const std::unique_ptr<TPrefetch> prefetch = std::move(prefetch_);
+    try {
+        TListRead read = prefetch->read.get();
+        if (prefetch->filter == filter && prefetch->minute == MinuteOf(Clock::Now()) &&
+            prefetch->changes == DbAccess->Connection.TotalChanges())
+            return read;
+    } catch (const std::exception&) {
+        // Read again here; a failure there is reported as this read's.
+    }
+    return std::nullopt;
+}
+
 TRows TAlam::ListRows(int filter) {
     SqlText = ListBase + FilterCondition(filter);
-    if (prefetch_) {
-        const std::unique_ptr<TPrefetch> prefetch = std::move(prefetch_);
-        try {
-            TRows rows = prefetch->rows.get();
-            if (prefetch->filter == filter && prefetch->minute == MinuteOf(Clock::Now()) &&
-                prefetch->changes == DbAccess->Connection.TotalChanges())
-                return rows;
-        } catch (const std::exception&) {
-            // Read again here; a failure there is reported as this read's.
-        }
-    }
+    if (std::optional<TListRead> read = TakePrefetch(filter))
+        return std::move(read->rows);
     return ListRowsFrom(SqlText, [](const QString& sql) { return ReadRows(sql); });
 }
 
@@ -183,7 +204,10 @@ void TAlam::PrefetchList(int filter) {
         prefetch_.reset(new TPrefetch{
             filter, MinuteOf(Clock::Now()), DbAccess->Connection.TotalChanges(),
             std::async(std::launch::async, [read, sql = ListBase + FilterCondition(filter)] {
-                return ListRowsFrom(sql, read);
+                TListRead list;
+                list.rows = ListRowsFrom(sql, read);
+                list.items = ListItems(list.rows);
+                return list;
             })});
     } catch (const std::system_error&) {
         // No thread to spare: the list is read when it is shown.
@@ -192,16 +216,20 @@ void TAlam::PrefetchList(int filter) {
 
 bool TAlam::Prefetched() const {
     return prefetch_ &&
-           prefetch_->rows.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+           prefetch_->read.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
 }
 
 void TAlam::DropPrefetch() {
-    if (prefetch_ && prefetch_->rows.valid())
-        prefetch_->rows.wait();
+    if (prefetch_ && prefetch_->read.valid())
+        prefetch_->read.wait();
     prefetch_.reset();
 }
 
 void TAlam::LoadList(QTreeWidget* view, int filter) {
+    if (std::optional<TListRead> read = TakePrefetch(filter)) {
+        SqlText = ListBase + FilterCondition(filter);
+        return FillListView(view, read->TakeItems());
+    }
     FillListView(view, [&] { return ListRows(filter); });
 }
 

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QString>
 #include <memory>
+#include <optional>
 
 class QTreeWidget;
 
@@ -83,8 +84,11 @@ public:
 private:
     bool HasAheadDays() const; // kinds 4 and 5
 
+    struct TListRead;
     struct TPrefetch;
     std::unique_ptr<TPrefetch> prefetch_;
+    // The prefetch's rows when they are still current; the prefetch is gone either way.
+    std::optional<TListRead> TakePrefetch(int filter);
 };
 
 extern TAlam* AlamData;

@@ -1,5 +1,7 @@
 #include "ReminderTestSupport.h"
 
+#include <QTreeWidget>
+
 #include "shell/UntApplication.h"
 #include "storage/UException.h"
 
@@ -253,4 +255,18 @@ TEST_F(AlamStoreTest, AListReadAheadIsShownOnlyWhileItIsCurrent) {
     const TRows later = alam_.ListRows(0);
     EXPECT_EQ(later.at(1).at(3), QStringLiteral("别处"));
     EXPECT_EQ(later.at(1).at(4), AlamMissedText);
+
+    // The list view takes the read-ahead's items by the same rules.
+    QTreeWidget view;
+    alam_.PrefetchList(0);
+    ASSERT_TRUE(WaitFor([this] { return alam_.Prefetched(); }));
+    other.Exec(QStringLiteral("update Alam set ReMark='又变' where ReMark='别处'"));
+    alam_.LoadList(&view, 0);
+    ASSERT_EQ(view.topLevelItemCount(), 4);
+    EXPECT_EQ(view.topLevelItem(1)->text(3), QStringLiteral("别处"));
+    alam_.PrefetchList(0);
+    AddAlam(rdDaily, 6, 0, 1, Monday);
+    alam_.LoadList(&view, 0);
+    ASSERT_EQ(view.topLevelItemCount(), 5);
+    EXPECT_EQ(view.topLevelItem(1)->text(3), QStringLiteral("又变"));
 }
