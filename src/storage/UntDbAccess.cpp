@@ -799,7 +799,14 @@ TDbAccess::TDbAccess() {
     QObject::connect(&idleCheckpoint_, &QTimer::timeout, [this] {
         // Emptying the log waits for a read in progress: rather wait without blocking.
         if (Reader.Reading() || logMover_.Running()) {
-            idleCheckpoint_.start();
+            idleCheckpoint_.start(MoverPollMs);
+            return;
+        }
+        // A long log (after a sync pass) is moved on the mover's thread first; emptying it
+        // then has nothing left to copy on this one.
+        if (logFrames_ > QuickLogFrames && logMover_.Start(Connection.Path())) {
+            logFrames_ = 0;
+            idleCheckpoint_.start(MoverPollMs);
             return;
         }
         try {
@@ -811,8 +818,9 @@ TDbAccess::TDbAccess() {
 }
 
 void TDbAccess::LogGrew(int frames) {
+    logFrames_ = frames;
     if (frames < MaxLogFrames) {
-        idleCheckpoint_.start();
+        idleCheckpoint_.start(IdleCheckpointMs);
         return;
     }
     // Inside the commit hook: no exceptions may leave, and a failure is retried next time.
