@@ -59,7 +59,7 @@ TSyncEngine::TSyncEngine(TDbAccess& db, QObject* parent)
     connect(&pump_, &QTimer::timeout, this, &TSyncEngine::RunSlice);
     soon_.setSingleShot(true);
     soon_.setInterval(AfterChangeMs);
-    connect(&soon_, &QTimer::timeout, this, &TSyncEngine::SyncNow);
+    connect(&soon_, &QTimer::timeout, this, &TSyncEngine::SyncChanges);
     connect(&interval_, &QTimer::timeout, this, &TSyncEngine::SyncNow);
 }
 
@@ -105,6 +105,14 @@ void TSyncEngine::SyncNow() {
         return;
     }
     Begin();
+}
+
+void TSyncEngine::SyncChanges() {
+    if (running_) {
+        rerun_ = true;
+        return;
+    }
+    Begin(true);
 }
 
 void TSyncEngine::SettingsStored(const QString& password) {
@@ -219,7 +227,7 @@ void TSyncEngine::Fail(const QString& message) {
     rerun_ = false;
 }
 
-void TSyncEngine::Begin() {
+void TSyncEngine::Begin(bool changesFirst) {
     running_ = true;
     ++generation_;
     round_ = 0;
@@ -264,6 +272,8 @@ void TSyncEngine::Begin() {
     }
     if (coll_[scReminders].Href.isEmpty() || coll_[scNotes].Href.isEmpty())
         Discover(true, [this](const QString&) { Round(); });
+    else if (changesFirst)
+        SendRound();
     else
         Round();
 }
@@ -445,6 +455,23 @@ void TSyncEngine::Round() {
                         Finish();
                 });
             });
+        });
+    });
+}
+
+// Reading a large collection's changes costs the server a look at every item in it, so a
+// pass for a few local changes only writes them; If-Match still stops it at any item that
+// changed there, and then a whole round follows.
+void TSyncEngine::SendRound() {
+    ++round_;
+    again_ = false;
+    written_ = 0;
+    Push(scReminders, [this] {
+        Push(scNotes, [this] {
+            if (again_ || written_ > ConfirmAbove)
+                Round();
+            else
+                Finish();
         });
     });
 }

@@ -36,6 +36,9 @@ public:
     void SyncNow();
     // Something changed here: a pass follows a few seconds later (when sync is on).
     void LocalChanged();
+    // The pass that follows local changes: sends them first, and reads the server too only
+    // when it refused a write because the item changed there, or after many writes.
+    void SyncChanges();
     // The password read from the keyring (or typed), for this run only.
     void SetPassword(const QString& password) { password_ = password; }
     // New settings are stored (the keyring may take a while after the dialog closed): the
@@ -78,11 +81,12 @@ private:
         QString Why;
     };
 
-    void Begin();
+    void Begin(bool changesFirst = false);
     void Discover(bool create, std::function<void(const QString& report)> found);
     void ListHome(const QString& home, bool create, bool retried,
                   std::function<void(const QString& report)> found);
     void Round();
+    void SendRound();
     void Fetch(int coll, bool retried, std::function<void()> next);
     void FetchData(int coll, const QStringList& hrefs, const QStringList& removed,
                    const QString& newToken, const QString& ctag, std::function<void()> next);

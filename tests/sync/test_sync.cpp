@@ -149,6 +149,31 @@ TEST_F(SyncTest, ReminderChangedOnBothSidesLaterChangeWinsOtherKeptAsConflictCop
     EXPECT_EQ(a_->Snapshot(), b_->Snapshot());
 }
 
+TEST_F(SyncTest, APassAfterALocalChangeSendsItAndStillKeepsAConflictingOne) {
+    AddGroup(*a_, 1, 0, "日记", "原文");
+    AddGroup(*a_, 2, 0, "杂项", "原文");
+    Converge();
+    auto syncChanges = [](TMachine& m) {
+        QSignalSpy finished(&m.Engine(), &TSyncEngine::Finished);
+        m.Engine().SyncChanges();
+        return WaitFor([&] { return finished.count() > 0; }, 60000) &&
+               finished.first().at(0).toBool();
+    };
+    {
+        TPinnedClock clock(At("2026-12-07 10:00:00"));
+        a_->Exec("update NoteBook set ReMark='A 的文字' where TypeID=1");
+        clock.Set(At("2026-12-07 10:05:00"));
+        b_->Exec("update NoteBook set ReMark='B 的文字' where TypeID=1");
+        b_->Exec("update NoteBook set ReMark='B 的杂项' where TypeID=2");
+    }
+    ASSERT_TRUE(syncChanges(*b_));
+    ASSERT_TRUE(syncChanges(*a_)); // refused where B wrote first: a whole round follows
+    EXPECT_EQ(Note(*a_, "日记"), "B 的文字");
+    EXPECT_EQ(Note(*a_, "日记（冲突副本）"), "A 的文字");
+    SyncOk(*b_);
+    EXPECT_EQ(a_->Snapshot(), b_->Snapshot());
+}
+
 TEST_F(SyncTest, NoteChangedOnBothSidesKeepsBothTextsTheOtherInASiblingCopy) {
     AddGroup(*a_, 1, 0, "上级", "p");
     AddGroup(*a_, 2, 1, "日记", "原文");
