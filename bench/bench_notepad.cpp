@@ -123,3 +123,40 @@ static void BM_LoadTree5000Groups(benchmark::State& state) {
     Report(state, std::move(samples));
 }
 BENCHMARK(BM_LoadTree5000Groups)->UseManualTime()->Iterations(20)->Unit(benchmark::kMillisecond);
+
+// The same tree shown, brought in line after one group was renamed (after a sync pass).
+static void BM_RefreshTree5000Groups(benchmark::State& state) {
+    TBenchDb db;
+    QRandomGenerator random(20261207);
+    QString batch = QStringLiteral("BEGIN;");
+    for (int i = 1; i <= 5000; ++i)
+        batch += TCardTree::AddGroupStatement(QStringLiteral("NoteType"), i, random.bounded(i),
+                                              QStringLiteral("分组 %1").arg(i)) +
+                 QLatin1Char(';');
+    DbAccess->Connection.Exec(batch + QStringLiteral("COMMIT;"));
+    QTreeWidget view;
+    view.resize(200, 400);
+    view.show();
+    TCardTree tree(&view, QStringLiteral("NoteType"), QStringLiteral("根目录"));
+    tree.LoadTree();
+    QApplication::processEvents();
+    std::vector<double> samples;
+    int round = 0;
+    for (auto _ : state) {
+        DbAccess->Connection.Exec(
+            QStringLiteral("update NoteType set TypeName='改名 %1' where SelfIndex=77").arg(++round));
+        const auto begin = std::chrono::steady_clock::now();
+        tree.Refresh();
+        view.repaint();
+        QApplication::processEvents();
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        state.SetIterationTime(seconds);
+        samples.push_back(seconds * 1000.0);
+    }
+    Report(state, std::move(samples));
+}
+BENCHMARK(BM_RefreshTree5000Groups)
+    ->UseManualTime()
+    ->Iterations(20)
+    ->Unit(benchmark::kMillisecond);
