@@ -34,16 +34,28 @@ void Fill(QTreeWidget* view, const TRows& rows) {
 } // namespace
 
 void RefreshListView(QTreeWidget* view, const TRows& rows) {
-    QHash<QString, int> rowOf;
-    rowOf.reserve(rows.size());
-    for (int r = 0; r < rows.size(); ++r)
-        rowOf.insert(rows.at(r).value(0), r);
     // Which items stay with which row; removing an item costs a pass of the list's listeners,
     // so many removals are left to a fill.
     QList<QTreeWidgetItem*> gone;
     QList<std::pair<QTreeWidgetItem*, int>> kept;
     int next = 0;
-    for (int i = 0; i < view->topLevelItemCount(); ++i) {
+    const int count = view->topLevelItemCount();
+    // Mostly every row is where it was.
+    while (next < count && next < rows.size() &&
+           view->topLevelItem(next)->text(0) == rows.at(next).value(0) &&
+           view->topLevelItem(next)->columnCount() <= rows.at(next).size()) {
+        kept.append({view->topLevelItem(next), next});
+        ++next;
+    }
+    QHash<QString, int> rowOf;
+    if (next < count) {
+        rowOf.reserve(rows.size());
+        for (int r = 0; r < rows.size(); ++r)
+            rowOf.insert(rows.at(r).value(0), r);
+        if (rowOf.size() != rows.size())
+            return Fill(view, rows);
+    }
+    for (int i = next; i < count; ++i) {
         QTreeWidgetItem* item = view->topLevelItem(i);
         const int row = rowOf.value(item->text(0), -1);
         if (row < 0) {
@@ -55,12 +67,13 @@ void RefreshListView(QTreeWidget* view, const TRows& rows) {
             return Fill(view, rows); // the order changed
         }
     }
-    if (gone.size() > 3 || rowOf.size() != rows.size())
+    if (gone.size() > 3)
         return Fill(view, rows);
 
     // Changed texts go in quietly but the last, which is announced: each announcement has
     // the list's listeners (the column fitting) look at every row again.
     QTreeWidgetItem* last = nullptr;
+    QString lastText;
     int lastColumn = 0;
     {
         const QSignalBlocker quiet(view->model());
@@ -70,14 +83,15 @@ void RefreshListView(QTreeWidget* view, const TRows& rows) {
                 if (item->text(c) == texts.at(c))
                     continue;
                 if (last)
-                    last->setText(lastColumn, rows.at(rowOf.value(last->text(0))).at(lastColumn));
+                    last->setText(lastColumn, lastText);
                 last = item;
                 lastColumn = c;
+                lastText = texts.at(c);
             }
         }
     }
     if (last) {
-        last->setText(lastColumn, rows.at(rowOf.value(last->text(0))).at(lastColumn));
+        last->setText(lastColumn, lastText);
         view->viewport()->update();
     }
     qDeleteAll(gone);

@@ -212,14 +212,16 @@ void TCardTree::Refresh() {
         stale.insert(record->SelfIndex, static_cast<TGroupNode*>(*it));
     }
     // Many new or moved nodes go in faster all at once, and doubled indexes only LoadTree
-    // places as it always has.
+    // places as it always has. Rows come in ascending index: doubles are neighbours.
+    std::vector<TGroupIndex> records;
+    records.reserve(rows.size());
     int moves = 0;
-    QSet<qint32> indexes;
     for (const QStringList& row : rows) {
-        unique = unique && !indexes.contains(row.at(0).toInt());
-        indexes.insert(row.at(0).toInt());
-        const TGroupNode* node = stale.value(row.at(0).toInt());
-        moves += !node || node->Record.ParentIndex != row.at(1).toInt();
+        records.push_back({row.at(0).toInt(), row.at(1).toInt()});
+        unique = unique && (records.size() < 2 ||
+                            records[records.size() - 2].SelfIndex != records.back().SelfIndex);
+        const TGroupNode* node = stale.value(records.back().SelfIndex);
+        moves += !node || node->Record.ParentIndex != records.back().ParentIndex;
     }
     if (!unique || moves > 500) {
         TRedrawPause pause(View);
@@ -229,23 +231,30 @@ void TCardTree::Refresh() {
     }
 
     TRedrawPause pause(View);
-    QHash<qint32, QTreeWidgetItem*> placed{{0, RootNode}};
-    for (const QStringList& row : rows) {
-        const TGroupIndex record{row.at(0).toInt(), row.at(1).toInt()};
+    std::vector<TGroupNode*> nodes(records.size(), nullptr);
+    for (size_t i = 0; i < records.size(); ++i) {
+        const TGroupIndex& record = records[i];
         // As LoadTree: under the root when the parent is not among the rows before it.
-        QTreeWidgetItem* parent = placed.value(record.ParentIndex, RootNode);
+        QTreeWidgetItem* parent = RootNode;
+        const auto at = std::lower_bound(
+            records.begin(), records.begin() + static_cast<std::ptrdiff_t>(i), record.ParentIndex,
+            [](const TGroupIndex& r, qint32 index) { return r.SelfIndex < index; });
+        if (at != records.begin() + static_cast<std::ptrdiff_t>(i) &&
+            at->SelfIndex == record.ParentIndex)
+            parent = nodes[static_cast<size_t>(at - records.begin())];
+        const QString& name = rows.at(static_cast<qsizetype>(i)).at(2);
         TGroupNode* node = stale.take(record.SelfIndex);
         if (!node) {
-            node = MakeNode(record, row.at(2), false);
+            node = MakeNode(record, name, false);
             InsertInOrder(parent, node);
         } else {
-            if (node->text(0) != row.at(2))
-                node->setText(0, row.at(2));
+            if (node->text(0) != name)
+                node->setText(0, name);
             node->Record.ParentIndex = record.ParentIndex;
             if (node->parent() != parent)
                 MoveKeepingState(View, node, parent);
         }
-        placed.insert(record.SelfIndex, node);
+        nodes[i] = node;
         LastRecord = &node->Record;
     }
     // What is left lost its row; its subtree holds no living node any more.

@@ -187,7 +187,7 @@ TRows TAlam::ListRows(int filter) {
     return ListRowsFrom(SqlText, [](const QString& sql) { return ReadRows(sql); });
 }
 
-void TAlam::PrefetchList(int filter) {
+void TAlam::PrefetchList(int filter, bool items) {
     DropPrefetch();
     TReadConnection* reader = &DbAccess->Reader;
     const auto read = [reader](const QString& sql) {
@@ -203,10 +203,11 @@ void TAlam::PrefetchList(int filter) {
     try {
         prefetch_.reset(new TPrefetch{
             filter, MinuteOf(Clock::Now()), DbAccess->Connection.TotalChanges(),
-            std::async(std::launch::async, [read, sql = ListBase + FilterCondition(filter)] {
+            std::async(std::launch::async, [read, items, sql = ListBase + FilterCondition(filter)] {
                 TListRead list;
                 list.rows = ListRowsFrom(sql, read);
-                list.items = ListItems(list.rows);
+                if (items)
+                    list.items = ListItems(list.rows);
                 return list;
             })});
     } catch (const std::system_error&) {
@@ -228,6 +229,8 @@ void TAlam::DropPrefetch() {
 void TAlam::LoadList(QTreeWidget* view, int filter) {
     if (std::optional<TListRead> read = TakePrefetch(filter)) {
         SqlText = ListBase + FilterCondition(filter);
+        if (read->items.size() != read->rows.size())
+            return FillListView(view, [&read] { return std::move(read->rows); });
         return FillListView(view, read->TakeItems());
     }
     FillListView(view, [&] { return ListRows(filter); });

@@ -58,7 +58,8 @@ public:
     // Starts reading ListRows(filter) off this thread, on the data file's reader, so that a
     // long list is ready when the window asks for it. ListRows takes the rows when nothing
     // was written since and the clock is still in the same minute, and reads anew otherwise.
-    void PrefetchList(int filter);
+    // With items, the list's items are made there too, for LoadList.
+    void PrefetchList(int filter, bool items = false);
     // Waits for a prefetch still running and drops it; before the data file closes.
     void DropPrefetch();
     // A prefetch was started and not yet taken or dropped; Prefetched: it has finished

@@ -195,7 +195,7 @@ int RunQuillet(int& argc, char** argv, void (*installTestHooks)()) {
     // A long reminder list is read on the other core while the window is made.
     const auto dropList = qScopeGuard([] { AlamData->DropPrefetch(); });
     if (DbAccess->Connection.IsOpen())
-        AlamData->PrefetchList(0);
+        AlamData->PrefetchList(0, true);
 
     std::unique_ptr<TFormMain> mainWindow;
     if (DbAccess->Connection.IsOpen()) {

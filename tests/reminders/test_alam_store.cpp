@@ -258,13 +258,13 @@ TEST_F(AlamStoreTest, AListReadAheadIsShownOnlyWhileItIsCurrent) {
 
     // The list view takes the read-ahead's items by the same rules.
     QTreeWidget view;
-    alam_.PrefetchList(0);
+    alam_.PrefetchList(0, true);
     ASSERT_TRUE(WaitFor([this] { return alam_.Prefetched(); }));
     other.Exec(QStringLiteral("update Alam set ReMark='又变' where ReMark='别处'"));
     alam_.LoadList(&view, 0);
     ASSERT_EQ(view.topLevelItemCount(), 4);
     EXPECT_EQ(view.topLevelItem(1)->text(3), QStringLiteral("别处"));
-    alam_.PrefetchList(0);
+    alam_.PrefetchList(0, true);
     AddAlam(rdDaily, 6, 0, 1, Monday);
     alam_.LoadList(&view, 0);
     ASSERT_EQ(view.topLevelItemCount(), 5);

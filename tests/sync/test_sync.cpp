@@ -161,10 +161,13 @@ TEST_F(SyncTest, APassAfterALocalChangeSendsItAndStillKeepsAConflictingOne) {
     };
     {
         TPinnedClock clock(At("2026-12-07 10:00:00"));
-        a_->Exec("update NoteBook set ReMark='A 的文字' where TypeID=1");
+        // Each machine numbers its groups itself: they are found by name.
+        const QString note = "update NoteBook set ReMark='%s' where TypeID=(select SelfIndex "
+                             "from NoteType where TypeName='%s')";
+        a_->Exec(FormatSql(note, {"A 的文字", "日记"}));
         clock.Set(At("2026-12-07 10:05:00"));
-        b_->Exec("update NoteBook set ReMark='B 的文字' where TypeID=1");
-        b_->Exec("update NoteBook set ReMark='B 的杂项' where TypeID=2");
+        b_->Exec(FormatSql(note, {"B 的文字", "日记"}));
+        b_->Exec(FormatSql(note, {"B 的杂项", "杂项"}));
     }
     ASSERT_TRUE(syncChanges(*b_));
     ASSERT_TRUE(syncChanges(*a_)); // refused where B wrote first: a whole round follows
