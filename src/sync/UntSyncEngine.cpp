@@ -445,16 +445,18 @@ void TSyncEngine::Round() {
         return Finish();
     again_ = false;
     written_ = 0;
-    Fetch(scReminders, false, [this] {
-        Fetch(scNotes, false, [this] {
-            Push(scReminders, [this] {
-                Push(scNotes, [this] {
-                    if (again_ || written_ > ConfirmAbove)
-                        Round();
-                    else
-                        Finish();
-                });
-            });
+    Fetch(scReminders, false, [this] { Fetch(scNotes, false, [this] { PushBoth(); }); });
+}
+
+// Another round follows when the server refused a write (the item changed there) or after
+// many writes, to confirm them.
+void TSyncEngine::PushBoth() {
+    Push(scReminders, [this] {
+        Push(scNotes, [this] {
+            if (again_ || written_ > ConfirmAbove)
+                Round();
+            else
+                Finish();
         });
     });
 }
@@ -466,14 +468,7 @@ void TSyncEngine::SendRound() {
     ++round_;
     again_ = false;
     written_ = 0;
-    Push(scReminders, [this] {
-        Push(scNotes, [this] {
-            if (again_ || written_ > ConfirmAbove)
-                Round();
-            else
-                Finish();
-        });
-    });
+    PushBoth();
 }
 
 void TSyncEngine::Finish() {

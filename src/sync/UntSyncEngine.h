@@ -87,6 +87,7 @@ private:
                   std::function<void(const QString& report)> found);
     void Round();
     void SendRound();
+    void PushBoth();
     void Fetch(int coll, bool retried, std::function<void()> next);
     void FetchData(int coll, const QStringList& hrefs, const QStringList& removed,
                    const QString& newToken, const QString& ctag, std::function<void()> next);

@@ -295,16 +295,7 @@ TEST_F(RemindersTabTest, ARefreshChangesTheListInPlaceAndEndsAsAFillWould) {
     for (int i = 0; i < 6; ++i)
         Add(rdDaily, 9 + i, 1, Monday, QStringLiteral("第%1条").arg(i));
     Reload();
-    auto texts = [this] {
-        QList<QStringList> rows;
-        for (int r = 0; r < lv1->topLevelItemCount(); ++r) {
-            QStringList row;
-            for (int c = 0; c < lv1->columnCount(); ++c)
-                row << lv1->topLevelItem(r)->text(c);
-            rows << row;
-        }
-        return rows;
-    };
+    auto texts = [this] { return Rows(lv1); };
     auto refreshed = [&] {
         AlamData->RefreshList(lv1, 0);
         const QList<QStringList> got = texts();
