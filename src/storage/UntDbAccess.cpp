@@ -799,14 +799,7 @@ TDbAccess::TDbAccess() {
     QObject::connect(&idleCheckpoint_, &QTimer::timeout, [this] {
         // Emptying the log waits for a read in progress: rather wait without blocking.
         if (Reader.Reading() || logMover_.Running()) {
-            idleCheckpoint_.start(MoverPollMs);
-            return;
-        }
-        // A long log (after a sync pass) is moved on the mover's thread first; emptying it
-        // then has nothing left to copy on this one.
-        if (logFrames_ > QuickLogFrames && logMover_.Start(Connection.Path())) {
-            logFrames_ = 0;
-            idleCheckpoint_.start(MoverPollMs);
+            idleCheckpoint_.start();
             return;
         }
         try {
@@ -818,9 +811,8 @@ TDbAccess::TDbAccess() {
 }
 
 void TDbAccess::LogGrew(int frames) {
-    logFrames_ = frames;
     if (frames < MaxLogFrames) {
-        idleCheckpoint_.start(IdleCheckpointMs);
+        idleCheckpoint_.start();
         return;
     }
     // Inside the commit hook: no exceptions may leave, and a failure is retried next time.

@@ -274,7 +274,6 @@ private:
 
     // The log is moved into the file once writing has paused, off the keystroke path.
     QTimer idleCheckpoint_;
-    int logFrames_ = 0; // as the last commit left the log
     // Writing that never pauses (a first sync) has its log moved on a thread of its own.
     TLogMover logMover_;
     void OpenCursor(TCursor& cursor, const QString& sql, bool editable);
@@ -296,10 +295,6 @@ constexpr int DatabasePageSize = 16384;
 constexpr int MaxLogFrames = 4096;
 // How long writing must pause before the log is moved into the file.
 constexpr int IdleCheckpointMs = 2000;
-// A log up to this long (4 MB) is moved and emptied at once on the interface thread when
-// writing pauses; a longer one is moved on the mover's thread first, watched this often.
-constexpr int QuickLogFrames = 256;
-constexpr int MoverPollMs = 50;
 
 void ExecSql(const QString& text);
 int GetIntValue(const QString& sql);
