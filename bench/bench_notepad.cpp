@@ -144,7 +144,8 @@ static void BM_RefreshTree5000Groups(benchmark::State& state) {
     int round = 0;
     for (auto _ : state) {
         DbAccess->Connection.Exec(
-            QStringLiteral("update NoteType set TypeName='改名 %1' where SelfIndex=77").arg(++round));
+            QStringLiteral("update NoteType set TypeName='改名 %1' where SelfIndex=77")
+                .arg(++round));
         const auto begin = std::chrono::steady_clock::now();
         tree.Refresh();
         view.repaint();
@@ -156,7 +157,4 @@ static void BM_RefreshTree5000Groups(benchmark::State& state) {
     }
     Report(state, std::move(samples));
 }
-BENCHMARK(BM_RefreshTree5000Groups)
-    ->UseManualTime()
-    ->Iterations(20)
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RefreshTree5000Groups)->UseManualTime()->Iterations(20)->Unit(benchmark::kMillisecond);
