@@ -31,6 +31,19 @@ void TXServer::Start(bool windowManager) {
     if (number.isEmpty())
         return;
     display_ = QLatin1Char(':') + number;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display_);
+    // A server that went away right after naming its display (another one on that number
+    // moments before) is started again.
+    QProcess probe;
+    probe.setProcessEnvironment(env);
+    probe.start(QStringLiteral("xprop"),
+                {QStringLiteral("-root"), QStringLiteral("-len"), QStringLiteral("1")});
+    if (!probe.waitForFinished(5000) || probe.exitStatus() != QProcess::NormalExit ||
+        probe.exitCode() != 0 || process_->state() != QProcess::Running) {
+        display_.clear();
+        return;
+    }
     if (!windowManager)
         return;
     const QString openbox = QStandardPaths::findExecutable(QStringLiteral("openbox"));
@@ -39,8 +52,6 @@ void TXServer::Start(bool windowManager) {
         return;
     }
     manager_ = std::make_unique<QProcess>();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), display_);
     manager_->setProcessEnvironment(env);
     manager_->start(openbox, {QStringLiteral("--sm-disable")});
     // The manager is in charge once it names itself on the root window.
