@@ -810,19 +810,7 @@ TDbAccess::TDbAccess() {
     });
 }
 
-void TDbAccess::KeepLogShort(int frames) {
-    if (logFrames_ <= frames || logMover_.Running() || !Connection.IsOpen())
-        return;
-    int logged = 0;
-    int moved = 0;
-    if (sqlite3_wal_checkpoint_v2(Connection.Handle(), nullptr, SQLITE_CHECKPOINT_PASSIVE, &logged,
-                                  &moved) == SQLITE_OK &&
-        moved == logged)
-        logFrames_ = 0; // the next commit starts the log afresh
-}
-
 void TDbAccess::LogGrew(int frames) {
-    logFrames_ = frames;
     if (frames < MaxLogFrames) {
         idleCheckpoint_.start();
         return;

@@ -264,10 +264,6 @@ public:
     void RestoreFrom(const QString& path, const QString& safetyCopy = QString());
     // Closes the cursors and the connection (before compaction at exit).
     void Disconnect();
-    // Moves the log into the file here and now when it holds more than frames pages, without
-    // waiting for anyone: long runs of writing (a sync pass) keep it short this way, a bit
-    // at a time, instead of leaving a long one to empty in one piece when they pause.
-    void KeepLogShort(int frames);
 
     static QString DatabasePath();
 
@@ -278,7 +274,6 @@ private:
 
     // The log is moved into the file once writing has paused, off the keystroke path.
     QTimer idleCheckpoint_;
-    int logFrames_ = 0; // as the last commit left the log
     // Writing that never pauses (a first sync) has its log moved on a thread of its own.
     TLogMover logMover_;
     void OpenCursor(TCursor& cursor, const QString& sql, bool editable);

@@ -23,8 +23,6 @@ constexpr int FetchBatch = 100;
 // spared two more listings of every collection.
 constexpr int MaxRounds = 4;
 constexpr int ConfirmAbove = 100;
-// The log a pass leaves at most between its slices: 2 MB, moved in a few milliseconds.
-constexpr int PassLogFrames = 128;
 // A change here is sent this long after the last keystroke.
 constexpr int AfterChangeMs = 5000;
 
@@ -187,9 +185,6 @@ void TSyncEngine::RunSlice() {
         if (store_.InTransaction()) {
             const qint64 before = timer.nsecsElapsed();
             store_.Commit();
-            // A pass writes without pausing: its log is moved into the file in small pieces,
-            // counted with the commit, rather than all at once when the pass is over.
-            db_.KeepLogShort(PassLogFrames);
             commitMs_ = (timer.nsecsElapsed() - before) / 1e6;
         }
     } catch (const std::exception& e) {

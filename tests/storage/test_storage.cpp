@@ -323,22 +323,6 @@ TEST_F(StorageTest, CommitsStayInTheLogUntilWritingPauses) {
     EXPECT_EQ(c.AsInteger(0), 2);
 }
 
-TEST_F(StorageTest, AShortenedLogStartsAfreshAtTheNextCommit) {
-    const QString log = DataPath() + "-wal";
-    for (int i = 0; i < 4; ++i)
-        ExecSql(FormatSql("Insert into AlamContext(ReMark) values('%s') ",
-                          {QString(100000, QChar(u'a' + i))}));
-    const qint64 grown = QFileInfo(log).size();
-    DbAccess->KeepLogShort(1000); // short enough already: left alone
-    ExecSql("Insert into AlamContext(ReMark) values('y') ");
-    ASSERT_GT(QFileInfo(log).size(), grown);
-    const qint64 longer = QFileInfo(log).size();
-    DbAccess->KeepLogShort(4);
-    ExecSql("Insert into AlamContext(ReMark) values('z') ");
-    EXPECT_EQ(QFileInfo(log).size(), longer) << "the commit went to the log's start";
-    EXPECT_EQ(GetIntValue("select count(*) from AlamContext"), 6);
-}
-
 TEST_F(StorageTest, ALogGrownWhileWritingNeverPausesIsMovedIntoTheFileAnyway) {
     // No event is processed here, so the pause timer cannot empty the log: only the move
     // started by the log's length can bring the pages into the file.
