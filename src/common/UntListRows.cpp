@@ -14,8 +14,7 @@ QList<QTreeWidgetItem*> ListItems(const TRows& rows) {
 
 void FillListView(QTreeWidget* view, const std::function<TRows()>& read) {
     view->clear();
-    const TRows rows = read();
-    FillListView(view, ListItems(rows));
+    FillListView(view, ListItems(read()));
 }
 
 void FillListView(QTreeWidget* view, const QList<QTreeWidgetItem*>& items) {
@@ -24,14 +23,6 @@ void FillListView(QTreeWidget* view, const QList<QTreeWidgetItem*>& items) {
     view->addTopLevelItems(items);
     view->setUpdatesEnabled(true);
 }
-
-namespace {
-
-void Fill(QTreeWidget* view, const TRows& rows) {
-    FillListView(view, [&rows] { return rows; });
-}
-
-} // namespace
 
 void RefreshListView(QTreeWidget* view, const TRows& rows) {
     // Which items stay with which row; removing an item costs a pass of the list's listeners,
@@ -53,7 +44,7 @@ void RefreshListView(QTreeWidget* view, const TRows& rows) {
         for (int r = 0; r < rows.size(); ++r)
             rowOf.insert(rows.at(r).value(0), r);
         if (rowOf.size() != rows.size())
-            return Fill(view, rows);
+            return FillListView(view, ListItems(rows));
     }
     for (int i = next; i < count; ++i) {
         QTreeWidgetItem* item = view->topLevelItem(i);
@@ -64,11 +55,11 @@ void RefreshListView(QTreeWidget* view, const TRows& rows) {
             kept.append({item, row});
             ++next;
         } else {
-            return Fill(view, rows); // the order changed
+            return FillListView(view, ListItems(rows)); // the order changed
         }
     }
     if (gone.size() > 3)
-        return Fill(view, rows);
+        return FillListView(view, ListItems(rows));
 
     // Changed texts go in quietly but the last, which is announced: each announcement has
     // the list's listeners (the column fitting) look at every row again.

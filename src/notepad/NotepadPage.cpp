@@ -284,12 +284,7 @@ void TNotepadPage::RefreshNotepad() {
         const QSignalBlocker quiet(ui_->tvNote);
         ui_->tvNote->setCurrentItem(kept);
     }
-    const QString id = QString::number(group);
-    QString stored;
-    if (NoteData->Exists(id)) {
-        NoteData->Load(id);
-        stored = NoteData->ReMark;
-    }
+    const QString stored = StoredNote(group);
     QPlainTextEdit* memo = ui_->mmoNote;
     if (stored == ExactPlainText(memo))
         return;
@@ -380,13 +375,15 @@ void TNotepadPage::tvNoteClick() {
     if (noteAfterPaint_)
         return ShowNoteLater(NoteTree_->SelectedIndex());
     ShowPendingNote();
-    const QString id = QString::number(NoteTree_->SelectedIndex());
-    if (NoteData->Exists(id)) {
-        NoteData->Load(id);
-        SetNoteText(NoteData->ReMark);
-    } else {
-        SetNoteText(QString());
-    }
+    SetNoteText(StoredNote(NoteTree_->SelectedIndex()));
+}
+
+QString TNotepadPage::StoredNote(int group) {
+    const QString id = QString::number(group);
+    if (!NoteData->Exists(id))
+        return QString();
+    NoteData->Load(id);
+    return NoteData->ReMark;
 }
 
 void TNotepadPage::mmoNoteChange() {

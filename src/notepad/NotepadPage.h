@@ -65,6 +65,8 @@ Q_SIGNALS:
 private:
     void ShowRootNote();
     void RefreshNotepad();
+    // The group's stored note; empty when it has none.
+    QString StoredNote(int group);
     // Selects node in view and shows its note.
     void ShowNode(QTreeWidgetItem* node);
     // Puts a stored text into the memo; a text the program puts there is not saved again.

@@ -229,9 +229,9 @@ void TAlam::DropPrefetch() {
 void TAlam::LoadList(QTreeWidget* view, int filter) {
     if (std::optional<TListRead> read = TakePrefetch(filter)) {
         SqlText = ListBase + FilterCondition(filter);
-        if (read->items.size() != read->rows.size())
-            return FillListView(view, [&read] { return std::move(read->rows); });
-        return FillListView(view, read->TakeItems());
+        // Items are made ahead only for the start-up's read.
+        return FillListView(view, read->items.size() == read->rows.size() ? read->TakeItems()
+                                                                          : ListItems(read->rows));
     }
     FillListView(view, [&] { return ListRows(filter); });
 }

@@ -14,6 +14,7 @@
 #include <QTextCursor>
 #include <QThread>
 #include <QTreeWidget>
+#include <functional>
 
 namespace {
 
@@ -34,6 +35,15 @@ TResult RunCommand(TProgramRun& run, const QStringList& arguments, const QByteAr
     return r;
 }
 
+// Gives run the data file of a machine of user's, as prepare left it.
+void CopyMachineData(const QString& user, TProgramRun& run,
+                     const std::function<void(TMachine&)>& prepare) {
+    TMachine here(TRadicale::Shared().Url(), user);
+    prepare(here);
+    here.Close();
+    ASSERT_TRUE(QFile::copy(here.Path(), run.Data()));
+}
+
 } // namespace
 
 TEST(SyncCommandLine, SetUpThenSyncAndRefusedWhileACopyRuns) {
@@ -41,14 +51,11 @@ TEST(SyncCommandLine, SetUpThenSyncAndRefusedWhileACopyRuns) {
     const QString user = server.AddUser();
     QTemporaryDir dir;
     TProgramRun run(dir.path());
-    {
-        TMachine here(server.Url(), user);
+    ASSERT_NO_FATAL_FAILURE(CopyMachineData(user, run, [](TMachine& here) {
         here.Exec(FormatSql("insert into NoteType(SelfIndex,ParentIndex,TypeName) values "
                             "(701,0,'%s')",
                             {QStringLiteral("命令行的组")}));
-        here.Close();
-        ASSERT_TRUE(QFile::copy(here.Path(), run.Data()));
-    }
+    }));
 
     TResult r = RunCommand(run, {"--sync-setup", server.Url(), user}, (user + "-wrong\n").toUtf8());
     EXPECT_EQ(r.code, 0) << r.output.toStdString();
@@ -83,12 +90,9 @@ TEST(SyncCommandLine, LoginPasswordComesFirstAndAWrongOneChangesNothing) {
     const QString user = server.AddUser();
     QTemporaryDir dir;
     TProgramRun run(dir.path());
-    {
-        TMachine here(server.Url(), user);
+    ASSERT_NO_FATAL_FAILURE(CopyMachineData(user, run, [](TMachine& here) {
         here.Exec("update SyncSet set UserName='nobody', PassWord='none'");
-        here.Close();
-        ASSERT_TRUE(QFile::copy(here.Path(), run.Data()));
-    }
+    }));
     Sqlcipher(run.Data(),
               SqlcipherUnlock + QStringLiteral("update SysSet set bPass=-1, PassWord='%1';\n")
                                     .arg(HashPassword("秘密")));
