@@ -4,6 +4,7 @@
 
 #include <QProcessEnvironment>
 #include <QStandardPaths>
+#include <QTest>
 
 TXServer::TXServer(bool windowManager) {
     // A loaded machine now and then starts neither in time: once more from the beginning.
@@ -51,19 +52,30 @@ void TXServer::Start(bool windowManager) {
         display_.clear();
         return;
     }
-    manager_ = std::make_unique<QProcess>();
-    manager_->setProcessEnvironment(env);
-    manager_->start(openbox, {QStringLiteral("--sm-disable")});
-    // The manager is in charge once it names itself on the root window.
-    if (!manager_->waitForStarted(5000) || !WaitFor([&] {
+    // Now and then the manager cannot open a display that has just answered xprop; it gives up
+    // at once, and a second start gets in.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        manager_ = std::make_unique<QProcess>();
+        manager_->setProcessEnvironment(env);
+        manager_->start(openbox, {QStringLiteral("--sm-disable")});
+        if (!manager_->waitForStarted(5000))
+            break;
+        // The manager is in charge once it names itself on the root window.
+        const bool named = WaitFor([&] {
             QProcess xprop;
             xprop.setProcessEnvironment(env);
             xprop.start(QStringLiteral("xprop"),
                         {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")});
             xprop.waitForFinished(5000);
-            return xprop.readAll().contains("window id");
-        }))
-        display_.clear();
+            return xprop.readAll().contains("window id") || manager_->state() != QProcess::Running;
+        });
+        if (named && manager_->state() == QProcess::Running)
+            return;
+        manager_->kill();
+        manager_->waitForFinished(5000);
+        QTest::qWait(200);
+    }
+    display_.clear();
 }
 
 TXServer::~TXServer() {

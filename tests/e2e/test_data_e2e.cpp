@@ -83,7 +83,14 @@ TEST(DataEndToEnd, ExitConfirmedWithAnAlertOpenEndsTheProgram) {
     ASSERT_TRUE(main.Found()) << p->readAll().toStdString();
     ASSERT_TRUE(WaitFor([&] { return program.Boxes().contains("提醒|十点开会"); }, 30000));
 
-    Xdo(server.Display(), {"windowactivate", "--sync", main.Id()});
+    // The window manager focuses the alert once it maps it, which may be after the program
+    // logged it: Alt+F4 must reach the main window, not the alert.
+    ASSERT_FALSE(WaitForWindow(server.Display(), "^提醒$", p).isEmpty());
+    QTest::qWait(500);
+    WaitFor([&] {
+        Xdo(server.Display(), {"windowactivate", "--sync", main.Id()});
+        return Xdo(server.Display(), {"getactivewindow"}) == main.Id();
+    });
     Xdo(server.Display(), {"key", "alt+F4"});
     EXPECT_TRUE(p->waitForFinished(15000)) << "still running with its alert open";
     EXPECT_TRUE(program.Boxes().contains("确认|确定要退出程序吗？"));
