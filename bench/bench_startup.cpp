@@ -87,6 +87,8 @@ TSample RunOnce(const QString& folder) {
     if (!env.contains(QStringLiteral("QT_QPA_PLATFORM")))
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), folder + QStringLiteral("/run"));
+    // Kept keys too, as on every start but the first after a file is made or restored.
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), folder + QStringLiteral("/cache"));
     env.insert(QStringLiteral("QUILLET_TEST_BOXLOG"), folder + QStringLiteral("/boxes.txt"));
     p.setProcessChannelMode(QProcess::MergedChannels);
     env.insert(QStringLiteral("QUILLET_TEST_STARTUP"), QString::number(MonotonicNs()));

@@ -249,6 +249,7 @@ QProcess* TProgramRun::Start(const QString& answer, const QStringList& extraEnvi
     env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("XDG_RUNTIME_DIR", folder_ + "/run");
     env.insert("XDG_CONFIG_HOME", folder_ + "/config");
+    env.insert("XDG_CACHE_HOME", folder_ + "/cache");
     env.insert("QUILLET_TEST_BOXLOG", BoxLog());
     env.insert("QUILLET_TEST_ANSWER", answer);
     for (const QString& assignment : extraEnvironment) {

@@ -16,10 +16,12 @@
 #include "settings/UntConfig.h"
 #include "settings/UntPassHash.h"
 #include "storage/UException.h"
+#include "storage/UntCipherKey.h"
 #include "storage/UntDbAccess.h"
 
 #include <QCoreApplication>
 #include <QScopeGuard>
+#include <QStandardPaths>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -189,6 +191,8 @@ int RunQuillet(int& argc, char** argv, void (*installTestHooks)()) {
     TInstanceChannel channel(instanceName);
     channel.Listen();
 
+    SetCipherKeyStore(QStandardPaths::writableLocation(QStandardPaths::CacheLocation) +
+                      QStringLiteral("/cipher-keys"));
     auto db = std::make_unique<TDbAccess>();
     DbAccess = db.get();
     DbAccess->Connect();

@@ -4,6 +4,11 @@
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include <openssl/sha.h>
 
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
 #include <cstring>
 #include <mutex>
 #include <system_error>
@@ -26,23 +31,85 @@ void PutDigest(const SHA_CTX& ctx, unsigned char* out) {
 
 QByteArray DeriveKey(const QByteArray& passphrase, const QByteArray& salt);
 
+constexpr int StoredKeys = 8;
+
+std::mutex keysUse;
+QString storePath;
+// The reader connections open the same file with the same passphrase: worked out once.
+QByteArray lastPassphrase, lastSalt, lastKey;
+
+// A stored line: salt, a tag of the passphrase and the key, in hex.
+QByteArray StoreEntry(const QByteArray& passphrase, const QByteArray& salt) {
+    return salt.toHex() + ' ' +
+           QCryptographicHash::hash(passphrase, QCryptographicHash::Sha256).left(8).toHex() + ' ';
+}
+
+QList<QByteArray> StoredLines() {
+    QFile file(storePath);
+    if (storePath.isEmpty() || !file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll().split('\n');
+}
+
+void WriteStore(const QList<QByteArray>& lines) {
+    if (storePath.isEmpty())
+        return;
+    QDir().mkpath(QFileInfo(storePath).absolutePath());
+    QSaveFile file(storePath);
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    int written = 0;
+    for (const QByteArray& line : lines)
+        if (!line.isEmpty() && written++ < StoredKeys)
+            file.write(line + '\n');
+    file.commit(); // a store that cannot be written only costs the next start the rounds
+}
+
 } // namespace
 
 QByteArray CipherKey(const QByteArray& passphrase, const QByteArray& salt) {
-    // The reader connection opens the same file with the same passphrase: worked out once.
-    static std::mutex lastUse;
-    static QByteArray lastPassphrase, lastSalt, lastKey;
+    const QByteArray entry = StoreEntry(passphrase, salt);
     {
-        const std::lock_guard<std::mutex> lock(lastUse);
+        const std::lock_guard<std::mutex> lock(keysUse);
         if (!lastKey.isEmpty() && passphrase == lastPassphrase && salt == lastSalt)
             return lastKey;
+        for (const QByteArray& line : StoredLines())
+            if (line.startsWith(entry)) {
+                const QByteArray key = QByteArray::fromHex(line.mid(entry.size()));
+                if (key.size() != KeyBytes)
+                    break;
+                lastPassphrase = passphrase;
+                lastSalt = salt;
+                return lastKey = key;
+            }
     }
     const QByteArray key = DeriveKey(passphrase, salt);
-    const std::lock_guard<std::mutex> lock(lastUse);
+    const std::lock_guard<std::mutex> lock(keysUse);
     lastPassphrase = passphrase;
     lastSalt = salt;
     lastKey = key;
+    QList<QByteArray> lines{entry + key.toHex()};
+    for (const QByteArray& line : StoredLines())
+        if (!line.startsWith(salt.toHex() + ' '))
+            lines << line;
+    WriteStore(lines);
     return key;
+}
+
+void SetCipherKeyStore(const QString& path) {
+    const std::lock_guard<std::mutex> lock(keysUse);
+    storePath = path;
+}
+
+void ForgetCipherKey(const QByteArray& salt) {
+    const std::lock_guard<std::mutex> lock(keysUse);
+    if (salt == lastSalt)
+        lastKey.clear();
+    QList<QByteArray> lines = StoredLines();
+    if (lines.removeIf(
+            [&salt](const QByteArray& line) { return line.startsWith(salt.toHex() + ' '); }) > 0)
+        WriteStore(lines);
 }
 
 namespace {

@@ -205,10 +205,11 @@ void TConnection::OpenWith(const QString& path, const QString& key, int flags, b
         throw error;
     }
     path_ = path;
+    QByteArray salt;
     try {
         QString keyText = QLatin1Char('\'') + QuoteSql(key) + QLatin1Char('\'');
         if (derived) {
-            const QByteArray salt = FileSalt();
+            salt = FileSalt();
             if (salt.isEmpty())
                 throw EEngineError("the file has no salt yet");
             keyText = QLatin1Char('"') +
@@ -225,6 +226,8 @@ void TConnection::OpenWith(const QString& path, const QString& key, int flags, b
         Exec(QStringLiteral("select count(*) from sqlite_master"));
     } catch (...) {
         Close();
+        if (!salt.isEmpty())
+            ForgetCipherKey(salt); // a key kept from an earlier start may be what failed
         throw;
     }
 }

@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QThread>
 #include <QTreeWidget>
@@ -303,6 +304,36 @@ TEST_F(StorageTest, KeyDerivedHereIsTheEnginesOwn) {
     EXPECT_EQ(sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr), SQLITE_OK)
         << sqlite3_errmsg(db);
     sqlite3_close(db);
+}
+
+TEST_F(StorageTest, AKeptKeySparesTheNextStartTheRoundsAndAWrongOneIsWorkedOutAgain) {
+    const QString store = DataPath() + ".keys";
+    SetCipherKeyStore(store);
+    const auto noStore = qScopeGuard([] { SetCipherKeyStore(QString()); });
+    DbAccess->Disconnect();
+    const QByteArray salt = ReadAll(DataPath()).left(16);
+    const auto kept = [&] {
+        for (const QByteArray& line : ReadAll(store).split('\n'))
+            if (line.startsWith(salt.toHex() + ' '))
+                return line;
+        return QByteArray();
+    };
+    ForgetCipherKey(salt); // a new start: nothing in memory
+    DbAccess->Connect();
+    const QByteArray right = kept();
+    ASSERT_EQ(right.split(' ').value(2).size(), 64) << right.toStdString();
+
+    DbAccess->Disconnect();
+    ForgetCipherKey(salt);
+    QFile wrong(store);
+    ASSERT_TRUE(wrong.open(QIODevice::WriteOnly));
+    wrong.write(right.left(right.lastIndexOf(' ') + 1) + QByteArray(64, '7') + '\n');
+    wrong.close();
+    DbAccess->Connect();
+    EXPECT_EQ(ReadRows("select count(*) from SysSet").size(), 1);
+    DbAccess->Disconnect();
+    DbAccess->Connect();
+    EXPECT_EQ(kept(), right);
 }
 
 TEST_F(StorageTest, CommitsStayInTheLogUntilWritingPauses) {
