@@ -1,6 +1,7 @@
 #include "UntAlam.h"
 
 #include "common/UntClock.h"
+#include "common/UntThreadHeap.h"
 #include "storage/UException.h"
 #include "storage/UntDbAccess.h"
 #include "storage/UntSqlEngine.h"
@@ -205,6 +206,8 @@ void TAlam::PrefetchList(int filter, bool items) {
             filter, MinuteOf(Clock::Now()), DbAccess->Connection.TotalChanges(),
             std::async(std::launch::async, [read, items, sql = ListBase + FilterCondition(filter)] {
                 TListRead list;
+                if (items)
+                    PrepareThreadHeap(16 << 20);
                 list.rows = ListRowsFrom(sql, read);
                 if (items)
                     list.items = ListItems(list.rows);
