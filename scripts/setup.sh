@@ -10,7 +10,7 @@ packages=(cmake g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
   fonts-wqy-zenhei xvfb xauth x11-utils xdotool openbox imagemagick faketime
   libical-dev python3-icalendar python3-dateutil qtkeychain-qt6-dev radicale python3-caldav
   dbus gnome-keyring libsecret-1-0
-  qt6-translations-l10n fonts-noto-color-emoji libxcb1-dev)
+  qt6-translations-l10n fonts-noto-color-emoji libxcb1-dev libfontconfig-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -32,6 +32,9 @@
 #include <termios.h>
 #include <unistd.h>
 #endif
+#ifdef QUILLET_HAVE_FONTCONFIG
+#include <fontconfig/fontconfig.h>
+#endif
 
 namespace {
 
@@ -160,10 +163,16 @@ int RunExchange(int& argc, char** argv, const TExchangeRequest& request) {
 }
 
 int RunQuillet(int& argc, char** argv, void (*installTestHooks)()) {
-    // The lunar calendar (for today's line) is worked out on the other core meanwhile.
+    // The font configuration (4 ms of files read) and the lunar calendar (for today's line)
+    // are loaded on the other core meanwhile.
     std::thread calendar;
     try {
-        calendar = std::thread(PrepareLunarCalendar);
+        calendar = std::thread([] {
+#ifdef QUILLET_HAVE_FONTCONFIG
+            FcInit();
+#endif
+            PrepareLunarCalendar();
+        });
     } catch (const std::system_error&) {
         // No thread to spare: the table is worked out when it is first needed.
     }
