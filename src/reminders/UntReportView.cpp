@@ -132,13 +132,18 @@ private:
         const int rows = model->rowCount();
         const TWidthGuess guess(view_->fontMetrics());
         std::vector<std::pair<int, int>> likeliest; // guessed width, row
+        // Straight from the items: through the model, each text costs an index and a copy.
+        std::vector<QTreeWidgetItem*> items;
+        items.reserve(static_cast<size_t>(rows));
+        for (int row = 0; row < rows; ++row)
+            items.push_back(view_->topLevelItem(row));
         for (int c = 0; c < columns_.size(); ++c) {
             if (columns_.at(c).width <= 1)
                 continue;
             likeliest.clear();
             likeliest.reserve(static_cast<size_t>(rows));
             for (int row = 0; row < rows; ++row)
-                likeliest.emplace_back(guess(model->index(row, c).data().toString()), row);
+                likeliest.emplace_back(guess(items[static_cast<size_t>(row)]->text(c)), row);
             const auto measured = likeliest.begin() + qMin(rows, MeasuredRows);
             std::partial_sort(likeliest.begin(), measured, likeliest.end(),
                               [](const auto& a, const auto& b) { return a.first > b.first; });
