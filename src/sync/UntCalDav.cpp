@@ -3,9 +3,12 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QPointer>
 #include <QSslError>
+#include <QTimer>
 #include <QXmlStreamReader>
 #include <algorithm>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -13,6 +16,8 @@ namespace {
 const QString DavNs = QStringLiteral("DAV:");
 const QString CalNs = QStringLiteral("urn:ietf:params:xml:ns:caldav");
 const QString CsNs = QStringLiteral("http://calendarserver.org/ns/");
+// About 2 ms of parsing.
+constexpr qint64 ParsedPerTurn = 64 * 1024;
 
 // Parses a multistatus as its bytes arrive.
 class TMultistatusParser {
@@ -195,10 +200,64 @@ void TCalDavClient::Send(const QByteArray& verb, const QUrl& url, const QByteArr
     auto parser = std::make_shared<TMultistatusParser>();
     auto sslProblem = std::make_shared<QString>();
     const bool multistatus = verb == "PROPFIND" || verb == "REPORT";
+    const auto handOn = [this, reply, parser, sslProblem, multistatus, done] {
+        replies_.erase(std::remove(replies_.begin(), replies_.end(), reply), replies_.end());
+        reply->deleteLater();
+        TDavResult result;
+        result.Status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        result.ETag = QString::fromUtf8(reply->rawHeader("ETag"));
+        if (!sslProblem->isEmpty()) {
+            result.Error = *sslProblem;
+        } else if (result.Status == 0) {
+            result.Error = reply->errorString();
+        } else if (multistatus && result.Status == 207) {
+            if (parser->Failed())
+                result.Error = QStringLiteral("服务器的回答无法读懂");
+            result.Entries = std::move(parser->Entries);
+            result.SyncToken = parser->SyncToken;
+        }
+        done(result);
+    };
+    // A long answer (every item of a collection) is parsed a piece per turn of the event
+    // loop, so that no turn holds the interface for all of it. The answer is handed on once
+    // the reply has finished and every piece is parsed.
+    struct TReading {
+        bool finished = false;
+        bool waiting = false; // a later turn is asked for
+        bool handedOn = false;
+    };
+    auto reading = std::make_shared<TReading>();
+    auto turn = std::make_shared<std::function<void()>>();
+    *turn = [this, guard = QPointer<QNetworkReply>(reply), parser, multistatus, handOn, reading,
+             self = std::weak_ptr(turn)] {
+        // Gone or taken by AbortAll: nothing is handed on.
+        if (reading->handedOn || !guard ||
+            std::find(replies_.begin(), replies_.end(), guard.data()) == replies_.end())
+            return;
+        QNetworkReply* reply = guard.data();
+        if (multistatus &&
+            reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 207 &&
+            reply->bytesAvailable() > 0) {
+            parser->Feed(reply->read(ParsedPerTurn));
+            if (reply->bytesAvailable() > 0) {
+                reading->waiting = true;
+                QTimer::singleShot(0, this, [reading, next = self.lock()] {
+                    reading->waiting = false;
+                    if (next)
+                        (*next)();
+                });
+                return;
+            }
+        }
+        if (reading->finished) {
+            reading->handedOn = true;
+            handOn();
+        }
+    };
     if (multistatus)
-        connect(reply, &QNetworkReply::readyRead, this, [reply, parser] {
-            if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 207)
-                parser->Feed(reply->readAll());
+        connect(reply, &QNetworkReply::readyRead, this, [reading, turn] {
+            if (!reading->waiting)
+                (*turn)();
         });
     // Certificate problems are reported as they are; they are never ignored.
     connect(reply, &QNetworkReply::sslErrors, this, [sslProblem](const QList<QSslError>& errors) {
@@ -207,27 +266,11 @@ void TCalDavClient::Send(const QByteArray& verb, const QUrl& url, const QByteArr
             texts << e.errorString();
         *sslProblem = QStringLiteral("证书有问题：") + texts.join(QStringLiteral("；"));
     });
-    connect(reply, &QNetworkReply::finished, this,
-            [this, reply, parser, sslProblem, multistatus, done] {
-                replies_.erase(std::remove(replies_.begin(), replies_.end(), reply),
-                               replies_.end());
-                reply->deleteLater();
-                TDavResult result;
-                result.Status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-                result.ETag = QString::fromUtf8(reply->rawHeader("ETag"));
-                if (!sslProblem->isEmpty()) {
-                    result.Error = *sslProblem;
-                } else if (result.Status == 0) {
-                    result.Error = reply->errorString();
-                } else if (multistatus && result.Status == 207) {
-                    parser->Feed(reply->readAll());
-                    if (parser->Failed())
-                        result.Error = QStringLiteral("服务器的回答无法读懂");
-                    result.Entries = std::move(parser->Entries);
-                    result.SyncToken = parser->SyncToken;
-                }
-                done(result);
-            });
+    connect(reply, &QNetworkReply::finished, this, [reading, turn] {
+        reading->finished = true;
+        if (!reading->waiting)
+            (*turn)();
+    });
 }
 
 void TCalDavClient::Propfind(const QUrl& url, int depth, const QByteArray& body, Callback done) {
