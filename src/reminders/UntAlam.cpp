@@ -230,8 +230,8 @@ void TAlam::DropPrefetch() {
 }
 
 void TAlam::LoadList(QTreeWidget* view, int filter) {
+    SqlText = ListBase + FilterCondition(filter);
     if (std::optional<TListRead> read = TakePrefetch(filter)) {
-        SqlText = ListBase + FilterCondition(filter);
         // Items are made ahead only for the start-up's read.
         return FillListView(view, read->items.size() == read->rows.size() ? read->TakeItems()
                                                                           : ListItems(read->rows));

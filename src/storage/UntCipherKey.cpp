@@ -39,8 +39,12 @@ QString storePath;
 QByteArray lastPassphrase, lastSalt, lastKey;
 
 // A stored line: salt, a tag of the passphrase and the key, in hex.
+QByteArray SaltField(const QByteArray& salt) {
+    return salt.toHex() + ' ';
+}
+
 QByteArray StoreEntry(const QByteArray& passphrase, const QByteArray& salt) {
-    return salt.toHex() + ' ' +
+    return SaltField(salt) +
            QCryptographicHash::hash(passphrase, QCryptographicHash::Sha256).left(8).toHex() + ' ';
 }
 
@@ -91,7 +95,7 @@ QByteArray CipherKey(const QByteArray& passphrase, const QByteArray& salt) {
     lastKey = key;
     QList<QByteArray> lines{entry + key.toHex()};
     for (const QByteArray& line : StoredLines())
-        if (!line.startsWith(salt.toHex() + ' '))
+        if (!line.startsWith(SaltField(salt)))
             lines << line;
     WriteStore(lines);
     return key;
@@ -107,8 +111,8 @@ void ForgetCipherKey(const QByteArray& salt) {
     if (salt == lastSalt)
         lastKey.clear();
     QList<QByteArray> lines = StoredLines();
-    if (lines.removeIf(
-            [&salt](const QByteArray& line) { return line.startsWith(salt.toHex() + ' '); }) > 0)
+    const QByteArray field = SaltField(salt);
+    if (lines.removeIf([&field](const QByteArray& line) { return line.startsWith(field); }) > 0)
         WriteStore(lines);
 }
 

@@ -100,18 +100,10 @@ void TSyncEngine::LocalChanged() {
 }
 
 void TSyncEngine::SyncNow() {
-    if (running_) {
-        rerun_ = true;
-        return;
-    }
     Begin();
 }
 
 void TSyncEngine::SyncChanges() {
-    if (running_) {
-        rerun_ = true;
-        return;
-    }
     Begin(true);
 }
 
@@ -228,6 +220,11 @@ void TSyncEngine::Fail(const QString& message) {
 }
 
 void TSyncEngine::Begin(bool changesFirst) {
+    // A pass asked for while one runs follows it.
+    if (running_) {
+        rerun_ = true;
+        return;
+    }
     running_ = true;
     ++generation_;
     round_ = 0;

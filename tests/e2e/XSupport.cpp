@@ -6,6 +6,21 @@
 #include <QStandardPaths>
 #include <QTest>
 
+namespace {
+
+// Runs xprop on the display env names; its output, or nothing when it failed.
+QByteArray Xprop(const QProcessEnvironment& env, const QStringList& arguments) {
+    QProcess xprop;
+    xprop.setProcessEnvironment(env);
+    xprop.start(QStringLiteral("xprop"), arguments);
+    if (!xprop.waitForFinished(5000) || xprop.exitStatus() != QProcess::NormalExit ||
+        xprop.exitCode() != 0)
+        return {};
+    return xprop.readAll();
+}
+
+} // namespace
+
 TXServer::TXServer(bool windowManager) {
     // A loaded machine now and then starts neither in time: once more from the beginning.
     for (int attempt = 0; attempt < 2 && display_.isEmpty(); ++attempt) {
@@ -36,12 +51,9 @@ void TXServer::Start(bool windowManager) {
     env.insert(QStringLiteral("DISPLAY"), display_);
     // A server that went away right after naming its display (another one on that number
     // moments before) is started again.
-    QProcess probe;
-    probe.setProcessEnvironment(env);
-    probe.start(QStringLiteral("xprop"),
-                {QStringLiteral("-root"), QStringLiteral("-len"), QStringLiteral("1")});
-    if (!probe.waitForFinished(5000) || probe.exitStatus() != QProcess::NormalExit ||
-        probe.exitCode() != 0 || process_->state() != QProcess::Running) {
+    if (Xprop(env, {QStringLiteral("-root"), QStringLiteral("-len"), QStringLiteral("1")})
+            .isEmpty() ||
+        process_->state() != QProcess::Running) {
         display_.clear();
         return;
     }
@@ -62,12 +74,9 @@ void TXServer::Start(bool windowManager) {
             break;
         // The manager is in charge once it names itself on the root window.
         const bool named = WaitFor([&] {
-            QProcess xprop;
-            xprop.setProcessEnvironment(env);
-            xprop.start(QStringLiteral("xprop"),
-                        {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")});
-            xprop.waitForFinished(5000);
-            return xprop.readAll().contains("window id") || manager_->state() != QProcess::Running;
+            return Xprop(env, {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
+                       .contains("window id") ||
+                   manager_->state() != QProcess::Running;
         });
         if (named && manager_->state() == QProcess::Running)
             return;
