@@ -5,6 +5,7 @@
 #include "ui_SearchAll.h"
 
 #include <QApplication>
+#include <QCache>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPainter>
@@ -17,10 +18,13 @@ constexpr int MatchStartRole = Qt::UserRole;
 constexpr int MatchLengthRole = Qt::UserRole + 1;
 constexpr int HitRole = Qt::UserRole + 2;
 
-// Draws a result's line with its match on a highlight.
+// Draws a result's line with its match on a highlight. Each line is shaped once and kept
+// while the list stands: a search repaints its rows with every batch of results.
 class TMatchDelegate : public QStyledItemDelegate {
 public:
-    using QStyledItemDelegate::QStyledItemDelegate;
+    explicit TMatchDelegate(QAbstractItemView* view) : QStyledItemDelegate(view) {
+        connect(view->model(), &QAbstractItemModel::modelReset, this, [this] { shaped_.clear(); });
+    }
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override {
@@ -33,28 +37,57 @@ public:
 
         const QRect area = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, opt.widget)
                                .adjusted(2, 0, -2, 0);
-        QTextLayout layout(text, opt.font);
-        QTextCharFormat match;
-        match.setBackground(QColor(255, 230, 0));
-        match.setForeground(QColor(0, 0, 0));
-        layout.setFormats(
-            {{index.data(MatchStartRole).toInt(), index.data(MatchLengthRole).toInt(), match}});
-        layout.beginLayout();
-        QTextLine line = layout.createLine();
-        line.setNumColumns(static_cast<int>(text.size()));
-        layout.endLayout();
+        const Shaped& shaped = Shape(index, text, opt.font);
         painter->save();
         painter->setClipRect(area);
         const bool selected = opt.state & QStyle::State_Selected;
         painter->setPen(opt.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
         // A match far along a long line is brought into view.
-        const qreal matchEnd = line.cursorToX(index.data(MatchStartRole).toInt() +
-                                              index.data(MatchLengthRole).toInt());
-        const qreal shift = matchEnd > area.width() ? matchEnd - area.width() + 20 : 0;
-        layout.draw(painter,
-                    QPointF(area.left() - shift, area.top() + (area.height() - line.height()) / 2));
+        const qreal shift =
+            shaped.matchEnd > area.width() ? shaped.matchEnd - area.width() + 20 : 0;
+        shaped.layout.draw(painter, QPointF(area.left() - shift,
+                                            area.top() + (area.height() - shaped.height) / 2));
         painter->restore();
     }
+
+private:
+    struct Shaped {
+        Shaped(const QString& text, const QFont& font) : layout(text, font), font(font) {}
+        QTextLayout layout;
+        QFont font;
+        int start = 0;
+        int length = 0;
+        qreal matchEnd = 0;
+        qreal height = 0;
+    };
+
+    const Shaped& Shape(const QModelIndex& index, const QString& text, const QFont& font) const {
+        const int key = index.siblingAtColumn(0).data(HitRole).toInt();
+        const int start = index.data(MatchStartRole).toInt();
+        const int length = index.data(MatchLengthRole).toInt();
+        if (const Shaped* kept = shaped_.object(key);
+            kept && kept->font == font && kept->start == start && kept->length == length &&
+            kept->layout.text() == text)
+            return *kept;
+        auto* shaped = new Shaped(text, font);
+        shaped->start = start;
+        shaped->length = length;
+        QTextCharFormat match;
+        match.setBackground(QColor(255, 230, 0));
+        match.setForeground(QColor(0, 0, 0));
+        shaped->layout.setFormats({{start, length, match}});
+        shaped->layout.beginLayout();
+        QTextLine line = shaped->layout.createLine();
+        line.setNumColumns(static_cast<int>(text.size()));
+        shaped->layout.endLayout();
+        shaped->matchEnd = line.cursorToX(start + length);
+        shaped->height = line.height();
+        shaped_.insert(key, shaped);
+        return *shaped;
+    }
+
+    // By the hit's place in the list; a few screens' worth.
+    mutable QCache<int, Shaped> shaped_{256};
 };
 
 } // namespace
@@ -70,7 +103,10 @@ TFormSearchAll::TFormSearchAll(TReadConnection& reader, QWidget* parent)
     tmrSearch_.setSingleShot(true);
     tmrSearch_.setInterval(TypingPauseMs);
     connect(&tmrSearch_, &QTimer::timeout, this, [this] { SearchNow(); });
-    connect(ui_->edtQuery, &QLineEdit::textChanged, this, [this] { tmrSearch_.start(); });
+    connect(ui_->edtQuery, &QLineEdit::textChanged, this, [this] {
+        tmrSearch_.start();
+        runner_.ReadAhead(); // while the user types: the search after the pause finds it read
+    });
     connect(ui_->chkCase, &QCheckBox::toggled, this, [this] { SearchNow(); });
     connect(ui_->lvResult, &QTreeWidget::itemActivated, this,
             [this](QTreeWidgetItem* item) { lvResultActivated(item); });
@@ -112,6 +148,7 @@ void TFormSearchAll::Open() {
     activateWindow();
     ui_->edtQuery->setFocus();
     ui_->edtQuery->selectAll();
+    runner_.ReadAhead();
 }
 
 void TFormSearchAll::SearchNow() {

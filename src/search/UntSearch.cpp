@@ -24,6 +24,11 @@ const QString SearchSql =
     AlamTimeTextSql +
     QStringLiteral(",ReMark,1 from Alam where TextHas(ReMark,?1,?2) order by ID)");
 
+// Reads what a search reads, so that its pages are in the reader's cache.
+const QString ReadAheadSql =
+    QStringLiteral("select (select sum(length(ReMark)) from NoteBook)+"
+                   "(select sum(length(ReMark)) from Alam)+(select count(TypeName) from NoteType)");
+
 // How much of a long line is shown around a match, in bytes of text.
 constexpr qsizetype ContextBefore = 60;
 constexpr qsizetype ContextAfter = 160;
@@ -185,7 +190,7 @@ private:
                 FillLine(hit, text, span.begin, span.end);
                 batch_.append(std::move(hit));
                 ++hitsGiven_;
-                if (batch_.size() >= 100 || sinceFlush_.elapsed() >= 30)
+                if (batch_.size() >= 100 || sinceFlush_.elapsed() >= 4)
                     Flush();
             } else if ((total_ & 0xFFF) == 0 && Cancelled()) {
                 return;
@@ -273,6 +278,33 @@ void TSearchRunner::Cancel() {
     if (cancel_)
         *cancel_ = true;
     cancel_.reset();
+}
+
+void TSearchRunner::ReadAhead() {
+    if (running_ > 0)
+        return;
+    auto cancel = std::make_shared<std::atomic<bool>>(false);
+    cancel_ = cancel;
+    ++running_;
+    pool_->start([this, cancel] {
+        try {
+            std::pair<quint64, qint64> state;
+            reader_.ReadRows(
+                QStringLiteral("PRAGMA data_version"), {},
+                [&](const TRowView& row) {
+                    state = {reader_.Openings(), row.Integer(0)};
+                    return true;
+                },
+                cancel.get());
+            if (state != readAhead_ &&
+                reader_.ReadRows(
+                    ReadAheadSql, {}, [](const TRowView&) { return true; }, cancel.get()))
+                readAhead_ = state;
+        } catch (const std::exception&) {
+            // The search itself meets the same fault and reports it.
+        }
+        --running_;
+    });
 }
 
 quint64 TSearchRunner::Start(const QString& query, bool caseSensitive) {

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <utility>
 
 class QThreadPool;
 class TReadConnection;
@@ -60,6 +61,10 @@ public:
 
     quint64 Start(const QString& query, bool caseSensitive);
     void Cancel();
+    // Reads every text once ahead of the search being typed, when the data changed since it
+    // was last read (or the window was closed): a search then finds its pages decrypted.
+    // Nothing happens while a search runs; a search started meanwhile stops it.
+    void ReadAhead();
     quint64 Generation() const { return generation_; }
     bool Busy() const { return running_ > 0; }
 
@@ -71,4 +76,6 @@ private:
     quint64 generation_ = 0;
     std::shared_ptr<std::atomic<bool>> cancel_;
     std::atomic<int> running_{0};
+    // The reader's state when the read ahead last ran through: its opening, its data_version.
+    std::pair<quint64, qint64> readAhead_{0, -1};
 };

@@ -608,6 +608,7 @@ bool TReadConnection::ReadRows(const QString& sql, const QVariantList& values,
             // data changes.
             connection_.Exec(QStringLiteral("PRAGMA cache_size=-65536; PRAGMA query_only=1"));
             sqlite3_progress_handler(connection_.Handle(), 2000, &TReadConnection::Progress, this);
+            ++openings_;
         }
         sqlite3* db = connection_.Handle();
         Statement stmt = Prepare(db, sql);

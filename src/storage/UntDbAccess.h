@@ -189,6 +189,8 @@ public:
                   const std::atomic<bool>* cancel = nullptr);
     // A read is running.
     bool Reading() const { return reading_; }
+    // How often the connection was opened: PRAGMA data_version counts afresh each time.
+    quint64 Openings() const { return openings_; }
     // The data file at path is open: reads may begin.
     void Allow(const QString& path);
     // Stops a running read and closes, freeing the page cache; the next read opens again.
@@ -206,6 +208,7 @@ private:
     bool allowed_ = false;
     std::atomic<bool> stop_{false};
     std::atomic<bool> reading_{false};
+    std::atomic<quint64> openings_{0};
     std::atomic<const std::atomic<bool>*> cancel_{nullptr};
 };
 

@@ -335,4 +335,32 @@ TEST_F(SearchWindowTest, ATypedQueryDoesNotWaitForAnEarlierSlowOne) {
     EXPECT_EQ(Form()->lvResult()->topLevelItemCount(), 1);
 }
 
+// Where row's highlight starts, in the view's own pixels; -1 when it shows none.
+int HighlightLeft(QTreeWidget* view, int row) {
+    const QRect cell = view->visualRect(view->model()->index(row, 1));
+    const QImage shot = view->viewport()->grab(cell).toImage();
+    for (int x = 0; x < shot.width(); ++x)
+        for (int y = 0; y < shot.height(); ++y)
+            if (shot.pixelColor(x, y) == QColor(255, 230, 0))
+                return x;
+    return -1;
+}
+
+TEST_F(SearchWindowTest, EachRowHighlightsItsOwnMatchAndANewListItsNewOne) {
+    InsertNote(1, QStringLiteral("ab 中文 AB"));
+    Child<QPushButton>(Main(), "btnFindAll")->click();
+    Find(QStringLiteral("ab"));
+    ASSERT_EQ(Form()->Hits().size(), 2u); // one line, two places
+    const int first = HighlightLeft(Form()->lvResult(), 0);
+    const int second = HighlightLeft(Form()->lvResult(), 1);
+    ASSERT_GE(first, 0);
+    ASSERT_GT(second, first);
+
+    // The same line, now with the match of the second row in the first.
+    Form()->chkCase()->setChecked(true);
+    Find(QStringLiteral("AB"));
+    ASSERT_EQ(Form()->Hits().size(), 1u);
+    EXPECT_EQ(HighlightLeft(Form()->lvResult(), 0), second);
+}
+
 } // namespace
