@@ -649,14 +649,19 @@ bool TLogMover::Start(const QString& path) {
         return true;
     Wait();
     running_ = true;
+    movedAll_ = false;
     try {
         thread_ = std::thread([this, path] {
             try {
                 TConnection mover;
                 mover.Open(path, DatabaseKey);
                 // Passive: never waits for the writer, so a keystroke's commit is not held up.
-                sqlite3_wal_checkpoint_v2(mover.Handle(), nullptr, SQLITE_CHECKPOINT_PASSIVE,
-                                          nullptr, nullptr);
+                int inLog = 0;
+                int moved = 0;
+                movedAll_ =
+                    sqlite3_wal_checkpoint_v2(mover.Handle(), nullptr, SQLITE_CHECKPOINT_PASSIVE,
+                                              &inLog, &moved) == SQLITE_OK &&
+                    moved == inLog;
             } catch (...) {
                 // The log keeps every commit; the next long log or pause tries again.
             }
@@ -799,24 +804,46 @@ void TDbAccess::ExecuteBatch(const QString& text) {
 
 TDbAccess::TDbAccess() {
     idleCheckpoint_.setSingleShot(true);
-    idleCheckpoint_.setInterval(IdleCheckpointMs);
-    QObject::connect(&idleCheckpoint_, &QTimer::timeout, [this] {
-        // Emptying the log waits for a read in progress: rather wait without blocking.
-        if (Reader.Reading() || logMover_.Running()) {
-            idleCheckpoint_.start();
+    QObject::connect(&idleCheckpoint_, &QTimer::timeout, [this] { WritingPaused(); });
+}
+
+void TDbAccess::WritingPaused() {
+    if (logMover_.Running()) {
+        idleCheckpoint_.start(MoverPollMs);
+        return;
+    }
+    if (movedAtCommit_ != commits_) {
+        // The pages go into the file on the mover's thread: its sync may wait for the disk as
+        // long as it likes without holding the interface.
+        movedAtCommit_ = commits_;
+        if (logMover_.Start(Connection.Path())) {
+            idleCheckpoint_.start(MoverPollMs);
             return;
         }
-        try {
-            Connection.Checkpoint();
-        } catch (...) {
-            // Tried again after the next write; the log keeps every commit meanwhile.
-        }
-    });
+        movedAtCommit_ = -1;
+    } else if (!logMover_.MovedAll()) {
+        return; // a read still needed some pages; the next pause moves them
+    }
+    // Nothing is left to copy or sync, so emptying the log costs this thread only the cut of
+    // the file; a long one is not cut here (that alone takes over 10 ms) but reused from its
+    // start by the next commit, and removed at close. Emptying waits for a read in progress.
+    if (QFileInfo(Connection.Path() + QStringLiteral("-wal")).size() > ShortLogBytes)
+        return;
+    if (Reader.Reading()) {
+        idleCheckpoint_.start(MoverPollMs);
+        return;
+    }
+    try {
+        Connection.Checkpoint();
+    } catch (...) {
+        // Tried again after the next write; the log keeps every commit meanwhile.
+    }
 }
 
 void TDbAccess::LogGrew(int frames) {
+    ++commits_;
     if (frames < MaxLogFrames) {
-        idleCheckpoint_.start();
+        idleCheckpoint_.start(IdleCheckpointMs);
         return;
     }
     // Inside the commit hook: no exceptions may leave, and a failure is retried next time.

@@ -224,12 +224,15 @@ public:
     // Does nothing while a move is running; false when no thread could be started.
     bool Start(const QString& path);
     bool Running() const { return running_; }
+    // The last move left nothing in the log that was not in the file.
+    bool MovedAll() const { return movedAll_; }
     // Returns once no move is running (before the file is closed, replaced or compacted).
     void Wait();
 
 private:
     std::thread thread_;
     std::atomic<bool> running_{false};
+    std::atomic<bool> movedAll_{false};
 };
 
 class TDbAccess {
@@ -274,11 +277,15 @@ private:
     void OpenData();
     void EnsureOpen();
     void LogGrew(int frames);
+    void WritingPaused();
 
     // The log is moved into the file once writing has paused, off the keystroke path.
     QTimer idleCheckpoint_;
-    // Writing that never pauses (a first sync) has its log moved on a thread of its own.
+    // Moves the log into the file when writing pauses, and while writing that never pauses
+    // (a first sync) goes on.
     TLogMover logMover_;
+    qint64 commits_ = 0;        // through Connection
+    qint64 movedAtCommit_ = -1; // commits_ when the pause's move started
     void OpenCursor(TCursor& cursor, const QString& sql, bool editable);
 };
 
@@ -298,6 +305,10 @@ constexpr int DatabasePageSize = 16384;
 constexpr int MaxLogFrames = 4096;
 // How long writing must pause before the log is moved into the file.
 constexpr int IdleCheckpointMs = 2000;
+// How often a pause looks whether the move it started has finished.
+constexpr int MoverPollMs = 50;
+// A log file up to this size is cut back to nothing once moved into the file.
+constexpr qint64 ShortLogBytes = 4 << 20;
 
 void ExecSql(const QString& text);
 int GetIntValue(const QString& sql);

@@ -7,11 +7,13 @@
 #include "storage/UntSchema.h"
 #include "storage/UntSqlText.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QStandardPaths>
+#include <QTest>
 #include <QThread>
 #include <QTreeWidget>
 #include <openssl/evp.h>
@@ -352,6 +354,30 @@ TEST_F(StorageTest, CommitsStayInTheLogUntilWritingPauses) {
     TCursor c;
     c.Open(reader, "select count(*) from AlamContext");
     EXPECT_EQ(c.AsInteger(0), 2);
+}
+
+TEST_F(StorageTest, ALongLogIsMovedAtAPauseAndThenReusedRatherThanCut) {
+    const QString log = DataPath() + "-wal";
+    const QString note = QString(1 << 20, QChar(u'x'));
+    ExecSql(FormatSql("Insert into AlamContext(ReMark) values('%s') ", {note}));
+    for (int i = 0; i < 5; ++i)
+        ExecSql(FormatSql("Update AlamContext set ReMark='%s' ", {note + QString::number(i)}));
+    const qint64 longLog = QFileInfo(log).size();
+    ASSERT_GT(longLog, ShortLogBytes);
+    QTest::qWait(IdleCheckpointMs + 1000);
+    // The file alone now holds the last commit.
+    const QString copy = QDir(dir_->path()).filePath("copy.dat");
+    ASSERT_TRUE(QFile::copy(DataPath(), copy));
+    {
+        TConnection reader;
+        reader.Open(copy, DatabaseKey, true);
+        TCursor c;
+        c.Open(reader, "select ReMark from AlamContext where length(ReMark) > 1000");
+        EXPECT_EQ(c.AsString(0), note + "4");
+    }
+    EXPECT_EQ(QFileInfo(log).size(), longLog);
+    ExecSql(FormatSql("Update AlamContext set ReMark='%s' ", {note + "5"}));
+    EXPECT_EQ(QFileInfo(log).size(), longLog); // written from its start again
 }
 
 TEST_F(StorageTest, ALogGrownWhileWritingNeverPausesIsMovedIntoTheFileAnyway) {
