@@ -92,10 +92,15 @@ TXServer::~TXServer() {
 }
 
 void TXServer::Stop() {
+    // Asked to end, the server removes its lock file and socket; killed, it leaves them to a
+    // server started meanwhile by a test running alongside, which may then lose its display.
     for (auto* p : {manager_.get(), process_.get()})
         if (p) {
-            p->kill();
-            p->waitForFinished(5000);
+            p->terminate();
+            if (!p->waitForFinished(3000)) {
+                p->kill();
+                p->waitForFinished(5000);
+            }
         }
     manager_.reset();
     process_.reset();
