@@ -190,7 +190,10 @@ private:
                 FillLine(hit, text, span.begin, span.end);
                 batch_.append(std::move(hit));
                 ++hitsGiven_;
-                if (batch_.size() >= 100 || sinceFlush_.elapsed() >= 4)
+                // The first hits are shown at once, the rest in few batches: each one repaints the
+                // list.
+                const int flushMs = hitsGiven_ == batch_.size() ? 4 : 30;
+                if (batch_.size() >= 100 || sinceFlush_.elapsed() >= flushMs)
                     Flush();
             } else if ((total_ & 0xFFF) == 0 && Cancelled()) {
                 return;
