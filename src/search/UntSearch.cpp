@@ -283,13 +283,20 @@ void TSearchRunner::Cancel() {
     cancel_.reset();
 }
 
-void TSearchRunner::ReadAhead() {
-    if (running_ > 0)
-        return;
+void TSearchRunner::Launch(std::function<void(const std::atomic<bool>* cancel)> job) {
     auto cancel = std::make_shared<std::atomic<bool>>(false);
     cancel_ = cancel;
     ++running_;
-    pool_->start([this, cancel] {
+    pool_->start([this, cancel, job = std::move(job)] {
+        job(cancel.get());
+        --running_;
+    });
+}
+
+void TSearchRunner::ReadAhead() {
+    if (running_ > 0)
+        return;
+    Launch([this](const std::atomic<bool>* cancel) {
         try {
             std::pair<quint64, qint64> state;
             reader_.ReadRows(
@@ -298,25 +305,21 @@ void TSearchRunner::ReadAhead() {
                     state = {reader_.Openings(), row.Integer(0)};
                     return true;
                 },
-                cancel.get());
+                cancel);
             if (state != readAhead_ &&
                 reader_.ReadRows(
-                    ReadAheadSql, {}, [](const TRowView&) { return true; }, cancel.get()))
+                    ReadAheadSql, {}, [](const TRowView&) { return true; }, cancel))
                 readAhead_ = state;
         } catch (const std::exception&) {
             // The search itself meets the same fault and reports it.
         }
-        --running_;
     });
 }
 
 quint64 TSearchRunner::Start(const QString& query, bool caseSensitive) {
     Cancel();
     const quint64 generation = generation_;
-    auto cancel = std::make_shared<std::atomic<bool>>(false);
-    cancel_ = cancel;
-    ++running_;
-    pool_->start([this, generation, cancel, query, caseSensitive] {
+    Launch([this, generation, query, caseSensitive](const std::atomic<bool>* cancel) {
         auto hand = [&](auto&& call) {
             QMetaObject::invokeMethod(
                 this,
@@ -335,7 +338,7 @@ quint64 TSearchRunner::Start(const QString& query, bool caseSensitive) {
                             OnHits(generation, hits);
                     });
                 },
-                cancel.get(),
+                cancel,
                 [&] {
                     if (EachRow)
                         EachRow(generation);
@@ -356,7 +359,6 @@ quint64 TSearchRunner::Start(const QString& query, bool caseSensitive) {
                     OnFailed(generation, message, QString());
             });
         }
-        --running_;
     });
     return generation;
 }

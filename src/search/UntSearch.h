@@ -70,6 +70,8 @@ public:
 
 private:
     bool Current(quint64 generation) const { return generation == generation_; }
+    // Runs job on the searching thread with a cancel flag of its own, which Cancel sets.
+    void Launch(std::function<void(const std::atomic<bool>* cancel)> job);
 
     TReadConnection& reader_;
     std::unique_ptr<QThreadPool> pool_;

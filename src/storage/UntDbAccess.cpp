@@ -714,6 +714,7 @@ void TDbAccess::Disconnect() {
     Reader.Shut();
     idleCheckpoint_.stop();
     logMover_.Wait();
+    movedAtChanges_ = -1; // the next connection counts its changes afresh
     MainCursor.Close();
     SideCursor.Close();
     ScalarCursor.Close();
@@ -812,15 +813,15 @@ void TDbAccess::WritingPaused() {
         idleCheckpoint_.start(MoverPollMs);
         return;
     }
-    if (movedAtCommit_ != commits_) {
+    if (movedAtChanges_ != Connection.TotalChanges()) {
         // The pages go into the file on the mover's thread: its sync may wait for the disk as
         // long as it likes without holding the interface.
-        movedAtCommit_ = commits_;
+        movedAtChanges_ = Connection.TotalChanges();
         if (logMover_.Start(Connection.Path())) {
             idleCheckpoint_.start(MoverPollMs);
             return;
         }
-        movedAtCommit_ = -1;
+        movedAtChanges_ = -1;
     } else if (!logMover_.MovedAll()) {
         return; // a read still needed some pages; the next pause moves them
     }
@@ -841,7 +842,6 @@ void TDbAccess::WritingPaused() {
 }
 
 void TDbAccess::LogGrew(int frames) {
-    ++commits_;
     if (frames < MaxLogFrames) {
         idleCheckpoint_.start(IdleCheckpointMs);
         return;

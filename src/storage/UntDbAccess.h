@@ -284,8 +284,7 @@ private:
     // Moves the log into the file when writing pauses, and while writing that never pauses
     // (a first sync) goes on.
     TLogMover logMover_;
-    qint64 commits_ = 0;        // through Connection
-    qint64 movedAtCommit_ = -1; // commits_ when the pause's move started
+    qint64 movedAtChanges_ = -1; // Connection's changes when the pause's move started
     void OpenCursor(TCursor& cursor, const QString& sql, bool editable);
 };
 
