@@ -173,7 +173,7 @@ std::optional<TAlam::TListRead> TAlam::TakePrefetch(int filter) {
     try {
         TListRead read = prefetch->read.get();
         if (prefetch->filter == filter && prefetch->minute == MinuteOf(Clock::Now()) &&
-            prefetch->changes == DbAccess->Connection.TotalChanges())
+            prefetch->changes == DbAccess->Changes())
             return read;
     } catch (const std::exception&) {
         // Read again here; a failure there is reported as this read's.
@@ -203,7 +203,7 @@ void TAlam::PrefetchList(int filter, bool items) {
     };
     try {
         prefetch_.reset(new TPrefetch{
-            filter, MinuteOf(Clock::Now()), DbAccess->Connection.TotalChanges(),
+            filter, MinuteOf(Clock::Now()), DbAccess->Changes(),
             std::async(std::launch::async, [read, items, sql = ListBase + FilterCondition(filter)] {
                 TListRead list;
                 if (items)

@@ -1,6 +1,7 @@
 #include "ReminderTestSupport.h"
 
 #include <QTreeWidget>
+#include <algorithm>
 
 #include "shell/UntApplication.h"
 #include "storage/UException.h"
@@ -248,6 +249,17 @@ TEST_F(AlamStoreTest, AListReadAheadIsShownOnlyWhileItIsCurrent) {
     alam_.PrefetchList(0);
     AddAlam(rdDaily, 7, 0, 1, Monday);
     EXPECT_EQ(alam_.ListRows(0).size(), 4);
+    // So is a write through the second writing connection (a sync's).
+    alam_.PrefetchList(0);
+    ASSERT_TRUE(WaitFor([this] { return alam_.Prefetched(); }));
+    TSideWriter& side = DbAccess->SideWriter;
+    side.Begin();
+    side.Connection().Exec(QStringLiteral("update Alam set ReMark='同步' where ReMark='九点五分'"));
+    side.CommitInBackground([](const QString&) {});
+    ASSERT_TRUE(WaitFor([&] { return !side.Committing(); }));
+    const TRows synced = alam_.ListRows(0);
+    EXPECT_TRUE(std::any_of(synced.begin(), synced.end(),
+                            [](const QStringList& row) { return row.at(3) == "同步"; }));
 
     alam_.PrefetchList(0);
     ASSERT_TRUE(WaitFor([this] { return alam_.Prefetched(); })); // the clock is not shared
