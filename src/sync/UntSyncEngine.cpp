@@ -8,6 +8,7 @@
 
 #include <QElapsedTimer>
 #include <QHostAddress>
+#include <QPointer>
 #include <algorithm>
 #include <map>
 
@@ -159,7 +160,8 @@ void TSyncEngine::Pump() {
 }
 
 void TSyncEngine::RunSlice() {
-    if (!running_)
+    // A slice begins only once the last one's commit is done; its end pumps again.
+    if (!running_ || store_.Committing())
         return;
     QElapsedTimer timer;
     timer.start();
@@ -170,14 +172,8 @@ void TSyncEngine::RunSlice() {
             std::function<void()> work = std::move(work_.front());
             work_.pop_front();
             work();
-            // The commit that ends the slice counts too: it writes (and syncs) the file.
-            if (timer.nsecsElapsed() / 1e6 + commitMs_ >= budgetMs_)
+            if (timer.nsecsElapsed() / 1e6 >= budgetMs_)
                 break;
-        }
-        if (store_.InTransaction()) {
-            const qint64 before = timer.nsecsElapsed();
-            store_.Commit();
-            commitMs_ = (timer.nsecsElapsed() - before) / 1e6;
         }
     } catch (const std::exception& e) {
         store_.Rollback();
@@ -185,13 +181,29 @@ void TSyncEngine::RunSlice() {
         return;
     }
     longestSliceMs_ = std::max(longestSliceMs_, timer.nsecsElapsed() / 1e6);
+    if (store_.InTransaction()) {
+        // Writing the log may wait for the disk (for as long as it is busy with other
+        // writes): that happens on the side writer's thread.
+        store_.CommitInBackground([this, self = QPointer<TSyncEngine>(this),
+                                   generation = generation_](const QString& error) {
+            if (!self || generation != generation_)
+                return;
+            if (!error.isEmpty()) {
+                store_.Rollback();
+                return Fail(error);
+            }
+            Pump();
+            CheckIdle();
+        });
+        return;
+    }
     if (!work_.empty() && requests_ < MaxInFlight)
         Pump();
     CheckIdle();
 }
 
 void TSyncEngine::CheckIdle() {
-    if (running_ && work_.empty() && requests_ == 0 && next_) {
+    if (running_ && work_.empty() && requests_ == 0 && next_ && !store_.Committing()) {
         std::function<void()> next = std::move(next_);
         next_ = nullptr;
         next();
@@ -252,27 +264,24 @@ void TSyncEngine::Begin(bool changesFirst) {
         return Fail(QStringLiteral("服务器地址无效"));
     const QString password = settings_.InKeyring ? password_ : settings_.PassWord;
     client_->SetAccount(url, settings_.UserName, password);
-    try {
+    Queue([this] {
         coll_[scReminders] = store_.CollState(scReminders);
         coll_[scNotes] = store_.CollState(scNotes);
         if (coll_[scReminders].Server != server_) {
             // Another account: everything here goes there as new.
-            store_.Begin();
             store_.ResetFor(server_);
-            store_.Commit();
             coll_[scReminders] = store_.CollState(scReminders);
             coll_[scNotes] = store_.CollState(scNotes);
         }
-    } catch (const std::exception& e) {
-        store_.Rollback();
-        return Fail(QString::fromUtf8(e.what()));
-    }
-    if (coll_[scReminders].Href.isEmpty() || coll_[scNotes].Href.isEmpty())
-        Discover(true, [this](const QString&) { Round(); });
-    else if (changesFirst)
-        SendRound();
-    else
-        Round();
+    });
+    Then([this, changesFirst] {
+        if (coll_[scReminders].Href.isEmpty() || coll_[scNotes].Href.isEmpty())
+            Discover(true, [this](const QString&) { Round(); });
+        else if (changesFirst)
+            SendRound();
+        else
+            Round();
+    });
 }
 
 void TSyncEngine::TestConnection(const TSyncSettings& settings, const QString& password) {
@@ -416,8 +425,8 @@ void TSyncEngine::ListHome(const QString& home, bool create, bool retried,
             }
             if (!have[0] || !have[1])
                 return Failed(QStringLiteral("服务器上没有同步用的日历"));
-            try {
-                store_.Begin();
+            Queue([this, match0 = match[0], match1 = match[1]] {
+                const TDavEntry match[2] = {match0, match1};
                 for (int c = 0; c < 2; ++c) {
                     if (coll_[c].Href != match[c].Href) {
                         coll_[c].Href = match[c].Href;
@@ -428,12 +437,8 @@ void TSyncEngine::ListHome(const QString& home, bool create, bool retried,
                     coll_[c].SyncReport = match[c].SyncReport;
                     store_.SaveCollState(c, coll_[c]);
                 }
-                store_.Commit();
-            } catch (const std::exception& e) {
-                store_.Rollback();
-                return Failed(QString::fromUtf8(e.what()));
-            }
-            found(QString());
+            });
+            Then([found] { found(QString()); });
         });
 }
 
@@ -470,13 +475,17 @@ void TSyncEngine::SendRound() {
 
 void TSyncEngine::Finish() {
     const QDateTime now = Clock::Now();
-    try {
-        settings_.Load(db_);
-        settings_.LastSync = now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-        settings_.Save(db_);
-    } catch (const std::exception&) {
-        // Only the time shown next start is lost.
-    }
+    Queue([this, now] {
+        try {
+            store_.SaveLastSync(now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+        } catch (const std::exception&) {
+            // Only the time shown next start is lost.
+        }
+    });
+    Then([this, now] { Conclude(now); });
+}
+
+void TSyncEngine::Conclude(const QDateTime& now) {
     running_ = false;
     lastConflicts_ = conflicts_;
     QString state = SyncedText(now, conflicts_);

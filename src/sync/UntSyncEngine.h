@@ -18,11 +18,11 @@ struct TDavResult;
 inline const QString RemindersCollectionName = QStringLiteral("Quillet 提醒");
 inline const QString NotesCollectionName = QStringLiteral("Quillet 笔记");
 
-// Two-way sync of the reminders and the notes with a CalDAV server. Everything runs on the
-// interface thread: network answers arrive as events and the database work is cut into
-// slices of a few milliseconds. Each slice is one transaction and what both sides agreed on
-// is recorded as it happens, so a pass cut off anywhere loses nothing and the next pass
-// finishes the work.
+// Two-way sync of the reminders and the notes with a CalDAV server. It runs on the interface
+// thread: network answers arrive as events and the database work is cut into slices of a
+// few milliseconds, each one transaction of the data file's side writer, committed on the
+// writer's thread. What both sides agreed on is recorded as it happens, so a pass cut off
+// anywhere loses nothing and the next pass finishes the work.
 class TSyncEngine : public QObject {
     Q_OBJECT
 public:
@@ -103,6 +103,7 @@ private:
     // A failure during discovery: reported to the connection test when one runs.
     void Failed(const QString& message);
     void Finish();
+    void Conclude(const QDateTime& now); // once the time of the pass is recorded
     void Fail(const QString& message);
     void SetState(const QString& text);
 
@@ -131,9 +132,8 @@ private:
     bool running_ = false;
     bool rerun_ = false;
     bool started_ = false;
-    // A slice, its commit included, stays within this (a frame is 16 ms).
+    // A slice's work stays within this (a frame is 16 ms); its commit runs elsewhere.
     int budgetMs_ = 6;
-    double commitMs_ = 0; // the last commit's time
     double longestSliceMs_ = 0;
     int lastConflicts_ = 0;
     quint64 generation_ = 0; // answers of an abandoned pass are dropped

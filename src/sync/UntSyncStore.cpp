@@ -72,32 +72,38 @@ QString TSyncStore::NewUid() {
     return QUuid::createUuid().toString(QUuid::WithoutBraces);
 }
 
+TConnection& TSyncStore::Conn() {
+    return db_.SideWriter.Connection();
+}
+
 void TSyncStore::Exec(const QString& sql) {
-    db_.Connection.Exec(sql);
+    Conn().Exec(sql);
 }
 
 void TSyncStore::Begin() {
-    Exec(QStringLiteral("BEGIN"));
+    db_.SideWriter.Begin();
     inTransaction_ = true;
 }
 
-void TSyncStore::Commit() {
-    Exec(QStringLiteral("COMMIT"));
+void TSyncStore::CommitInBackground(std::function<void(const QString& error)> done) {
     inTransaction_ = false;
+    db_.SideWriter.CommitInBackground(std::move(done));
+}
+
+bool TSyncStore::Committing() const {
+    return db_.SideWriter.Committing();
 }
 
 void TSyncStore::Rollback() {
-    if (inTransaction_ && db_.Connection.IsOpen())
-        db_.Connection.Exec(QStringLiteral("ROLLBACK"));
     inTransaction_ = false;
+    db_.SideWriter.Rollback();
 }
 
 // ---------------------------------------------------------------- reminders
 
 std::optional<TSyncReminder> TSyncStore::Reminder(const QString& uid) {
     TCursor c;
-    c.Open(db_.Connection,
-           FormatSql(QStringLiteral("select * from Alam where Uid='%s' limit 1"), {uid}));
+    c.Open(Conn(), FormatSql(QStringLiteral("select * from Alam where Uid='%s' limit 1"), {uid}));
     if (c.Eof())
         return std::nullopt;
     TSyncReminder r;
@@ -137,7 +143,7 @@ std::optional<TSyncGroup> TSyncStore::Group(const QString& uid) {
         g.Name = QStringLiteral("根目录");
     } else {
         TCursor c;
-        c.Open(db_.Connection,
+        c.Open(Conn(),
                FormatSql(QStringLiteral("select t.SelfIndex, t.TypeName, p.Uid from NoteType t "
                                         "left join NoteType p on p.SelfIndex=t.ParentIndex and "
                                         "p.SelfIndex<>0 where t.Uid='%s' and t.SelfIndex<>0 "
@@ -150,7 +156,7 @@ std::optional<TSyncGroup> TSyncStore::Group(const QString& uid) {
         g.ParentUid = c.Value(2).isNull() ? RootGroupUid : c.AsString(2);
     }
     TCursor note;
-    note.Open(db_.Connection,
+    note.Open(Conn(),
               FormatSql(QStringLiteral("select ReMark from NoteBook where TypeID=%s limit 1"),
                         {Number(self)}));
     if (!note.Eof())
@@ -173,15 +179,14 @@ qint64 SelfIndexOf(TConnection& connection, const QString& uid) {
 } // namespace
 
 void TSyncStore::PutGroup(const TSyncGroup& g) {
-    qint64 self = SelfIndexOf(db_.Connection, g.Uid);
+    qint64 self = SelfIndexOf(Conn(), g.Uid);
     if (g.Uid != RootGroupUid) {
-        qint64 parent = SelfIndexOf(db_.Connection, g.ParentUid);
+        qint64 parent = SelfIndexOf(Conn(), g.ParentUid);
         if (parent < 0 || parent == self)
             parent = 0;
         if (self < 0) {
             TCursor c;
-            c.Open(db_.Connection,
-                   QStringLiteral("select coalesce(max(SelfIndex),0)+1 from NoteType"));
+            c.Open(Conn(), QStringLiteral("select coalesce(max(SelfIndex),0)+1 from NoteType"));
             self = c.AsInteger(0);
             Exec(FormatSql(QStringLiteral("insert into NoteType(SelfIndex,ParentIndex,TypeName,"
                                           "Uid) values (%s,%s,'%s','%s')"),
@@ -193,7 +198,7 @@ void TSyncStore::PutGroup(const TSyncGroup& g) {
         }
     }
     TCursor note;
-    note.Open(db_.Connection,
+    note.Open(Conn(),
               FormatSql(QStringLiteral("select rowid from NoteBook where TypeID=%s limit 1"),
                         {Number(self)}));
     if (!note.Eof())
@@ -205,18 +210,18 @@ void TSyncStore::PutGroup(const TSyncGroup& g) {
 }
 
 bool TSyncStore::HasChildGroups(const QString& uid) {
-    const qint64 self = SelfIndexOf(db_.Connection, uid);
+    const qint64 self = SelfIndexOf(Conn(), uid);
     if (self < 0)
         return false;
     TCursor c;
-    c.Open(db_.Connection, FormatSql(QStringLiteral("select count(*) from NoteType where "
-                                                    "ParentIndex=%s and SelfIndex<>0"),
-                                     {Number(self)}));
+    c.Open(Conn(), FormatSql(QStringLiteral("select count(*) from NoteType where "
+                                            "ParentIndex=%s and SelfIndex<>0"),
+                             {Number(self)}));
     return c.AsInteger(0) > 0;
 }
 
 bool TSyncStore::DeleteGroup(const QString& uid) {
-    const qint64 self = SelfIndexOf(db_.Connection, uid);
+    const qint64 self = SelfIndexOf(Conn(), uid);
     if (self <= 0)
         return self < 0;
     if (HasChildGroups(uid))
@@ -256,9 +261,8 @@ TSyncItem ReadItem(const TCursor& c) {
 
 std::optional<TSyncItem> TSyncStore::Item(int coll, const QString& uid) {
     TCursor c;
-    c.Open(db_.Connection,
-           FormatSql(QStringLiteral("select * from SyncItem where Coll=%s and Uid='%s'"),
-                     {Number(coll), uid}));
+    c.Open(Conn(), FormatSql(QStringLiteral("select * from SyncItem where Coll=%s and Uid='%s'"),
+                             {Number(coll), uid}));
     if (c.Eof())
         return std::nullopt;
     return ReadItem(c);
@@ -266,7 +270,7 @@ std::optional<TSyncItem> TSyncStore::Item(int coll, const QString& uid) {
 
 std::optional<TSyncItem> TSyncStore::ItemByHref(int coll, const QString& href) {
     TCursor c;
-    c.Open(db_.Connection,
+    c.Open(Conn(),
            FormatSql(QStringLiteral("select * from SyncItem where Coll=%s and Href='%s' limit 1"),
                      {Number(coll), href}));
     if (c.Eof())
@@ -287,9 +291,8 @@ void TSyncStore::DropItem(int coll, const QString& uid) {
 
 std::vector<TSyncPending> TSyncStore::Pending(int coll) {
     TCursor c;
-    c.Open(db_.Connection,
-           FormatSql(QStringLiteral("select Uid,Changed from SyncPending where Coll=%s"),
-                     {Number(coll)}));
+    c.Open(Conn(), FormatSql(QStringLiteral("select Uid,Changed from SyncPending where Coll=%s"),
+                             {Number(coll)}));
     std::vector<TSyncPending> out;
     out.reserve(c.RecordCount());
     for (c.First(); !c.Eof(); c.Next())
@@ -300,10 +303,10 @@ std::vector<TSyncPending> TSyncStore::Pending(int coll) {
 std::vector<TSyncPending> TSyncStore::Pending(int coll, qint64 after, int count, qint64* last) {
     TCursor c;
     // "+Coll" keeps the key (Coll, Uid) out: through it every page would sort the whole list.
-    c.Open(db_.Connection, FormatSql(QStringLiteral("select rowid,Uid,Changed from SyncPending "
-                                                    "where +Coll=%s and rowid>%s order by rowid "
-                                                    "limit %s"),
-                                     {Number(coll), Number(after), Number(count)}));
+    c.Open(Conn(), FormatSql(QStringLiteral("select rowid,Uid,Changed from SyncPending "
+                                            "where +Coll=%s and rowid>%s order by rowid "
+                                            "limit %s"),
+                             {Number(coll), Number(after), Number(count)}));
     std::vector<TSyncPending> out;
     for (c.First(); !c.Eof(); c.Next()) {
         *last = c.AsInteger(0);
@@ -314,6 +317,8 @@ std::vector<TSyncPending> TSyncStore::Pending(int coll, qint64 after, int count,
 
 QString TSyncStore::PendingMark() {
     TCursor c;
+    // Through the interface's own connection: asked between passes, it need not wait for a
+    // sync's commit.
     c.Open(db_.Connection,
            QStringLiteral("select max(rowid),count(*),max(Changed) from SyncPending"));
     return c.AsString(0) + '|' + c.AsString(1) + '|' + c.AsString(2);
@@ -321,9 +326,9 @@ QString TSyncStore::PendingMark() {
 
 std::optional<TSyncPending> TSyncStore::PendingOf(int coll, const QString& uid) {
     TCursor c;
-    c.Open(db_.Connection, FormatSql(QStringLiteral("select Uid,Changed from SyncPending where "
-                                                    "Coll=%s and Uid='%s'"),
-                                     {Number(coll), uid}));
+    c.Open(Conn(), FormatSql(QStringLiteral("select Uid,Changed from SyncPending where "
+                                            "Coll=%s and Uid='%s'"),
+                             {Number(coll), uid}));
     if (c.Eof())
         return std::nullopt;
     return TSyncPending{c.AsString(0), c.AsString(1)};
@@ -342,7 +347,7 @@ void TSyncStore::MarkPending(int coll, const QString& uid) {
 
 TSyncCollState TSyncStore::CollState(int coll) {
     TCursor c;
-    c.Open(db_.Connection,
+    c.Open(Conn(),
            FormatSql(QStringLiteral("select * from SyncColl where Coll=%s"), {Number(coll)}));
     TSyncCollState s;
     if (c.Eof())
@@ -361,10 +366,14 @@ void TSyncStore::SaveCollState(int coll, const TSyncCollState& s) {
                    {Number(coll), s.Server, s.Href, Number(s.SyncReport), s.SyncToken, s.CTag}));
 }
 
+void TSyncStore::SaveLastSync(const QString& at) {
+    Exec(FormatSql(QStringLiteral("update SyncSet set LastSync='%s'"), {at}));
+}
+
 void TSyncStore::ResetFor(const QString& server) {
     TCursor agreed;
-    agreed.Open(db_.Connection, QStringLiteral("select count(*) from (select 1 from SyncItem "
-                                               "limit 1)"));
+    agreed.Open(Conn(), QStringLiteral("select count(*) from (select 1 from SyncItem "
+                                       "limit 1)"));
     // Nothing was ever agreed on: every row is still marked since the upgrade or its insert.
     const bool fresh = agreed.AsInteger(0) == 0;
     Exec(QStringLiteral("delete from SyncItem"));

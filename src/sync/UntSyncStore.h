@@ -6,9 +6,11 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <optional>
 #include <vector>
 
+class TConnection;
 class TDbAccess;
 
 // The two collections on the server.
@@ -70,7 +72,8 @@ struct TSyncPending {
 };
 
 // The local side of the sync: reads and writes the program's tables by UID, and the sync's
-// own state. Every call runs on the interface thread and is short.
+// own state, through the data file's side writer. Every call runs on the interface thread
+// and is short; a call made while a commit runs waits for it.
 class TSyncStore {
 public:
     explicit TSyncStore(TDbAccess& db) : db_(db) {}
@@ -108,15 +111,20 @@ public:
     void SaveCollState(int coll, const TSyncCollState& state);
     // Forgets everything agreed with a server: every row goes up again on the next sync.
     void ResetFor(const QString& server);
+    // The time of the last pass that finished (SyncSet.LastSync).
+    void SaveLastSync(const QString& at);
 
     void Begin();
-    void Commit();
+    // The commit runs on the side writer's thread; done(error) follows on this thread.
+    void CommitInBackground(std::function<void(const QString& error)> done);
+    bool Committing() const;
     void Rollback();
     bool InTransaction() const { return inTransaction_; }
 
     static QString NewUid();
 
 private:
+    TConnection& Conn();
     void Exec(const QString& sql);
     TDbAccess& db_;
     bool inTransaction_ = false;

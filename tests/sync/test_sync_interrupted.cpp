@@ -4,12 +4,17 @@
 #include "storage/UntSqlText.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QThread>
+#include <QTimer>
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <sqlite3.h>
 
 namespace {
 
@@ -121,6 +126,70 @@ TEST(SyncInterrupted, ProcessKilledInTheMiddleLosesNothingAndTheNextPassFinishes
     ASSERT_TRUE(a.Sync(&message)) << message;
     ASSERT_TRUE(b.Sync(&message)) << message;
     ExpectSameAndNothingPending(a, b, 120);
+}
+
+// Stands in for a disk that is busy with other writes: each of the sync's commits waits.
+struct TSlowCommits {
+    std::atomic<int> slow{0};   // commits still to be held up
+    std::atomic<int> refuse{0}; // then: commits still to be refused
+    std::atomic<int> onInterfaceThread{0};
+    QThread* interfaceThread = QThread::currentThread();
+
+    static int Hook(void* self) {
+        auto* s = static_cast<TSlowCommits*>(self);
+        if (s->slow > 0) {
+            --s->slow;
+            s->onInterfaceThread += QThread::currentThread() == s->interfaceThread ? 1 : 0;
+            QThread::msleep(150);
+            return 0;
+        }
+        return s->refuse > 0 && s->refuse-- > 0 ? 1 : 0;
+    }
+};
+
+TEST(SyncInterrupted, CommitsThatWaitForTheDiskHoldUpNoEventAndARefusedOneLosesNothing) {
+    TRadicale& server = TRadicale::Shared();
+    const QString user = server.AddUser();
+    TMachine a(server.Url(), user);
+    TMachine b(server.Url(), user);
+    Fill(a, 10);
+    QString message;
+    ASSERT_TRUE(a.Sync(&message)) << message; // finds the calendars, as a first pass does
+    QStringList more;
+    for (int i = 0; i < 40; ++i)
+        more << FormatSql("insert into Alam(iHour,iMinute,iMonWeek,ReDay,AlamDate,ReMark) "
+                          "values(9,0,1,1,'2026-12-01','另一条 %s')",
+                          {SqlNum(i)});
+    a.Exec(more.join("@#@"));
+    TSlowCommits hook;
+    sqlite3_commit_hook(a.Db().SideWriter.Connection().Handle(), &TSlowCommits::Hook, &hook);
+
+    // The third slice's commit is refused (as a full disk would): the pass fails, and the
+    // rows it wrote before are kept.
+    hook.refuse = 1;
+    hook.slow = 2;
+    EXPECT_FALSE(a.Sync(&message));
+    EXPECT_FALSE(message.isEmpty());
+    EXPECT_EQ(hook.refuse.load(), 0);
+
+    hook.slow = 5;
+    QElapsedTimer gap;
+    qint64 longestGap = 0;
+    QTimer watch;
+    watch.setInterval(1);
+    QObject::connect(&watch, &QTimer::timeout,
+                     [&] { longestGap = std::max(longestGap, gap.restart()); });
+    gap.start();
+    watch.start();
+    ASSERT_TRUE(a.Sync(&message)) << message;
+    watch.stop();
+    EXPECT_EQ(hook.slow.load(), 0);
+    EXPECT_EQ(hook.onInterfaceThread.load(), 0);
+    EXPECT_LT(longestGap, 100);
+
+    sqlite3_commit_hook(a.Db().SideWriter.Connection().Handle(), nullptr, nullptr);
+    ASSERT_TRUE(b.Sync(&message)) << message;
+    ExpectSameAndNothingPending(a, b, 50);
 }
 
 } // namespace
