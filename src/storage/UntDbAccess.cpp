@@ -735,6 +735,8 @@ void TSideWriter::CommitInBackground(std::function<void(const QString&)> done) {
             connection.Exec(QStringLiteral("COMMIT"));
         } catch (const std::exception& e) {
             error = QString::fromUtf8(e.what());
+            if (!sqlite3_get_autocommit(connection.Handle()))
+                sqlite3_exec(connection.Handle(), "ROLLBACK", nullptr, nullptr, nullptr);
         }
         // The rest runs on the owner's thread; it is dropped with the writer.
         QMetaObject::invokeMethod(

@@ -257,7 +257,7 @@ public:
     // connection's commits cannot make its reads stale.
     void Begin();
     // Hands the commit to the writer's thread; done(error) follows on this thread (error
-    // empty on success). A failed commit leaves the transaction for Rollback.
+    // empty on success). A commit that fails is rolled back.
     void CommitInBackground(std::function<void(const QString& error)> done);
     // Rolls back an open transaction, if any.
     void Rollback();

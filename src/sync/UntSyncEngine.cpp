@@ -186,12 +186,11 @@ void TSyncEngine::RunSlice() {
         // writes): that happens on the side writer's thread.
         store_.CommitInBackground([this, self = QPointer<TSyncEngine>(this),
                                    generation = generation_](const QString& error) {
-            if (!self || generation != generation_)
+            if (!self)
                 return;
-            if (!error.isEmpty()) {
-                store_.Rollback();
+            if (!error.isEmpty() && generation == generation_)
                 return Fail(error);
-            }
+            // A pass begun meanwhile waits for this commit too.
             Pump();
             CheckIdle();
         });
