@@ -55,12 +55,17 @@ int Agreed(const QString& dataFile) {
     }
 }
 
-void Fill(TMachine& m, int reminders) {
+QStringList ReminderInserts(int count, const QString& text) {
     QStringList batch;
-    for (int i = 0; i < reminders; ++i)
+    for (int i = 0; i < count; ++i)
         batch << FormatSql("insert into Alam(iHour,iMinute,iMonWeek,ReDay,AlamDate,ReMark) "
-                           "values(8,0,1,1,'2026-12-01','提醒 %s')",
-                           {SqlNum(i)});
+                           "values(8,0,1,1,'2026-12-01','%s %s')",
+                           {text, SqlNum(i)});
+    return batch;
+}
+
+void Fill(TMachine& m, int reminders) {
+    QStringList batch = ReminderInserts(reminders, "提醒");
     for (int g = 1; g <= 20; ++g)
         batch << FormatSql("insert into NoteType(SelfIndex,ParentIndex,TypeName) values "
                            "(%s,%s,'组 %s')",
@@ -69,6 +74,13 @@ void Fill(TMachine& m, int reminders) {
                            {SqlNum(g), SqlNum(g)});
     m.Exec(batch.join("@#@"));
 }
+
+// Two data files of one user on the shared server.
+struct TTwoMachines {
+    QString User = TRadicale::Shared().AddUser();
+    TMachine A{TRadicale::Shared().Url(), User};
+    TMachine B{TRadicale::Shared().Url(), User};
+};
 
 void ExpectSameAndNothingPending(TMachine& a, TMachine& b, int reminders) {
     EXPECT_EQ(a.Snapshot(), b.Snapshot());
@@ -102,10 +114,9 @@ TEST(SyncInterrupted, ServerStoppedInTheMiddleLosesNothingAndTheNextPassFinishes
 }
 
 TEST(SyncInterrupted, ProcessKilledInTheMiddleLosesNothingAndTheNextPassFinishes) {
-    TRadicale& server = TRadicale::Shared();
-    const QString user = server.AddUser();
-    TMachine a(server.Url(), user);
-    TMachine b(server.Url(), user);
+    TTwoMachines two;
+    TMachine& a = two.A;
+    TMachine& b = two.B;
     Fill(a, 120);
     a.Close();
     QProcess child;
@@ -148,19 +159,13 @@ struct TSlowCommits {
 };
 
 TEST(SyncInterrupted, CommitsThatWaitForTheDiskHoldUpNoEventAndARefusedOneLosesNothing) {
-    TRadicale& server = TRadicale::Shared();
-    const QString user = server.AddUser();
-    TMachine a(server.Url(), user);
-    TMachine b(server.Url(), user);
+    TTwoMachines two;
+    TMachine& a = two.A;
+    TMachine& b = two.B;
     Fill(a, 10);
     QString message;
     ASSERT_TRUE(a.Sync(&message)) << message; // finds the calendars, as a first pass does
-    QStringList more;
-    for (int i = 0; i < 40; ++i)
-        more << FormatSql("insert into Alam(iHour,iMinute,iMonWeek,ReDay,AlamDate,ReMark) "
-                          "values(9,0,1,1,'2026-12-01','另一条 %s')",
-                          {SqlNum(i)});
-    a.Exec(more.join("@#@"));
+    a.Exec(ReminderInserts(40, "另一条").join("@#@"));
     TSlowCommits hook;
     sqlite3_commit_hook(a.Db().SideWriter.Connection().Handle(), &TSlowCommits::Hook, &hook);
 
