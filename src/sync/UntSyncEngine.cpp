@@ -18,6 +18,8 @@ namespace {
 constexpr int MaxInFlight = 8;
 // Items per calendar-multiget.
 constexpr int FetchBatch = 100;
+// Entries of a listing sorted out per queued step.
+constexpr size_t ListedPerStep = 500;
 // Rounds per pass: another follows when the server changed something meanwhile, kept a
 // written tag to itself, or many objects were written. A few writes are not confirmed: the
 // next pass sees them listed with the tags already known, and the pass after a keystroke is
@@ -526,16 +528,27 @@ void TSyncEngine::Fetch(int coll, bool retried, std::function<void()> next) {
                     }
                     if (!r.Ok())
                         return Fail(r.Describe());
-                    QStringList changed, removed;
-                    for (const TDavEntry& e : r.Entries) {
-                        if (e.Href == collPath || e.Href.endsWith(QLatin1Char('/')))
-                            continue;
-                        if (e.Status == 404)
-                            removed << e.Href;
-                        else
-                            changed << e.Href + QLatin1Char('\n') + e.ETag;
-                    }
-                    FetchData(coll, changed, removed, r.SyncToken, QString(), next);
+                    // A first listing names every item of the collection: it is sorted out
+                    // in slices, like the rest of the work.
+                    auto entries = std::make_shared<std::vector<TDavEntry>>(std::move(r.Entries));
+                    auto changed = std::make_shared<QStringList>();
+                    auto removed = std::make_shared<QStringList>();
+                    for (size_t start = 0; start < entries->size(); start += ListedPerStep)
+                        Queue([entries, changed, removed, start, collPath] {
+                            const size_t end = std::min(start + ListedPerStep, entries->size());
+                            for (size_t i = start; i < end; ++i) {
+                                const TDavEntry& e = (*entries)[i];
+                                if (e.Href == collPath || e.Href.endsWith(QLatin1Char('/')))
+                                    continue;
+                                if (e.Status == 404)
+                                    *removed << e.Href;
+                                else
+                                    *changed << e.Href + QLatin1Char('\n') + e.ETag;
+                            }
+                        });
+                    Then([this, coll, next, changed, removed, token = r.SyncToken] {
+                        FetchData(coll, *changed, *removed, token, QString(), next);
+                    });
                 });
         return;
     }
