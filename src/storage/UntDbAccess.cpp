@@ -743,10 +743,12 @@ void TSideWriter::CommitInBackground(std::function<void(const QString&)> done) {
             receiver_.get(),
             [this, done, error] {
                 committing_ = false;
-                if (connection_.IsOpen())
+                // Closed meanwhile (a restore, the end): the log was dealt with then.
+                if (connection_.IsOpen()) {
                     changes_ = changesAtOpen_ + connection_.TotalChanges();
-                if (frames_ >= 0 && afterCommit_)
-                    afterCommit_(frames_);
+                    if (frames_ >= 0 && afterCommit_)
+                        afterCommit_(frames_);
+                }
                 done(error);
             },
             Qt::QueuedConnection);
