@@ -714,6 +714,10 @@ TConnection& TSideWriter::Connection() {
     return connection_;
 }
 
+void TSideWriter::CountChanges() {
+    changes_ = changesAtOpen_ + connection_.TotalChanges();
+}
+
 void TSideWriter::Begin() {
     Connection().Exec(QStringLiteral("BEGIN IMMEDIATE"));
 }
@@ -745,7 +749,7 @@ void TSideWriter::CommitInBackground(std::function<void(const QString&)> done) {
                 committing_ = false;
                 // Closed meanwhile (a restore, the end): the log was dealt with then.
                 if (connection_.IsOpen()) {
-                    changes_ = changesAtOpen_ + connection_.TotalChanges();
+                    CountChanges();
                     if (frames_ >= 0 && afterCommit_)
                         afterCommit_(frames_);
                 }
@@ -794,7 +798,7 @@ void TSideWriter::Rollback() {
 void TSideWriter::Shut() {
     WaitCommitted();
     if (connection_.IsOpen())
-        changes_ = changesAtOpen_ + connection_.TotalChanges();
+        CountChanges();
     connection_.Close(); // an open transaction is rolled back
 }
 

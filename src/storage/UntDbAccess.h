@@ -272,6 +272,7 @@ public:
 private:
     friend class TDbAccess;
     void WaitCommitted();
+    void CountChanges(); // while the connection is open
 
     TConnection connection_;
     const TConnection* main_ = nullptr;              // the owner's: its file, when open

@@ -426,8 +426,7 @@ void TSyncEngine::ListHome(const QString& home, bool create, bool retried,
             }
             if (!have[0] || !have[1])
                 return Failed(QStringLiteral("服务器上没有同步用的日历"));
-            Queue([this, match0 = match[0], match1 = match[1]] {
-                const TDavEntry match[2] = {match0, match1};
+            Queue([this, match] {
                 for (int c = 0; c < 2; ++c) {
                     if (coll_[c].Href != match[c].Href) {
                         coll_[c].Href = match[c].Href;
