@@ -508,8 +508,7 @@ void TSyncEngine::Conclude(const QDateTime& now) {
 // ---------------------------------------------------------------- fetching
 
 void TSyncEngine::Fetch(int coll, bool retried, std::function<void()> next) {
-    const QString collPath = CollHref(coll);
-    const QUrl url = client_->Resolve(QString::fromLatin1(EncodedPath(collPath)));
+    const QUrl url = client_->Resolve(QString::fromLatin1(EncodedPath(CollHref(coll))));
     if (coll_[coll].SyncReport) {
         const QString token = coll_[coll].SyncToken;
         const QByteArray body =
@@ -518,7 +517,7 @@ void TSyncEngine::Fetch(int coll, bool retried, std::function<void()> next) {
                              : "<D:sync-token>" + TCalDavClient::Xml(token) + "</D:sync-token>") +
             "<D:sync-level>1</D:sync-level><D:prop><D:getetag/></D:prop></D:sync-collection>";
         Request([this, url, body](auto done) { client_->Report(url, 1, body, done); },
-                [this, coll, retried, next, token, collPath](TDavResult& r) {
+                [this, coll, retried, next, token](TDavResult& r) {
                     if (!r.Ok() && !token.isEmpty() && !retried &&
                         (r.Status == 403 || r.Status == 409 || r.Status == 400)) {
                         // The server forgot the token: start over with a full listing.
@@ -527,63 +526,85 @@ void TSyncEngine::Fetch(int coll, bool retried, std::function<void()> next) {
                     }
                     if (!r.Ok())
                         return Fail(r.Describe());
-                    // A first listing names every item of the collection: it is sorted out
-                    // in slices, like the rest of the work.
-                    auto entries = std::make_shared<std::vector<TDavEntry>>(std::move(r.Entries));
-                    auto changed = std::make_shared<QStringList>();
-                    auto removed = std::make_shared<QStringList>();
-                    for (size_t start = 0; start < entries->size(); start += ListedPerStep)
-                        Queue([entries, changed, removed, start, collPath] {
-                            const size_t end = std::min(start + ListedPerStep, entries->size());
-                            for (size_t i = start; i < end; ++i) {
-                                const TDavEntry& e = (*entries)[i];
-                                if (e.Href == collPath || e.Href.endsWith(QLatin1Char('/')))
-                                    continue;
-                                if (e.Status == 404)
-                                    *removed << e.Href;
-                                else
-                                    *changed << e.Href + QLatin1Char('\n') + e.ETag;
-                            }
-                        });
-                    Then([this, coll, next, changed, removed, token = r.SyncToken] {
-                        FetchData(coll, *changed, *removed, token, QString(), next);
-                    });
+                    SortOut(coll, std::move(r.Entries),
+                            [this, coll, next, token = r.SyncToken](TListing& l) {
+                                FetchData(coll, l.Changed, l.Removed, token, QString(), next);
+                            });
                 });
         return;
     }
+    // Without the report, the collection's tag tells whether anything changed there; only
+    // then is every item listed.
+    const QByteArray body =
+        XmlHead + "<D:propfind xmlns:D=\"DAV:\" xmlns:CS=\"http://calendarserver.org/ns/\">"
+                  "<D:prop><CS:getctag/></D:prop></D:propfind>";
+    Request([this, url, body](auto done) { client_->Propfind(url, 0, body, done); },
+            [this, coll, url, next](TDavResult& r) {
+                if (!r.Ok())
+                    return Fail(r.Describe());
+                for (const TDavEntry& e : r.Entries)
+                    if (!e.CTag.isEmpty() && e.CTag == coll_[coll].CTag)
+                        return FetchData(coll, {}, {}, QString(), e.CTag, next);
+                List(coll, url, next);
+            });
+}
+
+void TSyncEngine::List(int coll, const QUrl& url, std::function<void()> next) {
     const QByteArray body =
         XmlHead + "<D:propfind xmlns:D=\"DAV:\" xmlns:CS=\"http://calendarserver.org/ns/\">"
                   "<D:prop><D:getetag/><CS:getctag/></D:prop></D:propfind>";
     Request([this, url, body](auto done) { client_->Propfind(url, 1, body, done); },
-            [this, coll, next, collPath](TDavResult& r) {
+            [this, coll, next](TDavResult& r) {
                 if (!r.Ok())
                     return Fail(r.Describe());
-                QStringList changed, removed;
-                QSet<QString> listed;
-                QString ctag;
-                for (const TDavEntry& e : r.Entries) {
-                    if (e.Href == collPath || e.Href.endsWith(QLatin1Char('/'))) {
-                        ctag = e.CTag;
-                        continue;
-                    }
-                    listed.insert(e.Href);
-                    changed << e.Href + QLatin1Char('\n') + e.ETag;
-                }
-                // Items agreed on before and no longer listed were deleted there.
-                try {
-                    TCursor items;
-                    items.Open(db_.Connection,
-                               QStringLiteral("select Href from SyncItem where Coll=%1 and "
-                                              "ETag<>''")
-                                   .arg(coll));
-                    for (items.First(); !items.Eof(); items.Next())
-                        if (!listed.contains(items.AsString(0)))
-                            removed << items.AsString(0);
-                } catch (const std::exception& e) {
-                    return Fail(QString::fromUtf8(e.what()));
-                }
-                FetchData(coll, changed, removed, QString(), ctag, next);
+                SortOut(coll, std::move(r.Entries), [this, coll, next](TListing& l) {
+                    // Items agreed on before and no longer listed were deleted there; they
+                    // are read a page at a time.
+                    auto listing = std::make_shared<TListing>(std::move(l));
+                    auto page = std::make_shared<std::function<void(const QString&)>>();
+                    *page = [this, coll, listing,
+                             self = std::weak_ptr(page)](const QString& after) {
+                        const QStringList agreed =
+                            store_.AgreedHrefs(coll, after, static_cast<int>(ListedPerStep));
+                        for (const QString& href : agreed)
+                            if (!listing->Listed.contains(href))
+                                listing->Removed << href;
+                        if (agreed.size() == static_cast<int>(ListedPerStep))
+                            Queue([page = self.lock(), last = agreed.last()] { (*page)(last); });
+                    };
+                    Queue([page] { (*page)(QString()); });
+                    Then([this, coll, next, listing] {
+                        FetchData(coll, listing->Changed, listing->Removed, QString(),
+                                  listing->CTag, next);
+                    });
+                });
             });
+}
+
+void TSyncEngine::SortOut(int coll, std::vector<TDavEntry> entries,
+                          std::function<void(TListing&)> sorted) {
+    // A listing may name every item of a collection (the first one always does): it is
+    // sorted out in queued steps, like the rest of the work.
+    const QString collPath = CollHref(coll);
+    auto all = std::make_shared<std::vector<TDavEntry>>(std::move(entries));
+    auto listing = std::make_shared<TListing>();
+    for (size_t start = 0; start < all->size(); start += ListedPerStep)
+        Queue([all, listing, start, collPath] {
+            const size_t end = std::min(start + ListedPerStep, all->size());
+            for (size_t i = start; i < end; ++i) {
+                const TDavEntry& e = (*all)[i];
+                if (e.Href == collPath || e.Href.endsWith(QLatin1Char('/'))) {
+                    if (!e.CTag.isEmpty())
+                        listing->CTag = e.CTag;
+                } else if (e.Status == 404) {
+                    listing->Removed << e.Href;
+                } else {
+                    listing->Changed << e.Href + QLatin1Char('\n') + e.ETag;
+                    listing->Listed.insert(e.Href);
+                }
+            }
+        });
+    Then([listing, sorted] { sorted(*listing); });
 }
 
 void TSyncEngine::FetchData(int coll, const QStringList& listed, const QStringList& removed,

@@ -6,12 +6,14 @@
 #include <QObject>
 #include <QSet>
 #include <QTimer>
+#include <QUrl>
 #include <deque>
 #include <functional>
 #include <memory>
 
 class TCalDavClient;
 class TDbAccess;
+struct TDavEntry;
 struct TDavResult;
 
 // The display names of the two collections on the server.
@@ -73,6 +75,13 @@ private:
         QString ETag;
         QByteArray Data;
     };
+    // A listing of a collection's items, sorted out.
+    struct TListing {
+        QStringList Changed; // href and tag, one line each
+        QStringList Removed;
+        QSet<QString> Listed;
+        QString CTag;
+    };
     struct TParsedGroup {
         TRemote Remote;
         TSyncGroup Group;
@@ -89,6 +98,9 @@ private:
     void SendRound();
     void PushBoth();
     void Fetch(int coll, bool retried, std::function<void()> next);
+    // Every item of a collection without the sync report.
+    void List(int coll, const QUrl& url, std::function<void()> next);
+    void SortOut(int coll, std::vector<TDavEntry> entries, std::function<void(TListing&)> sorted);
     void FetchData(int coll, const QStringList& hrefs, const QStringList& removed,
                    const QString& newToken, const QString& ctag, std::function<void()> next);
     void Push(int coll, std::function<void()> next);

@@ -278,6 +278,17 @@ std::optional<TSyncItem> TSyncStore::ItemByHref(int coll, const QString& href) {
     return ReadItem(c);
 }
 
+QStringList TSyncStore::AgreedHrefs(int coll, const QString& after, int count) {
+    TCursor c;
+    c.Open(Conn(), FormatSql(QStringLiteral("select Href from SyncItem where Coll=%s and "
+                                            "Href>'%s' and ETag<>'' order by Href limit %s"),
+                             {Number(coll), after, Number(count)}));
+    QStringList out;
+    for (c.First(); !c.Eof(); c.Next())
+        out << c.AsString(0);
+    return out;
+}
+
 void TSyncStore::SaveItem(int coll, const TSyncItem& item) {
     Exec(FormatSql(QStringLiteral("insert or replace into SyncItem(Coll,Uid,Href,ETag,Hash,Sent) "
                                   "values (%s,'%s','%s','%s','%s','%s')"),

@@ -95,6 +95,8 @@ public:
 
     std::optional<TSyncItem> Item(int coll, const QString& uid);
     std::optional<TSyncItem> ItemByHref(int coll, const QString& href);
+    // The places of items agreed on with a tag, in order, at most count after `after`.
+    QStringList AgreedHrefs(int coll, const QString& after, int count);
     void SaveItem(int coll, const TSyncItem& item);
     void DropItem(int coll, const QString& uid);
 

@@ -80,7 +80,10 @@ protected:
     std::unique_ptr<TMachine> b_;
 };
 
-TEST_F(SyncTest, TwoMachinesCarryEveryKindTheTreeAndTextsByteForByteEditsAndDeletionsBothWays) {
+// With the sync report, and as with a server that offers only the collection's tag.
+class SyncBothWays : public SyncTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(SyncBothWays, TwoMachinesCarryEveryKindTheTreeAndTextsByteForByteEditsAndDeletionsBothWays) {
     FillEverything(*a_);
     SyncOk(*a_);
     SyncOk(*b_);
@@ -91,6 +94,10 @@ TEST_F(SyncTest, TwoMachinesCarryEveryKindTheTreeAndTextsByteForByteEditsAndDele
                         "p.SelfIndex=t.ParentIndex where t.TypeName='细节 😀' and "
                         "p.TypeName='项目 ''A'' @#@'"),
               1);
+    if (!GetParam()) {
+        a_->Exec("update SyncColl set bSyncReport=0");
+        b_->Exec("update SyncColl set bSyncReport=0");
+    }
 
     // Edits and deletions on B go to A ...
     b_->Exec("update Alam set ReMark='改过的每周' where ReMark='每周一三五'");
@@ -118,6 +125,9 @@ TEST_F(SyncTest, TwoMachinesCarryEveryKindTheTreeAndTextsByteForByteEditsAndDele
     SyncOk(*a_);
     EXPECT_EQ(a_->Snapshot(), before);
 }
+
+INSTANTIATE_TEST_SUITE_P(SyncTest, SyncBothWays, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "Report" : "Tags"; });
 
 TEST_F(SyncTest, ReminderChangedOnBothSidesLaterChangeWinsOtherKeptAsConflictCopy) {
     AddReminder(*a_, 1, 8, 0, 1, 0, "2026-12-01", "早");
