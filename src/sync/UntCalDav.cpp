@@ -17,7 +17,7 @@ const QString DavNs = QStringLiteral("DAV:");
 const QString CalNs = QStringLiteral("urn:ietf:params:xml:ns:caldav");
 const QString CsNs = QStringLiteral("http://calendarserver.org/ns/");
 // About 2 ms of parsing.
-constexpr qint64 ParsedPerTurn = 64 * 1024;
+constexpr qint64 ParsedPerTurn = 32 * 1024;
 
 // Parses a multistatus as its bytes arrive.
 class TMultistatusParser {
@@ -219,8 +219,9 @@ void TCalDavClient::Send(const QByteArray& verb, const QUrl& url, const QByteArr
         done(result);
     };
     // A long answer (every item of a collection) is parsed a piece per turn of the event
-    // loop, so that no turn holds the interface for all of it. The answer is handed on once
-    // the reply has finished and every piece is parsed.
+    // loop, each a turn of its own: the network layer's turn that brought the bytes has
+    // unpacked them already (servers compress). The answer is handed on once the reply has
+    // finished and every piece is parsed.
     struct TReading {
         bool finished = false;
         bool waiting = false; // a later turn is asked for
@@ -228,8 +229,19 @@ void TCalDavClient::Send(const QByteArray& verb, const QUrl& url, const QByteArr
     };
     auto reading = std::make_shared<TReading>();
     auto turn = std::make_shared<std::function<void()>>();
+    // The reply's connections own the turn; one asked for runs only while it lives.
+    auto later = [this, reading](const std::shared_ptr<std::function<void()>>& turn) {
+        if (reading->waiting)
+            return;
+        reading->waiting = true;
+        QTimer::singleShot(0, this, [reading, next = std::weak_ptr(turn)] {
+            reading->waiting = false;
+            if (const auto run = next.lock())
+                (*run)();
+        });
+    };
     *turn = [this, guard = QPointer<QNetworkReply>(reply), parser, multistatus, handOn, reading,
-             self = std::weak_ptr(turn)] {
+             later, self = std::weak_ptr(turn)] {
         // Gone or taken by AbortAll: nothing is handed on.
         if (reading->handedOn || !guard ||
             std::find(replies_.begin(), replies_.end(), guard.data()) == replies_.end())
@@ -239,26 +251,19 @@ void TCalDavClient::Send(const QByteArray& verb, const QUrl& url, const QByteArr
             reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 207 &&
             reply->bytesAvailable() > 0) {
             parser->Feed(reply->read(ParsedPerTurn));
-            if (reply->bytesAvailable() > 0) {
-                reading->waiting = true;
-                QTimer::singleShot(0, this, [reading, next = self.lock()] {
-                    reading->waiting = false;
-                    if (next)
-                        (*next)();
-                });
-                return;
-            }
+            if (reply->bytesAvailable() > 0)
+                return later(self.lock());
         }
         if (reading->finished) {
             reading->handedOn = true;
             handOn();
         }
     };
-    if (multistatus)
-        connect(reply, &QNetworkReply::readyRead, this, [reading, turn] {
-            if (!reading->waiting)
-                (*turn)();
-        });
+    if (multistatus) {
+        // Only as much as one turn parses is taken from the network at a time.
+        reply->setReadBufferSize(ParsedPerTurn);
+        connect(reply, &QNetworkReply::readyRead, this, [later, turn] { later(turn); });
+    }
     // Certificate problems are reported as they are; they are never ignored.
     connect(reply, &QNetworkReply::sslErrors, this, [sslProblem](const QList<QSslError>& errors) {
         QStringList texts;
@@ -266,10 +271,9 @@ void TCalDavClient::Send(const QByteArray& verb, const QUrl& url, const QByteArr
             texts << e.errorString();
         *sslProblem = QStringLiteral("证书有问题：") + texts.join(QStringLiteral("；"));
     });
-    connect(reply, &QNetworkReply::finished, this, [reading, turn] {
+    connect(reply, &QNetworkReply::finished, this, [reading, later, turn] {
         reading->finished = true;
-        if (!reading->waiting)
-            (*turn)();
+        later(turn);
     });
 }
 
