@@ -150,7 +150,10 @@ TRun Pass(TSyncEngine& engine, TPauseWatch& machine,
     QTimer::singleShot(IdleCheckpointMs + 1500, &pause, &QEventLoop::quit);
     pause.exec();
     run.longestSliceMs = engine.LongestSliceMs();
-    // Only now: the watch may note a pause after the tick that ended it.
+    // Only now: the watch may note a pause after the tick that ended it. Shorter gaps hold
+    // no pause worth taking out.
+    if (gaps.empty())
+        run.longestHeldMs = run.longestStallMs;
     for (const auto& [from, to] : gaps) {
         const double held = (to - from - machine.PausedNs(from, to)) / 1e6;
         run.longestHeldMs = std::max(run.longestHeldMs, held);
