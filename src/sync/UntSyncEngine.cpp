@@ -213,6 +213,17 @@ void TSyncEngine::CheckIdle() {
     }
 }
 
+template <typename Key>
+void TSyncEngine::InPages(const Key& first, std::function<std::optional<Key>(const Key&)> page) {
+    // Only the queued steps own the reader: a pass that stops half way frees it with its queue.
+    auto step = std::make_shared<std::function<void(const Key&)>>();
+    *step = [this, page, self = std::weak_ptr(step)](const Key& after) {
+        if (const std::optional<Key> last = page(after))
+            Queue([step = self.lock(), next = *last] { (*step)(next); });
+    };
+    Queue([step, first] { (*step)(first); });
+}
+
 // ---------------------------------------------------------------- the pass
 
 void TSyncEngine::Fail(const QString& message) {
@@ -560,21 +571,19 @@ void TSyncEngine::List(int coll, const QUrl& url, std::function<void()> next) {
                 if (!r.Ok())
                     return Fail(r.Describe());
                 SortOut(coll, std::move(r.Entries), [this, coll, next](TListing& l) {
-                    // Items agreed on before and no longer listed were deleted there; they
-                    // are read a page at a time.
+                    // Items agreed on before and no longer listed were deleted there.
                     auto listing = std::make_shared<TListing>(std::move(l));
-                    auto page = std::make_shared<std::function<void(const QString&)>>();
-                    *page = [this, coll, listing,
-                             self = std::weak_ptr(page)](const QString& after) {
-                        const QStringList agreed =
-                            store_.AgreedHrefs(coll, after, static_cast<int>(ListedPerStep));
-                        for (const QString& href : agreed)
-                            if (!listing->Listed.contains(href))
-                                listing->Removed << href;
-                        if (agreed.size() == static_cast<int>(ListedPerStep))
-                            Queue([page = self.lock(), last = agreed.last()] { (*page)(last); });
-                    };
-                    Queue([page] { (*page)(QString()); });
+                    InPages<QString>(
+                        QString(),
+                        [this, coll, listing](const QString& after) -> std::optional<QString> {
+                            const int count = static_cast<int>(ListedPerStep);
+                            const QStringList agreed = store_.AgreedHrefs(coll, after, count);
+                            for (const QString& href : agreed)
+                                if (!listing->Listed.contains(href))
+                                    listing->Removed << href;
+                            return agreed.size() == count ? std::optional(agreed.last())
+                                                          : std::nullopt;
+                        });
                     Then([this, coll, next, listing] {
                         FetchData(coll, listing->Changed, listing->Removed, QString(),
                                   listing->CTag, next);
@@ -906,18 +915,13 @@ bool TSyncEngine::ApplyRemoved(int coll, const QString& href, bool force) {
 // ---------------------------------------------------------------- sending what changed here
 
 void TSyncEngine::Push(int coll, std::function<void()> next) {
-    // Read a page at a time, so that no slice holds the whole list. Only the queued steps own
-    // the reader: a pass that stops half way frees it with its queue.
-    auto page = std::make_shared<std::function<void(qint64)>>();
-    *page = [this, coll, self = std::weak_ptr(page)](qint64 after) {
+    InPages<qint64>(0, [this, coll](const qint64& after) -> std::optional<qint64> {
         qint64 last = after;
         const std::vector<TSyncPending> pending = store_.Pending(coll, after, 200, &last);
         for (const TSyncPending& p : pending)
             Queue([this, coll, p] { PushOne(coll, p); });
-        if (pending.size() == 200)
-            Queue([page = self.lock(), last] { (*page)(last); });
-    };
-    Queue([page] { (*page)(0); });
+        return pending.size() == 200 ? std::optional(last) : std::nullopt;
+    });
     Then(next);
 }
 

@@ -10,6 +10,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class TCalDavClient;
 class TDbAccess;
@@ -124,6 +125,10 @@ private:
     // Answers are recorded before more requests go out.
     void QueueFirst(std::function<void()> work);
     void Then(std::function<void()> next);
+    // Reads in queued steps, a page each, so that no slice holds a whole list: page(after)
+    // handles one page and returns the key of its last row, or nothing when it was the last.
+    template <typename Key>
+    void InPages(const Key& first, std::function<std::optional<Key>(const Key&)> page);
     void Request(std::function<void(std::function<void(TDavResult&)>)> send,
                  std::function<void(TDavResult&)> done);
     void Pump();
