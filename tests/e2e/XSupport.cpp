@@ -4,7 +4,10 @@
 
 #include <QProcessEnvironment>
 #include <QStandardPaths>
-#include <QTest>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace {
 
@@ -17,6 +20,26 @@ QByteArray Xprop(const QProcessEnvironment& env, const QStringList& arguments) {
         xprop.exitCode() != 0)
         return {};
     return xprop.readAll();
+}
+
+// The first display number from first on that no other test server holds, locked until the
+// descriptor is closed; -1 when all are taken. Servers started with -displayfd alone choose
+// their own numbers and may take the number of one that is still shutting down: that one
+// then removes the newcomer's socket with its own, and every client of the newcomer fails.
+int ReserveDisplay(int first, int* number) {
+    for (int n = first; n < 200; ++n) {
+        const QByteArray path = QByteArrayLiteral("/tmp/quillet-test-display-") +
+                                QByteArray::number(n) + QByteArrayLiteral(".lock");
+        const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (fd < 0)
+            continue;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            *number = n;
+            return fd;
+        }
+        ::close(fd);
+    }
+    return -1;
 }
 
 } // namespace
@@ -33,30 +56,16 @@ void TXServer::Start(bool windowManager) {
     const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
     if (xvfb.isEmpty())
         return;
-    process_ = std::make_unique<QProcess>();
-    process_->start(xvfb,
-                    {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                     QStringLiteral("0"), QStringLiteral("1280x1024x24"),
-                     QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-    if (!process_->waitForStarted(5000))
-        return;
-    // The server writes its display number once it accepts clients.
-    WaitFor([&] { return process_->canReadLine() || process_->state() != QProcess::Running; },
-            10000);
-    const QString number = QString::fromLatin1(process_->readLine()).trimmed();
-    if (number.isEmpty())
-        return;
-    display_ = QLatin1Char(':') + number;
+    // A number held by a server that is no test's (Xvfb refuses it) is passed over.
+    for (int number = 40; display_.isEmpty(); ++number) {
+        reservation_ = ReserveDisplay(number, &number);
+        if (reservation_ < 0)
+            return;
+        if (!StartServer(xvfb, number))
+            Stop();
+    }
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DISPLAY"), display_);
-    // A server that went away right after naming its display (another one on that number
-    // moments before) is started again.
-    if (Xprop(env, {QStringLiteral("-root"), QStringLiteral("-len"), QStringLiteral("1")})
-            .isEmpty() ||
-        process_->state() != QProcess::Running) {
-        display_.clear();
-        return;
-    }
     if (!windowManager)
         return;
     const QString openbox = QStandardPaths::findExecutable(QStringLiteral("openbox"));
@@ -64,27 +73,45 @@ void TXServer::Start(bool windowManager) {
         display_.clear();
         return;
     }
-    // Now and then the manager cannot open a display that has just answered xprop; it gives up
-    // at once, and a second start gets in.
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        manager_ = std::make_unique<QProcess>();
-        manager_->setProcessEnvironment(env);
-        manager_->start(openbox, {QStringLiteral("--sm-disable")});
-        if (!manager_->waitForStarted(5000))
-            break;
-        // The manager is in charge once it names itself on the root window.
-        const bool named = WaitFor([&] {
+    manager_ = std::make_unique<QProcess>();
+    manager_->setProcessEnvironment(env);
+    manager_->start(openbox, {QStringLiteral("--sm-disable")});
+    // The manager is in charge once it names itself on the root window.
+    const bool named =
+        manager_->waitForStarted(5000) && WaitFor([&] {
             return Xprop(env, {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
                        .contains("window id") ||
                    manager_->state() != QProcess::Running;
         });
-        if (named && manager_->state() == QProcess::Running)
-            return;
-        manager_->kill();
-        manager_->waitForFinished(5000);
-        QTest::qWait(200);
+    if (!named || manager_->state() != QProcess::Running)
+        display_.clear();
+}
+
+bool TXServer::StartServer(const QString& xvfb, int number) {
+    process_ = std::make_unique<QProcess>();
+    // Without -noreset the server resets when its last client leaves (the xprop below), and a
+    // client connecting meanwhile is turned away.
+    process_->start(xvfb, {QLatin1Char(':') + QString::number(number), QStringLiteral("-displayfd"),
+                           QStringLiteral("1"), QStringLiteral("-screen"), QStringLiteral("0"),
+                           QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"),
+                           QStringLiteral("tcp"), QStringLiteral("-noreset")});
+    if (!process_->waitForStarted(5000))
+        return false;
+    // The server writes its display number once it accepts clients.
+    WaitFor([&] { return process_->canReadLine() || process_->state() != QProcess::Running; },
+            10000);
+    if (process_->readLine().trimmed() != QByteArray::number(number))
+        return false;
+    display_ = QLatin1Char(':') + QString::number(number);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display_);
+    if (Xprop(env, {QStringLiteral("-root"), QStringLiteral("-len"), QStringLiteral("1")})
+            .isEmpty() ||
+        process_->state() != QProcess::Running) {
+        display_.clear();
+        return false;
     }
-    display_.clear();
+    return true;
 }
 
 TXServer::~TXServer() {
@@ -92,8 +119,8 @@ TXServer::~TXServer() {
 }
 
 void TXServer::Stop() {
-    // Asked to end, the server removes its lock file and socket; killed, it leaves them to a
-    // server started meanwhile by a test running alongside, which may then lose its display.
+    // Asked to end, the server removes its socket. Its number is given up only once it has
+    // ended, so that no other test's server has taken the number before that removal.
     for (auto* p : {manager_.get(), process_.get()})
         if (p) {
             p->terminate();
@@ -104,6 +131,10 @@ void TXServer::Stop() {
         }
     manager_.reset();
     process_.reset();
+    display_.clear();
+    if (reservation_ >= 0)
+        ::close(reservation_);
+    reservation_ = -1;
 }
 
 // Runs xdotool on the display; its output.

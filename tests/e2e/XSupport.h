@@ -16,11 +16,13 @@ public:
 
 private:
     void Start(bool windowManager);
+    bool StartServer(const QString& xvfb, int number);
     void Stop();
 
     std::unique_ptr<QProcess> process_;
     std::unique_ptr<QProcess> manager_;
     QString display_;
+    int reservation_ = -1; // the locked file that keeps the display number ours
 };
 
 // Whether every tool is installed; a test failure names each one that is not.

@@ -29,25 +29,11 @@ TEST(NotepadEndToEnd, EveryKeyTypedBeforeAKillIsStored) {
     QProcess* first = program.Start(
         QString(), {QStringLiteral("QT_QPA_PLATFORM=xcb"), QStringLiteral("DISPLAY=") + display});
     ASSERT_TRUE(first->waitForStarted());
-    QString window;
-    ASSERT_TRUE(WaitFor([&] {
-        window = Xdo(display, {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                               QStringLiteral("--name"), QStringLiteral("Quillet-Morvane")})
-                     .section(QLatin1Char('\n'), 0, 0);
-        return !window.isEmpty() || first->state() != QProcess::Running;
-    })) << "the main window did not appear";
+    const QString window = WaitForWindow(display, QStringLiteral("Quillet-Morvane"), first);
     ASSERT_FALSE(window.isEmpty()) << first->readAll().toStdString();
-
-    int x = -1;
-    int y = -1;
-    for (const QString& line :
-         Xdo(display, {QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), window})
-             .split(QLatin1Char('\n'))) {
-        if (line.startsWith(QLatin1String("X=")))
-            x = line.mid(2).toInt();
-        if (line.startsWith(QLatin1String("Y=")))
-            y = line.mid(2).toInt();
-    }
+    const QPoint origin = WindowOrigin(display, window);
+    const int x = origin.x();
+    const int y = origin.y();
     ASSERT_GE(x, 0);
     ASSERT_GE(y, 0);
     QTest::qWait(300); // the first showing loads the tree and the root's note
