@@ -223,8 +223,13 @@ TProgramRun::TProgramRun(const QString& folder, const QString& executable) : fol
 
 TProgramRun::~TProgramRun() {
     for (QProcess* p : processes_) {
+        const qint64 pid = p->processId();
         p->kill();
         p->waitForFinished(5000);
+        // What libfaketime shares is left behind by a killed process.
+        if (pid > 0)
+            for (const char* name : {"faketime_shm_", "sem.faketime_sem_"})
+                QFile::remove("/dev/shm/" + QLatin1String(name) + QString::number(pid));
         delete p;
     }
 }
@@ -243,7 +248,7 @@ void TProgramRun::CreateDataWithReminders(const QStringList& reminders) const {
 }
 
 QProcess* TProgramRun::Start(const QString& answer, const QStringList& extraEnvironment,
-                             const QStringList& wrapper, const QStringList& arguments) {
+                             const QStringList& arguments) {
     auto* p = new QProcess;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
@@ -258,22 +263,29 @@ QProcess* TProgramRun::Start(const QString& answer, const QStringList& extraEnvi
     }
     p->setProcessEnvironment(env);
     p->setProcessChannelMode(QProcess::MergedChannels);
-    if (wrapper.isEmpty())
-        p->start(exe_, arguments);
-    else
-        p->start(wrapper.first(), wrapper.mid(1) << exe_ << arguments);
+    p->start(exe_, arguments);
     processes_.push_back(p);
     return p;
 }
 
 int TProgramRun::Run(const QStringList& arguments, QString* output, const QByteArray& input) {
-    QProcess* p = Start(QString(), QStringList(), QStringList(), arguments);
+    QProcess* p = Start(QString(), QStringList(), arguments);
     p->write(input);
     p->closeWriteChannel();
     p->waitForFinished(30000);
     if (output)
         *output = QString::fromUtf8(p->readAll());
     return p->exitStatus() == QProcess::NormalExit ? p->exitCode() : -1;
+}
+
+QStringList FakeTimeAt(const QString& when) {
+    for (const QString& arch : QDir(QStringLiteral("/usr/lib")).entryList(QDir::Dirs)) {
+        const QString library = "/usr/lib/" + arch + "/faketime/libfaketime.so.1";
+        if (QFile::exists(library))
+            return {"LD_PRELOAD=" + library, "FAKETIME=@" + when, "FAKETIME_DONT_FAKE_MONOTONIC=1"};
+    }
+    ADD_FAILURE() << "libfaketime is not installed; run scripts/setup.sh";
+    return {};
 }
 
 QString Sqlcipher(const QString& file, const QString& script) {

@@ -163,10 +163,8 @@ public:
     explicit TProgramRun(const QString& folder,
                          const QString& executable = QStringLiteral(QUILLET_EXE));
     ~TProgramRun();
-    // wrapper, when given, is a command that runs the program (e.g. faketime and its time).
     QProcess* Start(const QString& answer = QString(),
                     const QStringList& extraEnvironment = QStringList(),
-                    const QStringList& wrapper = QStringList(),
                     const QStringList& arguments = QStringList());
     // Runs the program with arguments and input to its end; its exit code, and its standard
     // output and error in output.
@@ -184,6 +182,12 @@ private:
     QString exe_;
     std::vector<QProcess*> processes_;
 };
+
+// The environment that starts the program's clock at when ("yyyy-MM-dd hh:mm:ss") and lets
+// it run on from there; empty, with a test failure, when libfaketime is not installed. The
+// library is preloaded itself: the faketime command names a semaphore after its process ID,
+// leaves it behind when killed, and refuses to start once that ID comes round again.
+QStringList FakeTimeAt(const QString& when);
 
 // What the sqlcipher command-line tool needs first to read the program's files.
 inline const QString SqlcipherUnlock =

@@ -24,7 +24,7 @@ struct TResult {
 };
 
 TResult RunCommand(TProgramRun& run, const QStringList& arguments, const QByteArray& input = {}) {
-    QProcess* p = run.Start(QString(), {}, {}, arguments);
+    QProcess* p = run.Start(QString(), {}, arguments);
     p->write(input);
     p->closeWriteChannel();
     TResult r;
