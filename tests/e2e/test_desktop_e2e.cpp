@@ -91,7 +91,8 @@ TEST(DesktopEndToEnd, SecondStartBringsTheRunningCopysWindowForward) {
     QProcess* first = program.Start({}, onX);
     ASSERT_TRUE(first->waitForStarted());
     const QString main = WaitForWindow(x, "^Quillet-Morvane软件$", first);
-    ASSERT_FALSE(main.isEmpty()) << QString::fromUtf8(first->readAll());
+    ASSERT_FALSE(main.isEmpty()) << QString::fromUtf8(first->readAll())
+                                 << X(x, {"xwininfo", "-root", "-tree"});
     // Minimised (asked again until the window manager has taken the new window on).
     ASSERT_TRUE(WaitFor(
         [&] {
