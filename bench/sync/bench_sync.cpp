@@ -124,8 +124,11 @@ TRun Pass(TSyncEngine& engine, TPauseWatch& machine,
         const double ms = (now - lastTick) / 1e6;
         run.longestStallMs = std::max(run.longestStallMs, ms);
         run.stallsOverFrame += ms > 16 ? 1 : 0;
+        // Shorter gaps hold no pause worth taking out.
         if (ms > 4)
             gaps.emplace_back(lastTick, now);
+        else
+            run.longestHeldMs = std::max(run.longestHeldMs, ms);
         lastTick = now;
         const double cpu = ThreadCpuMs();
         run.longestBusyMs = std::max(run.longestBusyMs, cpu - cpuAtTick);
@@ -150,10 +153,7 @@ TRun Pass(TSyncEngine& engine, TPauseWatch& machine,
     QTimer::singleShot(IdleCheckpointMs + 1500, &pause, &QEventLoop::quit);
     pause.exec();
     run.longestSliceMs = engine.LongestSliceMs();
-    // Only now: the watch may note a pause after the tick that ended it. Shorter gaps hold
-    // no pause worth taking out.
-    if (gaps.empty())
-        run.longestHeldMs = run.longestStallMs;
+    // Only now: the watch may note a pause after the tick that ended it.
     for (const auto& [from, to] : gaps) {
         const double held = (to - from - machine.PausedNs(from, to)) / 1e6;
         run.longestHeldMs = std::max(run.longestHeldMs, held);

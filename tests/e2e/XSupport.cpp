@@ -22,24 +22,18 @@ QByteArray Xprop(const QProcessEnvironment& env, const QStringList& arguments) {
     return xprop.readAll();
 }
 
-// The first display number from first on that no other test server holds, locked until the
-// descriptor is closed; -1 when all are taken. Servers started with -displayfd alone choose
-// their own numbers and may take the number of one that is still shutting down: that one
-// then removes the newcomer's socket with its own, and every client of the newcomer fails.
-int ReserveDisplay(int first, int* number) {
-    for (int n = first; n < 200; ++n) {
-        const QByteArray path = QByteArrayLiteral("/tmp/quillet-test-display-") +
-                                QByteArray::number(n) + QByteArrayLiteral(".lock");
-        const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-        if (fd < 0)
-            continue;
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-            *number = n;
-            return fd;
-        }
+// Display number n for this test alone, until the descriptor is closed; -1 when another test
+// holds it. Servers started with -displayfd alone choose their own numbers and may take the
+// number of one that is still shutting down: that one then removes the newcomer's socket with
+// its own, and every client of the newcomer fails.
+int LockDisplay(int n) {
+    const QByteArray path = "/tmp/quillet-test-display-" + QByteArray::number(n) + ".lock";
+    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
+        return -1;
     }
-    return -1;
+    return fd;
 }
 
 } // namespace
@@ -56,14 +50,15 @@ void TXServer::Start(bool windowManager) {
     const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
     if (xvfb.isEmpty())
         return;
-    // A number held by a server that is no test's (Xvfb refuses it) is passed over.
-    for (int number = 40; display_.isEmpty(); ++number) {
-        reservation_ = ReserveDisplay(number, &number);
-        if (reservation_ < 0)
-            return;
-        if (!StartServer(xvfb, number))
+    // A number another test holds is passed over, and so is one that an X server of no test
+    // uses (Xvfb refuses it).
+    for (int number = 40; number < 200 && display_.isEmpty(); ++number) {
+        reservation_ = LockDisplay(number);
+        if (reservation_ >= 0 && !StartServer(xvfb, number))
             Stop();
     }
+    if (display_.isEmpty())
+        return;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DISPLAY"), display_);
     if (!windowManager)
@@ -89,8 +84,8 @@ void TXServer::Start(bool windowManager) {
 
 bool TXServer::StartServer(const QString& xvfb, int number) {
     process_ = std::make_unique<QProcess>();
-    // Without -noreset the server resets when its last client leaves (the xprop below), and a
-    // client connecting meanwhile is turned away.
+    // Without -noreset the server resets whenever its last client leaves (a readiness check,
+    // an xdotool call), and a client connecting meanwhile is turned away.
     process_->start(xvfb, {QLatin1Char(':') + QString::number(number), QStringLiteral("-displayfd"),
                            QStringLiteral("1"), QStringLiteral("-screen"), QStringLiteral("0"),
                            QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"),
@@ -103,14 +98,6 @@ bool TXServer::StartServer(const QString& xvfb, int number) {
     if (process_->readLine().trimmed() != QByteArray::number(number))
         return false;
     display_ = QLatin1Char(':') + QString::number(number);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), display_);
-    if (Xprop(env, {QStringLiteral("-root"), QStringLiteral("-len"), QStringLiteral("1")})
-            .isEmpty() ||
-        process_->state() != QProcess::Running) {
-        display_.clear();
-        return false;
-    }
     return true;
 }
 
