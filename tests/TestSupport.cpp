@@ -111,6 +111,7 @@ QByteArray ReadAll(const QString& path) {
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <sys/stat.h>
 
 TRemindersPage* RemindersPageOf(const TFormMain* main) {
     return main->findChild<TRemindersPage*>();
@@ -263,6 +264,7 @@ QProcess* TProgramRun::Start(const QString& answer, const QStringList& extraEnvi
     }
     p->setProcessEnvironment(env);
     p->setProcessChannelMode(QProcess::MergedChannels);
+    p->setWorkingDirectory(folder_); // where a file dialog opens
     p->start(exe_, arguments);
     processes_.push_back(p);
     return p;
@@ -296,6 +298,24 @@ QString Sqlcipher(const QString& file, const QString& script) {
     p.closeWriteChannel();
     p.waitForFinished(15000);
     return QString::fromUtf8(p.readAll()).trimmed();
+}
+
+int LocksOn(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return 0;
+    // "1: POSIX  ADVISORY  READ 8977 fe:00:10952783 1073741826 1073742335"; " -> " lines wait.
+    QFile locks(QStringLiteral("/proc/locks"));
+    if (!locks.open(QIODevice::ReadOnly))
+        return 0;
+    int count = 0;
+    for (const QByteArray& line : locks.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() >= 6 && fields.at(1) != "->" &&
+            fields.at(5).split(':').value(2).toULongLong() == st.st_ino)
+            ++count;
+    }
+    return count;
 }
 
 struct TTestSingles {

@@ -155,8 +155,9 @@ QPointer<QTimer> WhenModal(typename TNoDeduce<std::function<void(T*)>>::type f,
 // Waits, processing events, until condition holds; false after ms.
 bool WaitFor(const std::function<bool()>& condition, int ms = 15000);
 
-// The real executable copied into a folder and started there (offscreen, its own lock
-// folder, message boxes logged to boxes.log and answered No unless answer is "yes").
+// The real executable copied into a folder and started there, the folder its working
+// directory (offscreen, its own lock folder, message boxes logged to boxes.log and answered
+// No unless answer is "yes").
 class TProgramRun {
 public:
     // executable: the test build by default, whose boxes the environment answers.
@@ -195,6 +196,9 @@ inline const QString SqlcipherUnlock =
 
 // Runs the sqlcipher command-line tool on file with script on its input; its output.
 QString Sqlcipher(const QString& file, const QString& script);
+
+// How many record locks (of any process and kind) /proc/locks lists on the file at path.
+int LocksOn(const QString& path);
 
 // The program's single objects (NoteData, ConfigData, AlamContextData, AlamData) while alive.
 struct TTestSingles;

@@ -1,13 +1,19 @@
 #include "UntClock.h"
 
+#include <atomic>
+#include <limits>
+
 namespace {
-QDateTime pinned;
-}
+// Milliseconds since the epoch; read by every thread that runs a statement, set by tests.
+constexpr qint64 NotPinned = std::numeric_limits<qint64>::min();
+std::atomic<qint64> pinned{NotPinned};
+} // namespace
 
 namespace Clock {
 
 QDateTime Now() {
-    return pinned.isValid() ? pinned : QDateTime::currentDateTime();
+    const qint64 at = pinned.load(std::memory_order_relaxed);
+    return at == NotPinned ? QDateTime::currentDateTime() : QDateTime::fromMSecsSinceEpoch(at);
 }
 
 QDate Today() {
@@ -35,15 +41,15 @@ QDateTime LocalMoment(const QDate& day, const QTime& time) {
 }
 
 void SetNow(const QDateTime& moment) {
-    pinned = moment;
+    pinned = moment.isValid() ? moment.toMSecsSinceEpoch() : NotPinned;
 }
 
 void Reset() {
-    pinned = QDateTime();
+    pinned = NotPinned;
 }
 
 bool IsPinned() {
-    return pinned.isValid();
+    return pinned != NotPinned;
 }
 
 } // namespace Clock

@@ -1,6 +1,7 @@
 #include "UntSchema.h"
 
-#include "UntDbAccess.h"
+#include "UntConnection.h"
+#include "UntCursor.h"
 
 #include <QFile>
 #include <algorithm>
@@ -178,6 +179,7 @@ void CreateDatabase(const QString& path, const QString& key) {
     const QString building = path + QStringLiteral(".new");
     QFile::remove(building);
     {
+        PrepareEngine();
         sqlite3* raw = nullptr;
         const int rc = sqlite3_open_v2(QFile::encodeName(building).constData(), &raw,
                                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);

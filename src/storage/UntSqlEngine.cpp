@@ -15,7 +15,8 @@
 
 namespace {
 
-QDateTime engineMoment;
+// Per thread: the due check's moment on the interface thread is not the reader's.
+thread_local QDateTime engineMoment;
 
 // What Date() and Time() answer, as UTF-8.
 struct TMomentTexts {

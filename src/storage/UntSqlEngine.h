@@ -17,8 +17,9 @@ QString ShortCircuitIIf(const QString& sql);
 
 class QDateTime;
 
-// While alive, the engine's Date() and Time() answer for the given moment instead of the
-// program's clock (the due check asks about a minute that a late tick is catching up on).
+// While alive, the engine's Date() and Time() on this thread answer for the given moment
+// instead of the program's clock (the due check asks about a minute that a late tick is
+// catching up on); other threads' statements still read the clock.
 class TEngineMoment {
 public:
     explicit TEngineMoment(const QDateTime& moment);
