@@ -23,12 +23,15 @@
 #include "storage/UntDbAccess.h"
 #include "ui_Main.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
+#include <QDialog>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QScreen>
 #include <QSessionManager>
+#include <QThread>
 #include <QTimer>
 
 namespace {
@@ -263,12 +266,47 @@ void TFormMain::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    closing_ = true;
     event->accept();
+    EndRun();
+}
+
+void TFormMain::EndRun() {
+    closing_ = true;
     tmr1_->stop();
     // The program closes its own alerts, or they would refuse to close and keep it running.
     DismissAllAlerts();
     RunHandler(this, [this] { FormClose(); });
     RemoveTrayIcon();
     QCoreApplication::quit();
+}
+
+void TFormMain::EndWithoutAsking() {
+    if (closing_ || tmrEnd_)
+        return;
+    // Whoever opened a box, a dialog or a menu goes on with the data once its loop returns, so
+    // each is closed (as if cancelled) and the end runs from the main loop alone.
+    tmrEnd_ = new QTimer(this);
+    tmrEnd_->setInterval(0);
+    connect(tmrEnd_, &QTimer::timeout, this, [this] {
+        tmrEnd_->setInterval(20);
+        if (QWidget* popup = QApplication::activePopupWidget()) {
+            popup->close();
+            return;
+        }
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            if (auto* dialog = qobject_cast<QDialog*>(modal))
+                dialog->reject();
+            else
+                modal->close();
+            return;
+        }
+        if (QThread::currentThread()->loopLevel() > 1)
+            return;
+        tmrEnd_->stop();
+        if (closing_)
+            return; // the login was refused meanwhile: that end is under way
+        EndRun();
+        close();
+    });
+    tmrEnd_->start();
 }

@@ -34,6 +34,10 @@ public:
     void tmr1Timer();
     // The login at start was not confirmed: the program is ending.
     bool LoginRefused() const { return loginRefused_; }
+    // Ends the program as a confirmed close does, without asking (the session or the system
+    // asked it to end): open boxes, dialogs and menus are closed first, then the notes are
+    // stored, the log moved into the data file and the file compacted.
+    void EndWithoutAsking();
 
 protected:
     bool event(QEvent* event) override;
@@ -47,6 +51,7 @@ private:
     bool FormCloseQuery();
     void FormClose();
     void RefuseLogin();
+    void EndRun();
 
     std::unique_ptr<Ui::TFormMain> ui_;
     bool shown_ = false;
@@ -57,6 +62,7 @@ private:
     QMenu* pmSystem_ = nullptr;
     QTimer* tmr1_ = nullptr;
     QTimer* tmrQuit_ = nullptr;
+    QTimer* tmrEnd_ = nullptr;
     std::unique_ptr<TDueCheck> dueCheck_;
 };
 

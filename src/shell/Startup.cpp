@@ -3,8 +3,10 @@
 #include "Main.h"
 #include "UntApplication.h"
 #include "UntCommandLine.h"
+#include "UntEndSignals.h"
 #include "UntInstanceChannel.h"
 #include "UntInstanceLock.h"
+#include "UntLoginPrompt.h"
 #include "common/UntAppDir.h"
 #include "common/UntLunar.h"
 #include "common/UntPublic.h"
@@ -14,10 +16,10 @@
 #include "reminders/UntAlamContext.h"
 #include "reminders/UntAlamIcs.h"
 #include "settings/UntConfig.h"
-#include "settings/UntPassHash.h"
 #include "storage/UException.h"
 #include "storage/UntCipherKey.h"
 #include "storage/UntDbAccess.h"
+#include "storage/UntFileLocks.h"
 
 #include <QCoreApplication>
 #include <QScopeGuard>
@@ -28,10 +30,6 @@
 #include <system_error>
 #include <thread>
 
-#ifndef Q_OS_WIN
-#include <termios.h>
-#include <unistd.h>
-#endif
 #ifdef QUILLET_HAVE_FONTCONFIG
 #include <fontconfig/fontconfig.h>
 #endif
@@ -86,33 +84,6 @@ QString RunRequest(const TExchangeRequest& request) {
 
 } // namespace
 
-QString ReadPasswordLine(const char* prompt) {
-    std::string line;
-#ifndef Q_OS_WIN
-    const bool tty = ::isatty(STDIN_FILENO);
-    termios saved{};
-    if (tty) {
-        std::fputs(prompt, stderr);
-        std::fflush(stderr);
-        tcgetattr(STDIN_FILENO, &saved);
-        termios quiet = saved;
-        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-    }
-#endif
-    for (int c = std::getchar(); c != EOF && c != '\n'; c = std::getchar())
-        line.push_back(static_cast<char>(c));
-#ifndef Q_OS_WIN
-    if (tty) {
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-        std::fputs("\n", stderr);
-    }
-#endif
-    if (!line.empty() && line.back() == '\r')
-        line.pop_back();
-    return QString::fromLocal8Bit(line.data(), static_cast<qsizetype>(line.size()));
-}
-
 int RunExchange(int& argc, char** argv, const TExchangeRequest& request) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Quillet"));
@@ -125,26 +96,34 @@ int RunExchange(int& argc, char** argv, const TExchangeRequest& request) {
 
     TSingleObjects objects;
     // Importing writes: not while a running copy may write too. Exporting reads a snapshot
-    // through the engine, which the running copy's own connection allows.
-    std::unique_ptr<TInstanceLock> lock;
-    if (request.Imports()) {
-        lock = std::make_unique<TInstanceLock>(QStringLiteral("Brindlet"));
-        if (lock->HeldByOther()) {
-            PrintLine(stderr, program + QStringLiteral("Quillet正在运行，请关闭它后再导入，"
-                                                       "或在程序中导入。未做任何更改。"));
-            return 1;
-        }
+    // through the engine, which the running copy's locks on the data file allow; only while
+    // those locks can be seen is it sure that this process leaves that copy's log alone.
+    std::unique_ptr<TInstanceLock> lock =
+        std::make_unique<TInstanceLock>(QStringLiteral("Brindlet"));
+    const bool windowRunning = lock->HeldByOther();
+    if (windowRunning && request.Imports()) {
+        PrintLine(stderr, program + QStringLiteral("Quillet正在运行，请关闭它后再导入，"
+                                                   "或在程序中导入。未做任何更改。"));
+        return 1;
     }
+    if (windowRunning && !FileLockedElsewhere(TDbAccess::DatabasePath())) {
+        PrintLine(stderr, program + QStringLiteral("Quillet正在运行，但无法确认它对数据文件的锁定，"
+                                                   "请关闭它后再导出。未做任何更改。"));
+        return 1;
+    }
+    if (!request.Imports())
+        lock.reset(); // an export does not keep the program from starting meanwhile
 
     auto db = std::make_unique<TDbAccess>();
     DbAccess = db.get();
     int exitCode = 1;
     try {
         DbAccess->Connect();
+        if (windowRunning && DbAccess->Connection.IsOpen())
+            DbAccess->Connection.KeepLogAtClose();
         if (DbAccess->Connection.IsOpen()) {
             ConfigData->Load();
-            if (ConfigData->bPass &&
-                !VerifyPassword(ReadPasswordLine(LoginPrompt), ConfigData->PassWord)) {
+            if (!TerminalLoginOk(*ConfigData)) {
                 PrintLine(stderr, program + QString::fromUtf8(WrongLoginText));
             } else {
                 PrintLine(stdout, RunRequest(request));
@@ -219,6 +198,7 @@ int RunQuillet(int& argc, char** argv, void (*installTestHooks)()) {
                              if (message.Type == TInstanceMessageType::Activate)
                                  main->NShowFormClick();
                          });
+        const TEndSignals endSignals([main = mainWindow.get()] { main->EndWithoutAsking(); });
         mainWindow->show();
         QApplication::exec();
     }

@@ -12,10 +12,3 @@ struct TExchangeRequest;
 // it, the login password asked on the terminal. Its exit code; results on standard output,
 // a refusal or an error as one line on standard error.
 int RunExchange(int& argc, char** argv, const TExchangeRequest& request);
-
-// One line from standard input (without its CR), not echoed and after prompt when it is a
-// terminal.
-QString ReadPasswordLine(const char* prompt);
-inline constexpr char LoginPrompt[] = "登录密码: ";
-// What the command-line actions say when the login password is wrong or missing.
-inline constexpr char WrongLoginText[] = "需要正确的登录密码，未做任何更改。";

@@ -1,11 +1,10 @@
 #include "UntSyncCommand.h"
 
-#include "Startup.h"
 #include "UntInstanceLock.h"
+#include "UntLoginPrompt.h"
 #include "common/UntAppDir.h"
 #include "common/UntPublic.h"
 #include "settings/UntConfig.h"
-#include "settings/UntPassHash.h"
 #include "storage/UException.h"
 #include "storage/UntDbAccess.h"
 #include "sync/UntSyncEngine.h"
@@ -69,7 +68,7 @@ int RunSyncCommand(int& argc, char** argv, bool setup, const QString& url, const
     try {
         config.Load();
         // As for the other command-line actions: the login password is the first line.
-        if (config.bPass && !VerifyPassword(ReadPasswordLine(LoginPrompt), config.PassWord))
+        if (!TerminalLoginOk(config))
             return Fail(QString::fromUtf8(WrongLoginText));
 
         TSyncSettings settings;

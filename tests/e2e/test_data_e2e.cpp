@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
+#include <csignal>
 
 namespace {
 
@@ -129,6 +130,83 @@ TEST(DataEndToEnd, KeysTypedAfterABackupSurviveAnOutsideReadAndAKill) {
               "before backup, after it, last.");
     EXPECT_EQ(Query(copy, "select ReMark from NoteBook where TypeID=0"), "before backup,");
     EXPECT_EQ(program.Boxes(), QString());
+}
+
+TEST(DataEndToEnd, RealFileDialogsOnTheDataFolderLeaveItsLocksAndNothingTypedIsLost) {
+    if (!ToolsPresent(Tools))
+        return;
+    TXServer server;
+    ASSERT_FALSE(server.Display().isEmpty()) << "Xvfb did not start";
+    QTemporaryDir dir;
+    TProgramRun program(dir.path());
+    // No scripted answers for the file dialogs: Qt's own, which opens on the working
+    // directory, the data folder, and reads what it lists there.
+    QProcess* p = program.Start("yes", {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + server.Display()});
+    TMainWindow main(server.Display(), p);
+    ASSERT_TRUE(main.Found()) << p->readAll().toStdString();
+    main.NotepadTab();
+    main.Memo();
+    main.Type("before dialogs,");
+    const QString title = QStringLiteral("另存为|打开|查找目录");
+    // 数据备份, 数据恢复, 导出提醒…, 从日历文件导入提醒…, 从文件夹导入笔记…
+    for (int command : {3, 4, 5, 6, 8}) {
+        main.SettingsCommand(command);
+        const QString dialog = WaitForWindow(server.Display(), title, p);
+        ASSERT_FALSE(dialog.isEmpty()) << command << program.Boxes().toStdString();
+        QTest::qWait(1500); // the list is filled, types and icons read, on a thread of its own
+        EXPECT_GT(LocksOn(program.Data()), 0) << "after the dialog of command " << command;
+        Xdo(server.Display(), {"windowfocus", "--sync", dialog});
+        Xdo(server.Display(), {"key", "Escape"});
+        ASSERT_TRUE(WaitFor([&] {
+            return Xdo(server.Display(), {"search", "--onlyvisible", "--name", title}).isEmpty();
+        }));
+    }
+    // Other programs open and close the file meanwhile: the sqlcipher tool and an export.
+    EXPECT_EQ(Query(program.Data(), "select ReMark from NoteBook where TypeID=0"),
+              "before dialogs,");
+    QString out;
+    EXPECT_EQ(program.Run({"--export-ics", dir.filePath("beside.ics")}, &out), 0) << out;
+    EXPECT_TRUE(QFile::exists(program.Data() + "-wal"));
+    main.Memo();
+    main.Type(" after.");
+    p->kill(); // SIGKILL
+    ASSERT_TRUE(p->waitForFinished(5000));
+    EXPECT_EQ(Query(program.Data(), "select ReMark from NoteBook where TypeID=0"),
+              "before dialogs, after.");
+}
+
+TEST(DataEndToEnd, TheSessionsEndStoresTheNotesAndLeavesNoLogEvenWithADialogOpen) {
+    if (!ToolsPresent(Tools))
+        return;
+    TXServer server;
+    ASSERT_FALSE(server.Display().isEmpty()) << "Xvfb did not start";
+    QTemporaryDir dir;
+    TProgramRun program(dir.path());
+    QString typed;
+    for (const int signal : {SIGTERM, SIGHUP}) {
+        QProcess* p =
+            program.Start(QString(), {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + server.Display()});
+        TMainWindow main(server.Display(), p);
+        ASSERT_TRUE(main.Found()) << p->readAll().toStdString();
+        main.NotepadTab();
+        main.Memo();
+        main.Keys({"ctrl+End"});
+        const QString more = signal == SIGTERM ? "typed," : " and more";
+        main.Type(more);
+        typed += more;
+        if (signal == SIGTERM) {
+            main.SettingsCommand(3); // 数据备份: the real dialog, with its own loop
+            ASSERT_FALSE(WaitForWindow(server.Display(), QStringLiteral("另存为"), p).isEmpty());
+        }
+        ::kill(static_cast<pid_t>(p->processId()), signal);
+        ASSERT_TRUE(p->waitForFinished(10000)) << "still running after signal " << signal;
+        EXPECT_EQ(p->exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p->exitCode(), 0);
+        EXPECT_FALSE(QFile::exists(program.Data() + "-wal"));
+        EXPECT_FALSE(QFile::exists(program.Data() + "-shm"));
+        EXPECT_EQ(Query(program.Data(), "select ReMark from NoteBook where TypeID=0"), typed);
+    }
+    EXPECT_EQ(program.Boxes(), QString()) << "no exit question";
 }
 
 TEST(DataEndToEnd, RestoreShowsTheRestoredDataAndTheSafetyCopyUndoesIt) {

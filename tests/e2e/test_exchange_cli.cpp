@@ -3,6 +3,7 @@
 #include "TestSupport.h"
 
 #include "settings/UntPassHash.h"
+#include "storage/UntDbAccess.h"
 
 #include <QDir>
 #include <QFile>
@@ -63,9 +64,20 @@ TEST(ExchangeCommandLine, ImportsRefuseDamageAndARunningCopyAndChangeNothing) {
     EXPECT_NE(program.Run({"--import-notes", dir.path() + "/notes"}, &out), 0);
     EXPECT_EQ(Count(program, "Alam"), "1");
     EXPECT_EQ(Count(program, "NoteType"), "0");
-    // Exporting reads a snapshot and is allowed meanwhile.
-    EXPECT_EQ(program.Run({"--export-ics", dir.path() + "/while.ics"}, &out), 0) << out;
-    EXPECT_TRUE(ReadAll(dir.path() + "/while.ics").contains("FREQ=DAILY"));
+    // Exporting reads a snapshot beside the running copy, but only while that copy's locks on
+    // the data file can be seen: nothing else makes sure its log is left alone.
+    EXPECT_NE(program.Run({"--export-ics", dir.path() + "/unsure.ics"}, &out), 0);
+    EXPECT_TRUE(out.contains(QStringLiteral("无法确认"))) << out;
+    EXPECT_FALSE(QFile::exists(dir.path() + "/unsure.ics"));
+    {
+        TConnection running;
+        running.Open(program.Data(), DatabaseKey);
+        running.UseWriteAheadLog();
+        running.Exec("insert into AlamContext(ReMark) values('typed')");
+        EXPECT_EQ(program.Run({"--export-ics", dir.path() + "/while.ics"}, &out), 0) << out;
+        EXPECT_TRUE(ReadAll(dir.path() + "/while.ics").contains("FREQ=DAILY"));
+        EXPECT_TRUE(QFile::exists(program.Data() + "-wal"));
+    }
     ::close(fd);
 
     EXPECT_EQ(program.Run({"--import-ics", other}, &out), 0) << out;
