@@ -2,6 +2,8 @@
 
 #include "UntNote.h"
 #include "UntTree.h"
+#include "common/UntBackground.h"
+#include "common/UntForeignText.h"
 #include "storage/UException.h"
 #include "storage/UntDbAccess.h"
 #include "storage/UntSqlText.h"
@@ -51,7 +53,7 @@ int CountNotes(const TNoteGroup& g) {
 
 // ---------------------------------------------------------------- export
 
-TNoteGroup ReadTree() {
+TNoteGroup ReadTree(TProgress* progress) {
     TNoteGroup root;
     root.Name = RootName;
     struct Row {
@@ -61,25 +63,25 @@ TNoteGroup ReadTree() {
     };
     std::vector<Row> rows;
     QHash<int, QString> notes;
-    {
-        // Both reads see the same moment, even while another copy of the program writes.
-        TTransaction snapshot(DbAccess->Connection);
-        DbAccess->OpenQuery(FormatSql(QStringLiteral("select SelfIndex,ParentIndex,TypeName from "
-                                                     "%s where SelfIndex <>0 order by SelfIndex "
-                                                     "asc"),
-                                      {GroupTable}));
-        TCursor& cursor = DbAccess->MainCursor;
-        for (cursor.First(); !cursor.Eof(); cursor.Next())
-            rows.push_back({static_cast<int>(cursor.AsInteger(0)),
-                            static_cast<int>(cursor.AsInteger(1)), cursor.AsString(2)});
-        DbAccess->OpenQuery(QStringLiteral("select TypeID,ReMark from NoteBook order by rowid"));
-        for (cursor.First(); !cursor.Eof(); cursor.Next()) {
-            const int id = static_cast<int>(cursor.AsInteger(0));
-            if (!notes.contains(id)) // the store reads the first row of a group
-                notes.insert(id, cursor.AsString(1));
-        }
-        cursor.Close();
-    }
+    // One statement, so groups and notes are of the same moment even while another copy of
+    // the program writes; read off the interface's own connection.
+    DbAccess->Reader.ReadRows(
+        FormatSql(QStringLiteral("select 0 as k,SelfIndex,ParentIndex,TypeName,SelfIndex as s "
+                                 "from %s where SelfIndex <>0 union all "
+                                 "select 1,TypeID,0,ReMark,rowid from NoteBook order by k,s"),
+                  {GroupTable}),
+        {},
+        [&](const TRowView& row) {
+            const int id = static_cast<int>(row.Integer(1));
+            if (row.Integer(0) == 0)
+                rows.push_back({id, static_cast<int>(row.Integer(2)), row.Text(3)});
+            else if (!notes.contains(id)) // the store reads the first row of a group
+                notes.insert(id, row.Text(3));
+            return true;
+        },
+        progress ? &progress->Cancelled : nullptr);
+    if (progress)
+        progress->Check();
     if (notes.contains(0))
         root.Note = notes.value(0);
     // Rows come parent first (as the tree loads them); a row with an unknown parent is shown
@@ -141,7 +143,11 @@ QByteArray NoteBytes(const QString& note, const QString& lineBreak) {
 }
 
 QJsonObject WriteGroup(const TNoteGroup& g, const QString& folder, TNameSet& names,
-                       const QString& lineBreak) {
+                       const QString& lineBreak, TProgress* progress) {
+    if (progress) {
+        progress->Check();
+        ++progress->Done;
+    }
     QJsonObject entry;
     entry.insert(QStringLiteral("name"), g.Name);
     if (g.Note) {
@@ -155,7 +161,7 @@ QJsonObject WriteGroup(const TNoteGroup& g, const QString& folder, TNameSet& nam
         if (!QDir(folder).mkdir(sub))
             throw EAppError(QStringLiteral("无法建立文件夹：") + folder + u'/' + sub);
         TNameSet inner;
-        QJsonObject child = WriteGroup(c, folder + u'/' + sub, inner, lineBreak);
+        QJsonObject child = WriteGroup(c, folder + u'/' + sub, inner, lineBreak, progress);
         child.insert(QStringLiteral("folder"), sub);
         groups.append(child);
     }
@@ -237,23 +243,9 @@ TNoteGroup ReadIndexed(const QString& dir) {
     return ReadIndexedGroup(top.value(QStringLiteral("root")).toObject(), dir, lineBreak, 0);
 }
 
-// A text file from elsewhere: UTF-8 (with or without a byte-order mark), else the Chinese
-// national encoding; line breaks of any platform become the memo's.
+// A text file from elsewhere; line breaks of any platform become the memo's.
 QString ReadForeignText(const QString& path) {
-    QByteArray bytes = ReadBytes(path);
-    if (bytes.startsWith("\xEF\xBB\xBF"))
-        bytes.remove(0, 3);
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8(bytes);
-    if (utf8.hasError()) {
-        QStringDecoder gb("GB18030");
-        if (gb.isValid()) {
-            const QString other = gb(bytes);
-            if (!gb.hasError())
-                text = other;
-        }
-    }
-    return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return DecodeForeignText(ReadBytes(path)).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
 }
 
 // A folder's text files and sub-folders: one file is the group's note; several become a
@@ -337,13 +329,15 @@ QString SafeFileName(const QString& name) {
     return safe;
 }
 
-TNoteFolderResult ExportNotes(const QString& dir, const QString& lineBreak) {
+TNoteFolderResult ExportNotes(const QString& dir, const QString& lineBreak, TProgress* progress) {
     const QFileInfo target(QDir::cleanPath(QDir(dir).absolutePath()));
     if (target.exists() &&
         (!target.isDir() ||
          !QDir(dir).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)))
         throw EAppError(QStringLiteral("请选择一个空文件夹或新文件夹：") + dir);
-    const TNoteGroup root = ReadTree();
+    const TNoteGroup root = ReadTree(progress);
+    if (progress)
+        progress->Total = CountGroups(root) + 1;
 
     // Built beside the target and moved into place, so a failure leaves no half folder.
     QDir parent = target.absoluteDir();
@@ -361,7 +355,7 @@ TNoteFolderResult ExportNotes(const QString& dir, const QString& lineBreak) {
         index.insert(QStringLiteral("format"), FormatName);
         index.insert(QStringLiteral("version"), 1);
         index.insert(QStringLiteral("lineBreak"), lineBreak);
-        index.insert(QStringLiteral("root"), WriteGroup(root, work, names, lineBreak));
+        index.insert(QStringLiteral("root"), WriteGroup(root, work, names, lineBreak, progress));
         WriteFile(work + u'/' + NoteIndexFileName, QJsonDocument(index).toJson());
         if (target.exists())
             parent.rmdir(target.fileName());
@@ -379,7 +373,7 @@ TNoteFolderResult ExportNotes(const QString& dir, const QString& lineBreak) {
     return result;
 }
 
-TNoteFolderResult ImportNotes(const QString& dir, int parentGroup) {
+TNoteFolderResult ImportNotes(const QString& dir, int parentGroup, TProgress* progress) {
     if (!QFileInfo(dir).isDir())
         throw EAppError(QStringLiteral("找不到文件夹：") + dir);
     TNoteGroup root;
@@ -389,32 +383,53 @@ TNoteFolderResult ImportNotes(const QString& dir, int parentGroup) {
         root.Name = QFileInfo(QDir(dir).absolutePath()).fileName();
         ReadForeignFolder(dir, &root, 0);
     }
-
-    if (parentGroup != 0 &&
-        GetIntValue(FormatSql(QStringLiteral("select count(SelfIndex) from %s where SelfIndex=%s"),
-                              {GroupTable, SqlNum(parentGroup)})) == 0)
-        throw EAppError(QStringLiteral("要导入到的分组已不存在。"));
-    int next =
-        GetIntValue(FormatSql(QStringLiteral("select max(SelfIndex) from %s"), {GroupTable})) + 1;
-    QStringList batch;
-    TNoteFolderResult result;
-    if (root.Note) {
-        TNote note;
-        if (note.Exists(SqlNum(parentGroup))) {
-            // The group keeps its own note; the folder's top note comes in as a group of its own.
-            TNoteGroup top;
-            top.Name = root.Name;
-            top.Note = root.Note;
-            AddStatements(top, parentGroup, &next, &batch);
-            ++result.Groups;
-        } else {
-            batch << TNote::AddStatement(parentGroup, *root.Note);
-        }
+    if (progress) {
+        progress->Check();
+        progress->Total = CountGroups(root) + 1;
     }
-    for (const TNoteGroup& g : root.Groups)
-        AddStatements(g, parentGroup, &next, &batch);
-    if (!batch.isEmpty())
-        ExecSql(batch.join(BatchSeparator)); // one transaction: all or nothing
+
+    TNoteFolderResult result;
+    // On a connection of its own, in one transaction: all or nothing, and the numbers taken
+    // here are still free at its commit.
+    DbAccess->WriteAside([&](TConnection& connection) {
+        auto number = [&connection](const QString& sql) {
+            TCursor cursor;
+            cursor.Open(connection, sql);
+            return cursor.Eof() ? 0 : cursor.AsInteger(0);
+        };
+        if (parentGroup != 0 &&
+            number(FormatSql(QStringLiteral("select count(SelfIndex) from %s where SelfIndex=%s"),
+                             {GroupTable, SqlNum(parentGroup)})) == 0)
+            throw EAppError(QStringLiteral("要导入到的分组已不存在。"));
+        int next = static_cast<int>(number(
+                       FormatSql(QStringLiteral("select max(SelfIndex) from %s"), {GroupTable}))) +
+                   1;
+        QStringList batch;
+        if (root.Note) {
+            if (number(FormatSql(QStringLiteral("select count(*) from NoteBook where TypeID=%s"),
+                                 {SqlNum(parentGroup)})) > 0) {
+                // The group keeps its own note; the folder's top note comes in as a group of its
+                // own.
+                TNoteGroup top;
+                top.Name = root.Name;
+                top.Note = root.Note;
+                AddStatements(top, parentGroup, &next, &batch);
+                ++result.Groups;
+            } else {
+                batch << TNote::AddStatement(parentGroup, *root.Note);
+            }
+        }
+        for (const TNoteGroup& g : root.Groups)
+            AddStatements(g, parentGroup, &next, &batch);
+        for (const QString& piece : SplitBatch(batch.join(BatchSeparator))) {
+            if (progress) {
+                progress->Check();
+                progress->Done = qMin<qint64>(progress->Done + 1, progress->Total);
+            }
+            if (!IsBlank(piece))
+                connection.Exec(piece);
+        }
+    });
     result.Groups += CountGroups(root);
     result.Notes = CountNotes(root);
     result.Text = QStringLiteral("导入了%1个分组、%2篇笔记。").arg(result.Groups).arg(result.Notes);

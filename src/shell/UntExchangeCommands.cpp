@@ -1,5 +1,6 @@
 #include "UntExchangeCommands.h"
 
+#include "common/UntBackground.h"
 #include "common/UntMenu.h"
 #include "common/UntPublic.h"
 #include "notepad/NotepadPage.h"
@@ -35,14 +36,20 @@ void ExportIcsCommand(QWidget* owner, const TRemindersPage* reminders) {
     const QString path = AskSaveFileName(owner, IcsFilter);
     if (path.isEmpty())
         return;
-    ShowInfo(ExportIcs(path, filtered ? filter : 0).Text);
+    TExchangeResult result;
+    RunWithProgress(owner, QStringLiteral("正在导出提醒…"), [&](TProgress& progress) {
+        result = ExportIcs(path, filtered ? filter : 0, &progress);
+    });
+    ShowInfo(result.Text);
 }
 
 void ImportIcsCommand(QWidget* owner, TRemindersPage* reminders) {
     const QString path = AskOpenFileName(owner, IcsFilter);
     if (path.isEmpty())
         return;
-    const TImportSummary summary = ImportIcs(path);
+    TImportSummary summary;
+    RunWithProgress(owner, QStringLiteral("正在导入提醒…"),
+                    [&](TProgress& progress) { summary = ImportIcs(path, &progress); });
     reminders->rgAlamClick();
     ShowInfo(summary.Text());
 }
@@ -51,7 +58,11 @@ void ExportNotesCommand(QWidget* owner) {
     const QString dir = AskFolderName(owner, true);
     if (dir.isEmpty())
         return;
-    ShowInfo(ExportNotes(dir).Text);
+    TNoteFolderResult result;
+    RunWithProgress(owner, QStringLiteral("正在导出笔记…"), [&](TProgress& progress) {
+        result = ExportNotes(dir, NativeLineBreak(), &progress);
+    });
+    ShowInfo(result.Text);
 }
 
 void ImportNotesCommand(QWidget* owner, TNotepadPage* notepad) {
@@ -62,7 +73,10 @@ void ImportNotesCommand(QWidget* owner, TNotepadPage* notepad) {
     // The dialog's loop may have rebuilt the tree or deleted the group.
     if (dir.isEmpty() || !notepad->NoteTree() || !notepad->NoteTree()->NodeOfIndex(group))
         return;
-    const TNoteFolderResult result = ImportNotes(dir, group);
+    TNoteFolderResult result;
+    RunWithProgress(owner, QStringLiteral("正在导入笔记…"),
+                    [&](TProgress& progress) { result = ImportNotes(dir, group, &progress); });
+    // The progress window's loop may have rebuilt the tree meanwhile too.
     notepad->ReloadNotepad();
     ShowInfo(result.Text);
 }

@@ -179,8 +179,8 @@ QString TConnection::LastError() const {
 
 // ---------------------------------------------------------------- TTransaction
 
-TTransaction::TTransaction(TConnection& connection) : connection_(connection) {
-    connection_.Exec(QStringLiteral("BEGIN"));
+TTransaction::TTransaction(TConnection& connection, bool immediate) : connection_(connection) {
+    connection_.Exec(immediate ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN"));
     open_ = true;
 }
 

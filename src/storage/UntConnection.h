@@ -74,10 +74,11 @@ private:
     std::function<void(int)> onCommit_;
 };
 
-// Begins a transaction; rolls it back on destruction unless Commit() ran.
+// Begins a transaction; rolls it back on destruction unless Commit() ran. An immediate one
+// holds the writer's lock from its start.
 class TTransaction {
 public:
-    explicit TTransaction(TConnection& connection);
+    explicit TTransaction(TConnection& connection, bool immediate = false);
     ~TTransaction();
     TTransaction(const TTransaction&) = delete;
     TTransaction& operator=(const TTransaction&) = delete;

@@ -235,6 +235,32 @@ void TDbAccess::WritingPaused() {
     }
 }
 
+void TDbAccess::WriteAside(const std::function<void(TConnection&)>& fill) {
+    struct TAside {
+        std::atomic<int>& count;
+        explicit TAside(std::atomic<int>& c) : count(c) { ++count; }
+        ~TAside() { --count; }
+    } aside(aside_);
+    try {
+        TConnection connection;
+        connection.Open(DatabasePath(), DatabaseKey);
+        connection.UseWriteAheadLog();
+        {
+            // Immediate: what fill reads (the next free number) stays true until its commit.
+            TTransaction transaction(connection, true);
+            fill(connection);
+            transaction.Commit();
+        }
+        asideChanges_ += connection.TotalChanges();
+    } catch (const EEngineError& e) {
+        throw EDBException(What(e), QStringLiteral("数据库操作失败！"), QString(), EngineCodeOf(e));
+    }
+    // The log is moved into the file at the interface's next pause, as after its own writes.
+    QMetaObject::invokeMethod(
+        &idleCheckpoint_, [this] { idleCheckpoint_.start(IdleCheckpointMs); },
+        Qt::QueuedConnection);
+}
+
 void TDbAccess::LogGrew(int frames) {
     if (frames < MaxLogFrames) {
         idleCheckpoint_.start(IdleCheckpointMs);

@@ -9,6 +9,8 @@
 
 #include <QString>
 #include <QTimer>
+#include <atomic>
+#include <functional>
 
 class TDbAccess {
 public:
@@ -46,9 +48,17 @@ public:
     void RestoreFrom(const QString& path, const QString& safetyCopy = QString());
     // Closes the cursors and the connection (before compaction at exit).
     void Disconnect();
-    // Rows written through either writing connection since the program started: unchanged,
+    // Runs fill in one transaction of a writing connection of its own, on the calling thread
+    // (any thread: a large import fills it without holding up the interface); rolled back
+    // when fill throws. The interface's own writes wait for its commit meanwhile.
+    void WriteAside(const std::function<void(TConnection&)>& fill);
+    // A WriteAside is running.
+    bool WritingAside() const { return aside_ > 0; }
+    // Rows written through any writing connection since the program started: unchanged,
     // nothing was written.
-    qint64 Changes() const { return Connection.TotalChanges() + SideWriter.Changes(); }
+    qint64 Changes() const {
+        return Connection.TotalChanges() + SideWriter.Changes() + asideChanges_;
+    }
 
     static QString DatabasePath();
 
@@ -64,6 +74,8 @@ private:
     // (a first sync) goes on.
     TLogMover logMover_;
     qint64 movedAtChanges_ = -1; // Connection's changes when the pause's move started
+    std::atomic<int> aside_{0};
+    std::atomic<qint64> asideChanges_{0};
     void OpenCursor(TCursor& cursor, const QString& sql, bool editable);
 };
 

@@ -167,6 +167,13 @@ void TSyncEngine::RunSlice() {
     // A slice begins only once the last one's commit is done; its end pumps again.
     if (!running_ || store_.Committing())
         return;
+    if (store_.WritingAside()) {
+        // A large import holds the writer's lock on a thread of its own: starting a slice now
+        // would wait for it here, on the interface thread.
+        pump_.start(50);
+        return;
+    }
+    pump_.setInterval(0);
     QElapsedTimer timer;
     timer.start();
     try {

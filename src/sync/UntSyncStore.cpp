@@ -94,6 +94,10 @@ bool TSyncStore::Committing() const {
     return db_.SideWriter.Committing();
 }
 
+bool TSyncStore::WritingAside() const {
+    return db_.WritingAside();
+}
+
 void TSyncStore::Rollback() {
     inTransaction_ = false;
     db_.SideWriter.Rollback();

@@ -120,6 +120,8 @@ public:
     // The commit runs on the side writer's thread; done(error) follows on this thread.
     void CommitInBackground(std::function<void(const QString& error)> done);
     bool Committing() const;
+    // Another writer's large transaction is being filled (an import).
+    bool WritingAside() const;
     void Rollback();
     bool InTransaction() const { return inTransaction_; }
 

@@ -29,14 +29,8 @@ need(str(cal.get("VERSION")) == "2.0", "VERSION")
 need("PRODID" in cal, "PRODID")
 
 
-def lunar_rule(error):
-    # This parser predates RFC 7529 and rejects a lunar rule ("BYMONTH=4L"); such an event is
-    # read through its plain dates, as any client without the Chinese calendar reads it.
-    return error[0] == "RRULE" and "RSCALE=CHINESE;" in error[1]
-
-
 for component in cal.walk():
-    errors = [e for e in getattr(component, "errors", []) if not lunar_rule(e)]
+    errors = getattr(component, "errors", [])
     need(not errors, "%s: %s" % (component.name, errors))
 
 rings = set()
@@ -58,10 +52,8 @@ for event in cal.walk("VEVENT"):
         rdates = [rdates]
     extra = [d.dt for r in rdates for d in r.dts]
     rule = event.get("RRULE")
-    if any(lunar_rule(e) for e in event.errors) or (rule is not None and "RSCALE" in rule):
-        need(len(extra) == 10, "%s: %d plain dates, not 10" % (ident, len(extra)))
-        days = [start]
-    elif rule is None:
+    need(rule is None or "RSCALE" not in rule, "%s: a calendar scale most programs refuse" % ident)
+    if rule is None:
         days = [start]
     else:
         text = rule.to_ical().decode()

@@ -1,13 +1,22 @@
 #include "TestSupport.h"
 
+#include "common/UntBackground.h"
+#include "common/UntClock.h"
 #include "reminders/UntAlam.h"
 #include "reminders/UntAlamIcs.h"
 #include "storage/UException.h"
+#include "sync/UntSyncIcs.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QSet>
+#include <QStandardPaths>
+#include <QStringDecoder>
+#include <QStringEncoder>
 #include <ctime>
 
 namespace {
@@ -119,7 +128,240 @@ QStringList Describe(const QList<TAlamRecord>& alams) {
     return rows;
 }
 
+// Every value of each reminder, its day included.
+QStringList Whole(const QList<TAlamRecord>& alams) {
+    QStringList rows;
+    for (const TAlamRecord& a : alams)
+        rows << QStringLiteral("%1 %2 %3:%4 %5 %6 %7 %8")
+                    .arg(a.ReDay)
+                    .arg(a.iMonWeek)
+                    .arg(a.iHour)
+                    .arg(a.iMinute)
+                    .arg(a.AlamDate.toString(Qt::ISODate))
+                    .arg(a.AheadDays)
+                    .arg(a.bLook ? 1 : 0)
+                    .arg(a.ReMark);
+    return rows;
+}
+
+TAlamRecord Record(int reDay, int monWeek, const QDate& day, const QString& text, int ahead = 0,
+                   bool seen = false) {
+    TAlamRecord a;
+    a.ReDay = reDay;
+    a.iHour = 8;
+    a.iMinute = 15;
+    a.iMonWeek = monWeek;
+    a.AlamDate = day;
+    a.ReMark = text;
+    a.AheadDays = ahead;
+    a.bLook = seen;
+    return a;
+}
+
+// What another program lists: each output line as "yyyy-MM-dd HH:mm title", sorted.
+QStringList Listed(const QString& program, const QStringList& arguments, const QString& marker) {
+    QProcess p;
+    p.start(program, arguments);
+    EXPECT_TRUE(p.waitForFinished(120000)) << program.toStdString();
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    QStringList lines;
+    for (QString line : QString::fromUtf8(p.readAllStandardOutput()).split(u'\n'))
+        if (line.startsWith(marker))
+            lines << line.mid(marker.size()).trimmed();
+    lines.sort();
+    return lines;
+}
+
 } // namespace
+
+// Every kind through both forms of the one mapping: a file and a synced object come back as
+// the same reminder, its stored day and seen mark included; no form uses a calendar scale
+// that other programs refuse.
+TEST_F(IcsTest, EveryKindComesBackWholeThroughBothForms) {
+    const QList<TAlamRecord> kinds = {
+        Record(rdOnce, 1, QDate(2026, 12, 20), QStringLiteral("两行\r\n文字 'a' @#@ 😀")),
+        Record(rdDaily, 1, QDate(2026, 1, 3), QStringLiteral("每天"), 0, true),
+        Record(rdWeekly, 135, QDate(2026, 2, 1), QStringLiteral("每周")),
+        Record(rdMonthly, 31, QDate(2026, 3, 1), QStringLiteral("每月")),
+        Record(rdYearly, 1, QDate(2024, 2, 29), QStringLiteral("闰日"), 2),
+        Record(rdYearly, 1, QDate(2027, 12, 9), QStringLiteral("存的是明年"), 30, true),
+        Record(rdLunarYearly, 815, QDate(2026, 9, 25), QStringLiteral("中秋"), 3),
+        Record(rdLunarYearly, 10408, QDate(2026, 1, 1), QStringLiteral("闰四月初八")),
+        Record(rdLunarYearly, 1230, QDate(2026, 1, 1), QStringLiteral("三十"), 1)};
+    const QDateTime now = At("2026-12-07 10:00:00");
+
+    QStringList skipped;
+    const QByteArray file = AlamsToIcs(kinds, now, &skipped);
+    EXPECT_FALSE(file.contains("RSCALE"));
+    EXPECT_TRUE(file.contains("DTSTART:20261209T081500\r\nSUMMARY:存的是明年")) << "first due day";
+    TImportSummary summary;
+    EXPECT_EQ(Whole(IcsToAlams(file, now, &summary)), Whole(kinds));
+    EXPECT_EQ(summary.Text(), QStringLiteral("导入了0条提醒，跳过0条。"));
+
+    QList<TAlamRecord> synced = kinds;
+    synced << Record(rdWeekly, 0, QDate(2026, 4, 1), QStringLiteral("没有星期"));
+    QList<TAlamRecord> back;
+    for (const TAlamRecord& a : synced) {
+        TSyncReminder r;
+        static_cast<TAlamRecord&>(r) = a;
+        r.Uid = QStringLiteral("u-%1").arg(back.size());
+        const QByteArray ics = ReminderToIcs(r, now);
+        EXPECT_FALSE(ics.contains("RSCALE")) << ics.toStdString();
+        TSyncReminder read;
+        QDateTime changed;
+        QString why;
+        EXPECT_TRUE(ReminderFromIcs(ics, read, changed, why)) << why.toStdString();
+        EXPECT_EQ(read.Uid, r.Uid);
+        back << read;
+    }
+    EXPECT_EQ(Whole(back), Whole(synced));
+
+    // Another program moves the yearly event: its new day wins over the one Quillet kept.
+    TSyncReminder yearly;
+    static_cast<TAlamRecord&>(yearly) = kinds.at(5);
+    yearly.Uid = QStringLiteral("y");
+    QByteArray moved = ReminderToIcs(yearly, now);
+    moved.replace("DTSTART:20261209T081500", "DTSTART:20261215T081500");
+    TSyncReminder read;
+    QDateTime changed;
+    QString why;
+    ASSERT_TRUE(ReminderFromIcs(moved, read, changed, why)) << why.toStdString();
+    EXPECT_EQ(read.AlamDate, QDate(2026, 12, 15));
+}
+
+// Other calendar programs import the exported file without a complaint and list the very
+// days and times the due check rings, lunar days included, for two years.
+TEST_F(IcsTest, KhalAndCalcurseListTheDaysTheDueCheckRings) {
+    for (const char* tool : {"khal", "calcurse"})
+        ASSERT_FALSE(QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
+            << tool << " is not installed; run scripts/setup.sh";
+    Add(rdOnce, 9, 30, 1, QDate(2026, 12, 20), QStringLiteral("交报告"));
+    Add(rdDaily, 7, 5, 1, QDate(2026, 1, 1), QStringLiteral("吃早饭"));
+    Add(rdWeekly, 8, 0, 135, QDate(2026, 1, 1), QStringLiteral("健身"));
+    Add(rdMonthly, 12, 0, 31, QDate(2026, 1, 1), QStringLiteral("月底对账"));
+    Add(rdYearly, 8, 0, 1, QDate(2024, 2, 29), QStringLiteral("闰日生日"), false, 2);
+    Add(rdYearly, 18, 30, 1, QDate(2027, 12, 9), QStringLiteral("纪念日"));
+    Add(rdLunarYearly, 9, 0, 815, QDate(2026, 9, 25), QStringLiteral("中秋"), false, 3);
+    Add(rdLunarYearly, 7, 0, 10408, QDate(2026, 1, 1), QStringLiteral("闰四月初八"));
+    Add(rdLunarYearly, 20, 0, 1230, QDate(2026, 1, 1), QStringLiteral("除夕"));
+    ExportIcs(Ics());
+
+    // The due check's own rings, without the notices some days ahead.
+    const QDate first(2026, 12, 7), last(2028, 12, 7);
+    QStringList ours;
+    TAlam alam;
+    QSet<QTime> times;
+    for (const TAlamRecord& a : ReadAlams())
+        times.insert(QTime(a.iHour, a.iMinute));
+    for (QDate day = first; day < last; day = day.addDays(1))
+        for (const QTime& t : times)
+            for (const TDueAlam& due : alam.DueList(QDateTime(day, t)))
+                if (!due.Text.startsWith(QStringLiteral("还有")))
+                    ours << QDateTime(day, t).toString(QStringLiteral("yyyy-MM-dd HH:mm ")) +
+                                due.Text;
+    ours.sort();
+    ASSERT_GT(ours.size(), 1000);
+
+    const QString home = dir_->path();
+    QFile config(home + "/khal.conf");
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+    config.write(QStringLiteral("[calendars]\n[[q]]\npath = %1/vdir\ntype = calendar\n"
+                                "[locale]\nlocal_timezone = Asia/Shanghai\n"
+                                "default_timezone = Asia/Shanghai\n"
+                                "dateformat = %Y-%m-%d\nlongdateformat = %Y-%m-%d\n"
+                                "datetimeformat = %Y-%m-%d %H:%M\n"
+                                "longdatetimeformat = %Y-%m-%d %H:%M\n"
+                                "[sqlite]\npath = %1/khal.db\n")
+                     .arg(home)
+                     .toUtf8());
+    config.close();
+    QDir().mkpath(home + "/vdir");
+    Listed("khal", {"-c", config.fileName(), "import", "--batch", "-a", "q", Ics()}, "");
+    EXPECT_EQ(Listed("khal",
+                     {"-c", config.fileName(), "list", "--day-format", "", "--format",
+                      "= {start} {title}", "2026-12-07", "2028-12-06"},
+                     "= "),
+              ours);
+
+    QDir().mkpath(home + "/calcurse");
+    const QStringList at = {"-D", home + "/calcurse"};
+    Listed("calcurse", at + QStringList{"-i", Ics()}, "");
+    const QString format = QStringLiteral("= %(start:%Y-%m-%d %H:%M) %m\n");
+    EXPECT_EQ(Listed("calcurse",
+                     at + QStringList{"-Q", "--from", "12/07/2026", "--days", "731", "--format-apt",
+                                      format, "--format-recur-apt", format},
+                     "= "),
+              ours);
+}
+
+// Times that are none, texts in the national encoding or broken ones, a last-of-February
+// series from the first years of the era and a series too long to walk.
+TEST_F(IcsTest, OddFilesAreReadSoundlyAndEveryLossIsNamed) {
+    auto file = [](const QString& events) {
+        return QStringLiteral("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//t//EN\r\n") + events +
+               QStringLiteral("END:VCALENDAR\r\n");
+    };
+    auto event = [](const QString& uid, const QString& lines) {
+        return QStringLiteral("BEGIN:VEVENT\r\nUID:%1\r\nDTSTAMP:20260101T000000Z\r\n").arg(uid) +
+               lines + QStringLiteral("END:VEVENT\r\n");
+    };
+    auto write = [this](const QByteArray& bytes) {
+        QFile f(Ics());
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    };
+    write(file(event("a", "DTSTART:20261220T250000\r\nSUMMARY:二十五点\r\n") +
+               event("b", "DTSTART:20270230T090000\r\nSUMMARY:二月三十\r\n") +
+               event("c", "DTSTART:00020228T080000\r\nRRULE:FREQ=YEARLY;BYMONTH=2;BYMONTHDAY=-1"
+                          "\r\nSUMMARY:二月最后一天\r\n") +
+               event("d", "DTSTART:20200101T000000\r\nRRULE:FREQ=MINUTELY;COUNT=5000000\r\n"
+                          "SUMMARY:很长\r\n"))
+              .toUtf8());
+    EXPECT_EQ(ImportIcs(Ics()).Text(),
+              QStringLiteral("导入了1条提醒，跳过3条：\n"
+                             "“二十五点”：开始时间无效\n"
+                             "“二月三十”：开始时间无效\n"
+                             "“很长”：重复有次数或截止日期（COUNT/UNTIL）"));
+    EXPECT_EQ(Describe(ReadAlams()), QStringList({QStringLiteral("4 02-29 8:0 0 0 二月最后一天")}));
+    EXPECT_EQ(FirstDueDay(ReadAlams().at(0), QDate(2026, 12, 7)), QDate(2027, 2, 28));
+
+    ExecSql(QStringLiteral("delete from Alam"));
+    QStringEncoder gb("GB18030");
+    ASSERT_TRUE(gb.isValid());
+    write(gb(file(event("e", "DTSTART:20261220T090000\r\nSUMMARY:体检\r\n"))));
+    EXPECT_EQ(ImportIcs(Ics()).Text(), QStringLiteral("导入了1条提醒，跳过0条。"));
+    QByteArray broken = file(event("f", "DTSTART:20261221T090000\r\nSUMMARY:X\r\n")).toUtf8();
+    broken.replace("SUMMARY:X", "SUMMARY:\xff\xfe\xff");
+    write(broken);
+    const QString text = ImportIcs(Ics()).Text();
+    EXPECT_TRUE(text.startsWith(QStringLiteral("导入了1条提醒，跳过0条。\n")));
+    EXPECT_TRUE(text.contains(QStringLiteral("无法识别的字符"))) << text;
+    EXPECT_EQ(Describe(ReadAlams()).first(), QStringLiteral("0 2026-12-20 9:0 0 0 体检"));
+}
+
+// A large import runs behind the real progress window; 取消 there leaves the data as it was.
+TEST_F(IcsTest, ACancelledImportStoresNothing) {
+    QList<TAlamRecord> many;
+    for (int i = 0; i < 6000; ++i)
+        many << Record(rdDaily, 1, QDate(2026, 1, 1), QStringLiteral("第%1条").arg(i));
+    QFile f(Ics());
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(AlamsToIcs(many, Clock::Now(), nullptr));
+    f.close();
+    bool shown = false;
+    WhenModal<QProgressDialog>(
+        [&](QProgressDialog* dialog) {
+            shown = true;
+            UserClick(dialog->findChild<QPushButton*>());
+        },
+        nullptr, 20000);
+    EXPECT_THROW(RunWithProgress(nullptr, QStringLiteral("正在导入提醒…"),
+                                 [&](TProgress& progress) { ImportIcs(Ics(), &progress); }),
+                 EAbort);
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(Count(), 0);
+    EXPECT_EQ(ImportIcs(Ics()).Imported, 6000);
+}
 
 // Every kind, month ends, leap day, leap months, day 30 and days ahead included: the alarms another
 // parser expands from the file ring on exactly the minutes the program's due check fires, for two

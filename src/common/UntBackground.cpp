@@ -1,0 +1,74 @@
+#include "UntBackground.h"
+
+#include "UntHandler.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QPointer>
+#include <QProgressDialog>
+#include <QTimer>
+#include <exception>
+#include <memory>
+#include <thread>
+
+void TProgress::Check() const {
+    if (Cancelled)
+        Abort();
+}
+
+void RunWithProgress(QWidget* owner, const QString& label,
+                     const std::function<void(TProgress&)>& work) {
+    auto progress = std::make_shared<TProgress>();
+    auto finished = std::make_shared<std::atomic<bool>>(false);
+    std::exception_ptr failed;
+    std::thread worker([&failed, work, progress, finished] {
+        try {
+            work(*progress);
+        } catch (...) {
+            failed = std::current_exception();
+        }
+        *finished = true;
+    });
+
+    // The window is owned by the active modal widget when there is one, or it would be
+    // blocked by it.
+    QWidget* parent = QApplication::activeModalWidget() ? QApplication::activeModalWidget() : owner;
+    QPointer<QProgressDialog> dialog =
+        new QProgressDialog(label, QStringLiteral("取消"), 0, 0, parent);
+    dialog->setObjectName(QStringLiteral("dlgProgress"));
+    dialog->setWindowTitle(QStringLiteral("请稍候"));
+    dialog->setWindowModality(Qt::ApplicationModal);
+    dialog->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    dialog->setAutoClose(false);
+    dialog->setAutoReset(false);
+    dialog->setMinimumDuration(400);
+    QObject::connect(dialog, &QProgressDialog::canceled, dialog,
+                     [progress] { progress->Cancelled = true; });
+    QEventLoop loop;
+    QTimer poll;
+    poll.setInterval(30);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (*finished) {
+            loop.quit();
+            return;
+        }
+        if (!dialog)
+            return;
+        const qint64 total = progress->Total;
+        if (total > 0) {
+            dialog->setMaximum(static_cast<int>(qMin<qint64>(total, INT_MAX)));
+            dialog->setValue(static_cast<int>(qMin<qint64>(progress->Done, total)));
+        }
+    });
+    poll.start();
+    // A job done within a few milliseconds never shows a window nor runs a loop.
+    for (int i = 0; i < 10 && !*finished; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (!*finished)
+        loop.exec();
+    poll.stop();
+    worker.join();
+    delete dialog.data();
+    if (failed)
+        std::rethrow_exception(failed);
+}

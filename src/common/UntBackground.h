@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+#include <atomic>
+#include <functional>
+
+class QWidget;
+
+// How far work running off the interface thread has come, and whether the user cancelled it.
+struct TProgress {
+    std::atomic<qint64> Done{0};
+    std::atomic<qint64> Total{0}; // 0 while unknown
+    std::atomic<bool> Cancelled{false};
+    // Throws EAbort once the user has cancelled; work calls it between its steps.
+    void Check() const;
+};
+
+// Runs work on a thread of its own so the interface stays alive. When it takes longer than a
+// moment, a modal window owned by owner shows label, the progress and "取消", which sets
+// Cancelled. Returns when work has ended; what work threw (EAbort after a cancel) is thrown
+// again here. work must not touch widgets or the main database connection.
+void RunWithProgress(QWidget* owner, const QString& label,
+                     const std::function<void(TProgress&)>& work);
