@@ -7,6 +7,8 @@
 #include "common/UntHandler.h"
 #include "common/UntMenu.h"
 #include "common/UntTypingHint.h"
+#include "storage/UntDbAccess.h"
+#include "storage/UntSqlText.h"
 #include "ui_NotepadPage.h"
 
 #include <QApplication>
@@ -34,6 +36,8 @@ const QString NotepadHint = QStringLiteral("点右键可以新建、修改和删
 const QString NoteLoadingText = QStringLiteral("正在载入…");
 // A note waiting for the window's first paint is read after this long at the latest.
 constexpr int NoteWaitMs = 500;
+// How soon a keystroke that found the writer's lock taken is stored again.
+constexpr int SaveRetryMs = 20;
 
 // Runs a function on every event of the watched object; true from it swallows the event.
 class TEventHook : public QObject {
@@ -229,7 +233,10 @@ void TNotepadPage::ShowRootNote() {
 
 void TNotepadPage::FreeNotepad() {
     // Keys typed for a note still waiting are saved before the tree goes.
-    RunHandler(this, [this] { ShowPendingNote(); });
+    RunHandler(this, [this] {
+        ShowPendingNote();
+        FlushMemo();
+    });
     hint_->Timer()->stop();
     NoteTree_.reset();
 }
@@ -284,10 +291,13 @@ void TNotepadPage::RefreshNotepad() {
         const QSignalBlocker quiet(ui_->tvNote);
         ui_->tvNote->setCurrentItem(kept);
     }
+    FlushMemo();
     const QString stored = StoredNote(group);
     QPlainTextEdit* memo = ui_->mmoNote;
-    if (stored == ExactPlainText(memo))
+    if (stored == ExactPlainText(memo)) {
+        noteBase_ = stored;
         return;
+    }
     const int cursor = memo->textCursor().position();
     SetNoteText(stored);
     QTextCursor at = memo->textCursor();
@@ -304,8 +314,10 @@ void TNotepadPage::ShowNode(QTreeWidgetItem* node) {
 }
 
 void TNotepadPage::SetNoteText(const QString& text) {
+    FlushMemo(); // what is still to be stored belongs to the text being replaced
     const QScopedValueRollback<bool> setting(settingNote_, true);
     SetExactPlainText(ui_->mmoNote, text);
+    noteBase_ = text;
 }
 
 void TNotepadPage::ShowNoteLater(int group) {
@@ -390,7 +402,63 @@ void TNotepadPage::mmoNoteChange() {
     if (!NoteTree_ || !NoteTree_->Selected())
         return;
     const int group = replayGroup_ >= 0 ? replayGroup_ : NoteTree_->SelectedIndex();
-    SaveNoteText(*NoteData, QString::number(group), ExactPlainText(ui_->mmoNote));
+    SaveMemo(group, ExactPlainText(ui_->mmoNote), false);
+}
+
+// text by value: a retry passes the kept text, which this forgets.
+void TNotepadPage::SaveMemo(int group, QString text, bool wait) {
+    QString underneath;
+    {
+        // The lock first, then the stored text: a sync pass's commit can no longer land
+        // between the look and the write.
+        TTransaction transaction(DbAccess->Connection,
+                                 wait ? TTransaction::Immediate : TTransaction::IfFree);
+        if (!transaction.Open()) {
+            unsaved_ = TUnsaved{group, text};
+            if (!saveRetry_) {
+                saveRetry_ = new QTimer(this);
+                saveRetry_->setSingleShot(true);
+                saveRetry_->setInterval(SaveRetryMs);
+                connect(saveRetry_, &QTimer::timeout, this, Handler(this, [this] {
+                            if (unsaved_)
+                                SaveMemo(unsaved_->group, unsaved_->text, false);
+                        }));
+            }
+            saveRetry_->start();
+            return;
+        }
+        unsaved_.reset();
+        SaveNoteText(*NoteData, QString::number(group), text, &noteBase_, &underneath);
+        transaction.Commit();
+    }
+    noteBase_ = text;
+    if (!underneath.isEmpty())
+        KeepConflictCopy(group, underneath);
+}
+
+void TNotepadPage::FlushMemo() {
+    if (unsaved_)
+        SaveMemo(unsaved_->group, unsaved_->text, true);
+}
+
+void TNotepadPage::KeepConflictCopy(int group, const QString& text) {
+    QTreeWidgetItem* node = NoteTree_ ? NoteTree_->NodeOfIndex(group) : nullptr;
+    const TGroupIndex* record = node ? TCardTree::RecordOf(node) : nullptr;
+    const QString name = (node ? node->text(0) : NoteRootCaption) + QStringLiteral("（冲突副本）");
+    ExecSql(FormatSql(QStringLiteral("insert into %s(SelfIndex,ParentIndex,TypeName) select "
+                                     "coalesce(max(SelfIndex),0)+1,%s,'%s' from %s"),
+                      {NoteTypeTable, SqlNum(record && group != 0 ? record->ParentIndex : 0), name,
+                       NoteTypeTable}) +
+            BatchSeparator +
+            FormatSql(QStringLiteral("insert into NoteBook(TypeID,ReMark) select "
+                                     "max(SelfIndex),'%s' from %s"),
+                      {text, NoteTypeTable}));
+    if (NoteTree_) {
+        const QSignalBlocker quiet(ui_->tvNote); // the open note stays in the memo
+        NoteTree_->Refresh();
+    }
+    ui_->statHint->showMessage(QStringLiteral("另一台电脑刚改过这篇笔记，它的版本已保存在“") +
+                               name + QStringLiteral("”中。"));
 }
 
 bool TNotepadPage::mmoNoteKeyDown(QKeyEvent* event) {

@@ -4,6 +4,7 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace Ui {
@@ -78,6 +79,14 @@ private:
     void ShowPendingNote();
     // The memo's keys while a note is waiting: kept instead of handled.
     bool KeepKey(QEvent* event);
+    // Stores text as the note of group. Without wait, while another connection holds the
+    // writer's lock (a sync pass commits) the text is kept and stored a moment later instead.
+    // A note that someone else changed since the memo showed it is kept as a copy beside it.
+    void SaveMemo(int group, QString text, bool wait);
+    // A text kept by SaveMemo is stored now, waiting if it must.
+    void FlushMemo();
+    // A group "名称（冲突副本）" beside group holding text.
+    void KeepConflictCopy(int group, const QString& text);
 
     std::unique_ptr<Ui::TNotepadPage> ui_;
     std::unique_ptr<TCardTree> NoteTree_;
@@ -94,4 +103,14 @@ private:
     QObject* keyKeeper_ = nullptr;
     QPointer<QObject> paintWatch_;
     QTimer* noteTimer_ = nullptr;
+    // The note as the memo last read or stored it: what is stored still, unless someone else
+    // wrote it since.
+    QString noteBase_;
+    // A text not yet stored (the writer's lock was taken), and the retry that stores it.
+    struct TUnsaved {
+        int group;
+        QString text;
+    };
+    std::optional<TUnsaved> unsaved_;
+    QTimer* saveRetry_ = nullptr;
 };

@@ -47,11 +47,14 @@ void TNote::Update() {
     DbAccess->PostMainCursor();
 }
 
-bool SaveNoteText(TNote& note, const QString& id, const QString& text) {
+bool SaveNoteText(TNote& note, const QString& id, const QString& text, const QString* base,
+                  QString* underneath) {
     if (note.Exists(id)) {
         note.Load(id);
         if (note.ReMark == text)
             return false;
+        if (base && underneath && note.ReMark != *base)
+            *underneath = note.ReMark;
         note.TypeID = id.toInt();
         note.ReMark = text;
         note.Update();

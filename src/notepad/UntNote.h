@@ -25,5 +25,8 @@ extern TNote* NoteData;
 
 // What a change of the memo writes for the group id: loads the stored note and rewrites it
 // when the text differs; makes the row once the text is no longer blank. True when a row
-// was written.
-bool SaveNoteText(TNote& note, const QString& id, const QString& text);
+// was written. With base (the text the memo last read or stored): a stored text that is
+// neither base nor text was written by someone else meanwhile and is handed back in
+// *underneath before it is replaced.
+bool SaveNoteText(TNote& note, const QString& id, const QString& text,
+                  const QString* base = nullptr, QString* underneath = nullptr);

@@ -89,59 +89,75 @@ QString TCardTree::LoadStatement() const {
                      {TableName});
 }
 
+namespace {
+
+// Where each row's node goes: the index of its parent's row, or -1 for the root (a parent
+// that is not there, or a chain of parents that comes back to the row itself). Parents may
+// have any index, larger ones included (a group moved under a newer one elsewhere); of rows
+// sharing an index, the first is the one its children hang under.
+std::vector<int> ParentRows(const std::vector<TGroupIndex>& records) {
+    QHash<qint32, int> rowOf;
+    for (int i = 0; i < static_cast<int>(records.size()); ++i)
+        if (!rowOf.contains(records[i].SelfIndex))
+            rowOf.insert(records[i].SelfIndex, i);
+    std::vector<int> parents(records.size(), -1);
+    for (size_t i = 0; i < records.size(); ++i)
+        if (records[i].ParentIndex != 0)
+            parents[i] = rowOf.value(records[i].ParentIndex, -1);
+    // A row whose chain of parents never reaches the root would be shown nowhere.
+    std::vector<char> state(records.size(), 0); // 0 unknown, 1 on the walk, 2 reaches the root
+    for (size_t start = 0; start < records.size(); ++start) {
+        std::vector<int> walk;
+        int at = static_cast<int>(start);
+        while (at >= 0 && state[at] == 0) {
+            state[at] = 1;
+            walk.push_back(at);
+            at = parents[at];
+        }
+        if (at >= 0 && state[at] == 1) // came round: the loop is cut where it was entered
+            parents[at] = -1;
+        for (int row : walk)
+            state[row] = 2;
+    }
+    return parents;
+}
+
+std::vector<TGroupIndex> RecordsOf(const TRows& rows) {
+    std::vector<TGroupIndex> records;
+    records.reserve(rows.size());
+    for (const QStringList& row : rows)
+        records.push_back({row.at(0).toInt(), row.at(1).toInt()});
+    return records;
+}
+
+} // namespace
+
 void TCardTree::LoadTree() {
     SqlText = LoadStatement();
     const TRows rows = DbAccess->ReadTexts(SqlText);
-
-    // The first node of each index in tree order. Rows come in ascending index and a parent
-    // always has a smaller index than its child, so a parent is known before its children.
-    QHash<qint32, QTreeWidgetItem*> byIndex;
-    for (QTreeWidgetItemIterator it(View); *it; ++it)
-        if (const TGroupIndex* record = RecordOf(*it);
-            record && !byIndex.contains(record->SelfIndex))
-            byIndex.insert(record->SelfIndex, *it);
+    const std::vector<TGroupIndex> records = RecordsOf(rows);
+    const std::vector<int> parents = ParentRows(records);
 
     // New nodes are linked to each other while still outside the view, then handed to the
     // view in one call per parent that is already in it.
-    QSet<QTreeWidgetItem*> fresh;
-    std::vector<std::pair<QTreeWidgetItem*, QList<QTreeWidgetItem*>>> pending;
-    QHash<QTreeWidgetItem*, size_t> pendingOf;
-    try {
-        for (const QStringList& row : rows) {
-            const TGroupIndex record{row.at(0).toInt(), row.at(1).toInt()};
-            TGroupNode* node = MakeNode(record, row.at(2), false);
-            // A row whose parent is unknown is shown under the root.
-            QTreeWidgetItem* parent = byIndex.value(record.ParentIndex, RootNode);
-            if (parent && fresh.contains(parent)) {
-                parent->addChild(node);
-            } else {
-                auto at = pendingOf.find(parent);
-                if (at == pendingOf.end()) {
-                    at = pendingOf.insert(parent, pending.size());
-                    pending.emplace_back(parent, QList<QTreeWidgetItem*>());
-                }
-                pending[*at].second.append(node);
-            }
-            fresh.insert(node);
-            if (!byIndex.contains(record.SelfIndex))
-                byIndex.insert(record.SelfIndex, node);
-            LastRecord = &node->Record;
-        }
-    } catch (...) {
-        for (auto& [parent, nodes] : pending)
-            qDeleteAll(nodes);
-        LastRecord = nullptr;
-        throw;
+    std::vector<TGroupNode*> nodes;
+    nodes.reserve(records.size());
+    for (size_t i = 0; i < records.size(); ++i)
+        nodes.push_back(MakeNode(records[i], rows.at(static_cast<qsizetype>(i)).at(2), false));
+    QList<QTreeWidgetItem*> top;
+    for (size_t i = 0; i < records.size(); ++i) {
+        if (parents[i] >= 0)
+            nodes[static_cast<size_t>(parents[i])]->addChild(nodes[i]);
+        else
+            top.append(nodes[i]);
     }
-
+    LastRecord = nodes.empty() ? nullptr : &nodes.back()->Record;
     {
         TRedrawPause pause(View);
-        for (auto& [parent, nodes] : pending) {
-            if (parent)
-                parent->addChildren(nodes);
-            else
-                View->addTopLevelItems(nodes);
-        }
+        if (RootNode)
+            RootNode->addChildren(top);
+        else
+            View->addTopLevelItems(top);
     }
     if (RootNode)
         RootNode->setExpanded(true);
@@ -213,15 +229,12 @@ void TCardTree::Refresh() {
     }
     // Many new or moved nodes go in faster all at once, and doubled indexes only LoadTree
     // places as it always has. Rows come in ascending index: doubles are neighbours.
-    std::vector<TGroupIndex> records;
-    records.reserve(rows.size());
+    const std::vector<TGroupIndex> records = RecordsOf(rows);
     int moves = 0;
-    for (const QStringList& row : rows) {
-        records.push_back({row.at(0).toInt(), row.at(1).toInt()});
-        unique = unique && (records.size() < 2 ||
-                            records[records.size() - 2].SelfIndex != records.back().SelfIndex);
-        const TGroupNode* node = stale.value(records.back().SelfIndex);
-        moves += !node || node->Record.ParentIndex != records.back().ParentIndex;
+    for (size_t i = 0; i < records.size(); ++i) {
+        unique = unique && (i == 0 || records[i - 1].SelfIndex != records[i].SelfIndex);
+        const TGroupNode* node = stale.value(records[i].SelfIndex);
+        moves += !node || node->Record.ParentIndex != records[i].ParentIndex;
     }
     if (!unique || moves > 500) {
         TRedrawPause pause(View);
@@ -230,32 +243,45 @@ void TCardTree::Refresh() {
         return LoadTree();
     }
 
+    // Every row's node first, then each under its parent (as LoadTree places it): a parent may
+    // come after its child in the rows. A node to go under one of its own descendants (two
+    // groups that swapped places) is placed by LoadTree.
+    const std::vector<int> parents = ParentRows(records);
+    for (size_t i = 0; i < records.size(); ++i) {
+        TGroupNode* node = stale.value(records[i].SelfIndex);
+        TGroupNode* parent = parents[i] >= 0
+                                 ? stale.value(records[static_cast<size_t>(parents[i])].SelfIndex)
+                                 : nullptr;
+        for (QTreeWidgetItem* up = parent; node && up; up = up->parent())
+            if (up == node) {
+                TRedrawPause pause(View);
+                qDeleteAll(RootNode->takeChildren());
+                LastRecord = nullptr;
+                return LoadTree();
+            }
+    }
     TRedrawPause pause(View);
     std::vector<TGroupNode*> nodes(records.size(), nullptr);
     for (size_t i = 0; i < records.size(); ++i) {
-        const TGroupIndex& record = records[i];
-        // As LoadTree: under the root when the parent is not among the rows before it.
-        QTreeWidgetItem* parent = RootNode;
-        const auto at = std::lower_bound(
-            records.begin(), records.begin() + static_cast<std::ptrdiff_t>(i), record.ParentIndex,
-            [](const TGroupIndex& r, qint32 index) { return r.SelfIndex < index; });
-        if (at != records.begin() + static_cast<std::ptrdiff_t>(i) &&
-            at->SelfIndex == record.ParentIndex)
-            parent = nodes[static_cast<size_t>(at - records.begin())];
         const QString& name = rows.at(static_cast<qsizetype>(i)).at(2);
-        TGroupNode* node = stale.take(record.SelfIndex);
+        TGroupNode* node = stale.take(records[i].SelfIndex);
         if (!node) {
-            node = MakeNode(record, name, false);
-            InsertInOrder(parent, node);
-        } else {
-            if (node->text(0) != name)
-                node->setText(0, name);
-            node->Record.ParentIndex = record.ParentIndex;
-            if (node->parent() != parent)
-                MoveKeepingState(View, node, parent);
+            node = MakeNode(records[i], name, false);
+        } else if (node->text(0) != name) {
+            node->setText(0, name);
         }
+        node->Record.ParentIndex = records[i].ParentIndex;
         nodes[i] = node;
         LastRecord = &node->Record;
+    }
+    for (size_t i = 0; i < records.size(); ++i) {
+        QTreeWidgetItem* parent =
+            parents[i] >= 0 ? nodes[static_cast<size_t>(parents[i])] : RootNode;
+        TGroupNode* node = nodes[i];
+        if (!node->parent() && !node->treeWidget())
+            InsertInOrder(parent, node);
+        else if (node->parent() != parent)
+            MoveKeepingState(View, node, parent);
     }
     // What is left lost its row; its subtree holds no living node any more.
     const QSet<QTreeWidgetItem*> gone(stale.cbegin(), stale.cend());
@@ -296,10 +322,15 @@ QTreeWidgetItem* TCardTree::AddGroup(const QString& name) {
     if (!parent)
         parent = RootNode;
     TGroupIndex record;
-    record.SelfIndex = MaxIndex() + 1;
     record.ParentIndex = SelectedIndex();
-    SqlText = AddGroupStatement(TableName, record.SelfIndex, record.ParentIndex, name);
+    // The next index is taken from the file by the inserting statement itself: the view may
+    // not know a group that another writer (a sync pass) has just added.
+    SqlText = FormatSql(QStringLiteral("insert into %s(SelfIndex,ParentIndex,TypeName) select "
+                                       "coalesce(max(SelfIndex),0)+1,%s,'%s' from %s"),
+                        {TableName, SqlNum(record.ParentIndex), name, TableName});
     ExecSql(SqlText);
+    record.SelfIndex = GetIntValue(FormatSql(
+        QStringLiteral("select SelfIndex from %s where rowid=last_insert_rowid()"), {TableName}));
     TGroupNode* node = MakeNode(record, name, false);
     if (parent) {
         parent->addChild(node);

@@ -179,8 +179,22 @@ QString TConnection::LastError() const {
 
 // ---------------------------------------------------------------- TTransaction
 
-TTransaction::TTransaction(TConnection& connection, bool immediate) : connection_(connection) {
-    connection_.Exec(immediate ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN"));
+TTransaction::TTransaction(TConnection& connection, TBegin begin) : connection_(connection) {
+    if (begin == IfFree) {
+        if (!connection_.IsOpen())
+            throw EEngineError("the database connection is closed");
+        sqlite3* db = connection_.Handle();
+        sqlite3_busy_timeout(db, 0);
+        const int rc = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+        sqlite3_busy_timeout(db, 2000);
+        if ((rc & 0xff) == SQLITE_BUSY)
+            return;
+        if (rc != SQLITE_OK)
+            throw LastEngineError(db);
+    } else {
+        connection_.Exec(begin == Immediate ? QStringLiteral("BEGIN IMMEDIATE")
+                                            : QStringLiteral("BEGIN"));
+    }
     open_ = true;
 }
 

@@ -75,13 +75,16 @@ private:
 };
 
 // Begins a transaction; rolls it back on destruction unless Commit() ran. An immediate one
-// holds the writer's lock from its start.
+// holds the writer's lock from its start; IfFree takes it only when no other connection holds
+// it now (no wait) and otherwise begins nothing: Open() says which.
 class TTransaction {
 public:
-    explicit TTransaction(TConnection& connection, bool immediate = false);
+    enum TBegin { Deferred, Immediate, IfFree };
+    explicit TTransaction(TConnection& connection, TBegin begin = Deferred);
     ~TTransaction();
     TTransaction(const TTransaction&) = delete;
     TTransaction& operator=(const TTransaction&) = delete;
+    bool Open() const { return open_; }
     void Commit();
 
 private:

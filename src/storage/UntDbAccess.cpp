@@ -247,7 +247,7 @@ void TDbAccess::WriteAside(const std::function<void(TConnection&)>& fill) {
         connection.UseWriteAheadLog();
         {
             // Immediate: what fill reads (the next free number) stays true until its commit.
-            TTransaction transaction(connection, true);
+            TTransaction transaction(connection, TTransaction::Immediate);
             fill(connection);
             transaction.Commit();
         }

@@ -153,11 +153,41 @@ CREATE TRIGGER NoteBookGone AFTER DELETE ON NoteBook BEGIN
 END;
 )sql";
 
+// Version 4: a group's index is its own. Two groups could once take the same index (one added
+// in the tree while a sync pass added another) and then shared one note: the later row of
+// each such pair gets a new index and a note of its own, the next of that index's notes when
+// there were several, else a copy of the one both showed, so no text is lost.
+const char* const UpgradeTo4 = R"sql(
+CREATE TEMP TABLE Regroup AS
+    SELECT t.rowid AS r, t.SelfIndex AS old,
+        (SELECT count(*) FROM NoteType o WHERE o.SelfIndex = t.SelfIndex AND o.rowid < t.rowid)
+            AS k,
+        0 AS new
+    FROM NoteType t
+    WHERE t.SelfIndex <> 0 AND EXISTS (SELECT 1 FROM NoteType o
+        WHERE o.SelfIndex = t.SelfIndex AND o.rowid < t.rowid);
+UPDATE Regroup SET new = (SELECT max(SelfIndex) FROM NoteType) +
+    (SELECT count(*) FROM Regroup g WHERE g.r <= Regroup.r);
+UPDATE NoteBook SET TypeID = (SELECT g.new FROM Regroup g WHERE g.old = NoteBook.TypeID AND
+        g.k = (SELECT count(*) FROM NoteBook c WHERE c.TypeID = g.old AND c.rowid < NoteBook.rowid))
+    WHERE EXISTS (SELECT 1 FROM Regroup g WHERE g.old = NoteBook.TypeID AND
+        g.k = (SELECT count(*) FROM NoteBook c WHERE c.TypeID = g.old AND c.rowid < NoteBook.rowid));
+INSERT INTO NoteBook(TypeID, ReMark)
+    SELECT g.new, (SELECT b.ReMark FROM NoteBook b WHERE b.TypeID = g.old ORDER BY b.rowid LIMIT 1)
+    FROM Regroup g
+    WHERE NOT EXISTS (SELECT 1 FROM NoteBook b WHERE b.TypeID = g.new)
+        AND EXISTS (SELECT 1 FROM NoteBook b WHERE b.TypeID = g.old);
+UPDATE NoteType SET SelfIndex = (SELECT g.new FROM Regroup g WHERE g.r = NoteType.rowid)
+    WHERE rowid IN (SELECT r FROM Regroup);
+DROP TABLE Regroup;
+CREATE UNIQUE INDEX NoteTypeOwnIndex ON NoteType(SelfIndex) WHERE SelfIndex <> 0;
+)sql";
+
 struct TUpgradeStep {
     int to;
     const char* statements;
 };
-const TUpgradeStep UpgradeSteps[] = {{2, UpgradeTo2}, {3, UpgradeTo3}};
+const TUpgradeStep UpgradeSteps[] = {{2, UpgradeTo2}, {3, UpgradeTo3}, {4, UpgradeTo4}};
 
 int UserVersion(TConnection& connection) {
     TCursor version;

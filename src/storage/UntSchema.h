@@ -6,7 +6,7 @@
 class TConnection;
 
 // The schema version this program writes into a new database (PRAGMA user_version).
-constexpr int SchemaVersion = 3;
+constexpr int SchemaVersion = 4;
 
 // Creates the initial database at path: the five tables and one SysSet row. Built beside the
 // target and renamed into place, so a failure never leaves a half-made file. Throws
@@ -23,7 +23,8 @@ public:
 };
 
 // Brings an open database of an older schema version up to SchemaVersion in place, in one
-// transaction (version 2 adds Alam.AheadDays, version 3 the UIDs and the sync's tables).
+// transaction (version 2 adds Alam.AheadDays, version 3 the UIDs and the sync's tables,
+// version 4 makes each group's index its own).
 // Throws ESchemaUpgradeError, with everything rolled back. A newer file is left alone.
 void UpgradeSchema(TConnection& connection);
 

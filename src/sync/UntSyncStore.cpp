@@ -189,12 +189,12 @@ void TSyncStore::PutGroup(const TSyncGroup& g) {
         if (parent < 0 || parent == self)
             parent = 0;
         if (self < 0) {
-            TCursor c;
-            c.Open(Conn(), QStringLiteral("select coalesce(max(SelfIndex),0)+1 from NoteType"));
-            self = c.AsInteger(0);
+            // The index from the file, in the inserting statement, as the tree takes its own.
             Exec(FormatSql(QStringLiteral("insert into NoteType(SelfIndex,ParentIndex,TypeName,"
-                                          "Uid) values (%s,%s,'%s','%s')"),
-                           {Number(self), Number(parent), g.Name, g.Uid}));
+                                          "Uid) select coalesce(max(SelfIndex),0)+1,%s,'%s','%s' "
+                                          "from NoteType"),
+                           {Number(parent), g.Name, g.Uid}));
+            self = SelfIndexOf(Conn(), g.Uid);
         } else {
             Exec(FormatSql(QStringLiteral("update NoteType set ParentIndex=%s,TypeName='%s' "
                                           "where SelfIndex=%s"),

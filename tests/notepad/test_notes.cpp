@@ -9,14 +9,17 @@
 #include "notepad/UntTree.h"
 #include "shell/Main.h"
 #include "shell/UntApplication.h"
+#include "storage/UntDbAccess.h"
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTest>
+#include <QTextCursor>
 #include <QTreeWidget>
 
 namespace {
@@ -436,4 +439,45 @@ TEST_F(NotepadTest, KeyboardFindsAndOpensTheMenu) {
         EXPECT_TRUE(menu->isVisible()) << key;
         menu->hide();
     }
+}
+
+// The sync stored another machine's text while the memo still showed the old one; the next
+// keystroke keeps both instead of writing over it.
+TEST_F(NotepadTest, AKeystrokeOverANoteChangedUnderneathKeepsBothTexts) {
+    InsertGroup(1, 0, QStringLiteral("工作"));
+    InsertNote(1, QStringLiteral("旧"));
+    Restart();
+    Tree()->setCurrentItem(NodeOf(Tree(), 1));
+    ASSERT_EQ(Memo()->toPlainText(), QStringLiteral("旧"));
+    // As a sync pass writes: through the second writing connection, the page not told.
+    DbAccess->SideWriter.Begin();
+    DbAccess->SideWriter.Connection().Exec("update NoteBook set ReMark='别人写的' where TypeID=1");
+    bool committed = false;
+    DbAccess->SideWriter.CommitInBackground([&](const QString&) { committed = true; });
+    ASSERT_TRUE(WaitFor([&] { return committed; }));
+    Memo()->moveCursor(QTextCursor::End);
+    TypeText(Memo(), QStringLiteral("！"));
+    EXPECT_EQ(StoredNote(1), QStringLiteral("旧！"));
+    EXPECT_EQ(StoredText("select group_concat(t.TypeName||'='||b.ReMark) from NoteType t join "
+                         "NoteBook b on b.TypeID=t.SelfIndex where t.SelfIndex<>1"),
+              QStringLiteral("工作（冲突副本）=别人写的"));
+    EXPECT_NE(NodeOf(Tree(), 2), nullptr);
+    TypeText(Memo(), QStringLiteral("？")); // one copy only
+    EXPECT_EQ(CountRows("select count(*) from NoteType"), 2);
+}
+
+// While another connection holds the writer's lock, keystrokes are not lost and the window
+// does not wait: they are stored once it is free.
+TEST_F(NotepadTest, KeysTypedWhileAnotherWriterCommitsAreStoredAfterwards) {
+    InsertGroup(1, 0, QStringLiteral("工作"));
+    Restart();
+    Tree()->setCurrentItem(NodeOf(Tree(), 1));
+    DbAccess->SideWriter.Begin(); // holds the writer's lock, as a slice being committed does
+    QElapsedTimer took;
+    took.start();
+    TypeText(Memo(), QStringLiteral("快打"));
+    EXPECT_LT(took.elapsed(), 500);
+    EXPECT_FALSE(HasNote(1));
+    DbAccess->SideWriter.Rollback();
+    EXPECT_TRUE(WaitFor([] { return StoredNote(1) == QStringLiteral("快打"); }, 2000));
 }

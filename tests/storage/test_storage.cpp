@@ -404,3 +404,24 @@ TEST_F(StorageTest, ALogGrownWhileWritingNeverPausesIsMovedIntoTheFileAnyway) {
     c.Open(reader, "PRAGMA integrity_check");
     EXPECT_EQ(c.AsString(0), "ok");
 }
+
+// Groups that once shared an index (and so one note) each get an index and a note of their
+// own when the file is upgraded; no text is lost.
+TEST_F(StorageTest, TheUpgradeGivesGroupsThatSharedAnIndexOneEachAndKeepsEveryNote) {
+    ExecSql("drop index NoteTypeOwnIndex @#@ PRAGMA user_version = 3 @#@ "
+            "insert into NoteType(SelfIndex,ParentIndex,TypeName) values (1,0,'a') @#@ "
+            "insert into NoteType(SelfIndex,ParentIndex,TypeName) values (1,0,'b') @#@ "
+            "insert into NoteType(SelfIndex,ParentIndex,TypeName) values (1,0,'c') @#@ "
+            "insert into NoteType(SelfIndex,ParentIndex,TypeName) values (2,0,'x') @#@ "
+            "insert into NoteType(SelfIndex,ParentIndex,TypeName) values (2,0,'y') @#@ "
+            "insert into NoteBook(TypeID,ReMark) values (1,'na') @#@ "
+            "insert into NoteBook(TypeID,ReMark) values (1,'nb') @#@ "
+            "insert into NoteBook(TypeID,ReMark) values (2,'nx')");
+    Reconnect();
+    EXPECT_EQ(GetIntValue("PRAGMA user_version"), 4);
+    EXPECT_EQ(ReadRows("select t.TypeName, b.ReMark from NoteType t join NoteBook b on "
+                       "b.TypeID=t.SelfIndex order by t.TypeName"),
+              TRows({{"a", "na"}, {"b", "nb"}, {"c", "na"}, {"x", "nx"}, {"y", "nx"}}));
+    EXPECT_EQ(GetIntValue("select count(distinct SelfIndex) from NoteType"), 5);
+    EXPECT_THROW(ExecSql("update NoteType set SelfIndex=1 where TypeName='y'"), EDBException);
+}
