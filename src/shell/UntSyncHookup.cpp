@@ -78,7 +78,9 @@ void TSyncHookup::MakeEngine() {
     engine_ = std::make_unique<TSyncEngine>(*DbAccess);
     TSyncEngine* engine = engine_.get();
     connect(engine, &TSyncEngine::StateChanged, labSync_, &QLabel::setText);
-    connect(engine, &TSyncEngine::Finished, this, Handler(this, [this] {
+    connect(engine, &TSyncEngine::Finished, this, Handler(this, [this, engine] {
+                // Which items did not go and why: the line itself has room for the count only.
+                labSync_->setToolTip(engine->Problems().join(u'\n'));
                 if (DbAccess && DbAccess->Connection.IsOpen())
                     pendingSeen_ = TSyncStore(*DbAccess).PendingMark();
             }));

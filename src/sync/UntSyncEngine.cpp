@@ -264,6 +264,8 @@ void TSyncEngine::Begin(bool changesFirst) {
     conflicts_ = 0;
     skipped_ = 0;
     refused_ = 0;
+    problems_.clear();
+    rediscovered_[0] = rediscovered_[1] = false;
     remindersChanged_ = notesChanged_ = false;
     longestSliceMs_ = 0;
     work_.clear();
@@ -449,6 +451,10 @@ void TSyncEngine::ListHome(const QString& home, bool create, bool retried,
             Queue([this, match] {
                 for (int c = 0; c < 2; ++c) {
                     if (coll_[c].Href != match[c].Href) {
+                        // Another collection than the one agreed with (made again after a
+                        // wipe): what was agreed there says nothing of what is here.
+                        if (!coll_[c].Href.isEmpty())
+                            store_.ForgetCollection(c);
                         coll_[c].Href = match[c].Href;
                         coll_[c].SyncToken.clear();
                         coll_[c].CTag.clear();
@@ -463,8 +469,11 @@ void TSyncEngine::ListHome(const QString& home, bool create, bool retried,
 }
 
 void TSyncEngine::Round() {
-    if (++round_ > MaxRounds)
+    if (++round_ > MaxRounds) {
+        if (again_)
+            problems_ << QStringLiteral("有修改在服务器上被别处一再改动，没能上传");
         return Finish();
+    }
     again_ = false;
     written_ = 0;
     Fetch(scReminders, false, [this] { Fetch(scNotes, false, [this] { PushBoth(); }); });
@@ -508,9 +517,9 @@ void TSyncEngine::Finish() {
 void TSyncEngine::Conclude(const QDateTime& now) {
     running_ = false;
     lastConflicts_ = conflicts_;
-    QString state = SyncedText(now, conflicts_);
-    if (refused_ > 0)
-        state += QStringLiteral("（%1项被服务器拒收）").arg(refused_);
+    const bool done = problems_.isEmpty();
+    QString state = done ? SyncedText(now, conflicts_)
+                         : QStringLiteral("同步未完成：%1项没能同步").arg(problems_.size());
     SetState(state);
     if (remindersChanged_)
         Q_EMIT RemindersChanged();
@@ -518,7 +527,7 @@ void TSyncEngine::Conclude(const QDateTime& now) {
         Q_EMIT NotesChanged();
     if (conflicts_ > 0)
         Q_EMIT ConflictsKept(conflicts_);
-    Q_EMIT Finished(true, QString());
+    Q_EMIT Finished(done, problems_.join(u'\n'));
     if (rerun_) {
         rerun_ = false;
         QTimer::singleShot(0, this, &TSyncEngine::SyncNow);
@@ -544,6 +553,8 @@ void TSyncEngine::Fetch(int coll, bool retried, std::function<void()> next) {
                         coll_[coll].SyncToken.clear();
                         return Fetch(coll, true, next);
                     }
+                    if (r.Status == 404)
+                        return CollectionGone(coll);
                     if (!r.Ok())
                         return Fail(r.Describe());
                     SortOut(coll, std::move(r.Entries),
@@ -560,6 +571,8 @@ void TSyncEngine::Fetch(int coll, bool retried, std::function<void()> next) {
                   "<D:prop><CS:getctag/></D:prop></D:propfind>";
     Request([this, url, body](auto done) { client_->Propfind(url, 0, body, done); },
             [this, coll, url, next](TDavResult& r) {
+                if (r.Status == 404)
+                    return CollectionGone(coll);
                 if (!r.Ok())
                     return Fail(r.Describe());
                 for (const TDavEntry& e : r.Entries)
@@ -751,14 +764,32 @@ void TSyncEngine::ApplyGroups(std::function<void()> next) {
 
 // ---------------------------------------------------------------- applying what came
 
-void TSyncEngine::KeepUnreadable(int coll, const TRemote& remote) {
+void TSyncEngine::KeepUnreadable(int coll, const TRemote& remote, const QString& uid,
+                                 const QString& title, const QString& why) {
     ++skipped_;
     TSyncItem item;
-    item.Uid = QStringLiteral("href:") + remote.Href;
+    item.Uid = uid.isEmpty() ? QStringLiteral("href:") + remote.Href : uid;
     item.Href = remote.Href;
     item.ETag = remote.ETag;
     item.Hash = QStringLiteral("-");
     store_.SaveItem(coll, item);
+    if (!uid.isEmpty() &&
+        (coll == scReminders ? store_.Reminder(uid).has_value() : store_.Group(uid).has_value()))
+        problems_ << QStringLiteral("“%1”：别处的修改这里无法表示（%2），两边都未改动")
+                         .arg(title.isEmpty() ? uid : title, why);
+}
+
+void TSyncEngine::CollectionGone(int coll) {
+    if (rediscovered_[coll])
+        return Fail(QStringLiteral("服务器上的同步日历不见了，也无法重新建立"));
+    rediscovered_[coll] = true;
+    // What was agreed with the vanished collection means nothing now: nothing here is taken
+    // for deleted there, and everything here goes up again.
+    Queue([this, coll] {
+        store_.ForgetCollection(coll);
+        coll_[coll] = store_.CollState(coll);
+    });
+    Then([this] { Discover(true, [this](const QString&) { Round(); }); });
 }
 
 void TSyncEngine::ApplyReminder(const TRemote& remote) {
@@ -766,7 +797,7 @@ void TSyncEngine::ApplyReminder(const TRemote& remote) {
     QDateTime theirTime;
     QString why;
     if (!ReminderFromIcs(remote.Data, theirs, theirTime, why) || theirs.Uid.isEmpty())
-        return KeepUnreadable(scReminders, remote);
+        return KeepUnreadable(scReminders, remote, theirs.Uid, theirs.ReMark, why);
     const QString uid = theirs.Uid;
     const auto item = store_.Item(scReminders, uid);
     const auto mine = store_.Reminder(uid);
@@ -977,6 +1008,14 @@ void TSyncEngine::PushOne(int coll, const TSyncPending& pending) {
         store_.DropPending(coll, uid);
         return;
     }
+    if (item && item->Hash == QLatin1String("-")) {
+        // There it holds what this program cannot show: never written over from here.
+        problems_ << QStringLiteral("“%1”：这里的修改没有上传，以免覆盖别处无法在这里显示的内容")
+                         .arg(coll == scReminders && store_.Reminder(uid)
+                                  ? store_.Reminder(uid)->ReMark
+                                  : uid);
+        return;
+    }
     TSyncItem sending = item ? *item : TSyncItem{uid, QString(), QString(), QString(), QString()};
     if (sending.Href.isEmpty())
         sending.Href = CollHref(coll) + uid + QStringLiteral(".ics");
@@ -997,6 +1036,8 @@ void TSyncEngine::PushOne(int coll, const TSyncPending& pending) {
                 // The server refuses this one object; the others still go, and it is tried
                 // again next time.
                 ++refused_;
+                problems_
+                    << QStringLiteral("“%1”：服务器拒收（%2）").arg(sending.Uid).arg(r.Status);
                 return;
             }
             if (!r.Ok())

@@ -60,6 +60,9 @@ public:
     // "已同步 10:42", with the number of conflicts kept when there were any.
     static QString SyncedText(const QDateTime& at, int conflicts);
 
+    // What the last pass could not take or send, one "“title”：why" each.
+    QStringList Problems() const { return problems_; }
+
 Q_SIGNALS:
     void StateChanged(const QString& text);
     void Finished(bool ok, const QString& message);
@@ -112,7 +115,13 @@ private:
     // False when a group must wait for its sub-groups (unless force).
     bool ApplyRemoved(int coll, const QString& href, bool force);
     void RemoveAll(int coll, const QStringList& hrefs, bool force, std::function<void()> next);
-    void KeepUnreadable(int coll, const TRemote& remote);
+    // An object this program cannot show: kept as it is there. When it is one of ours (uid),
+    // nothing here is written over it, and the user is told which and why.
+    void KeepUnreadable(int coll, const TRemote& remote, const QString& uid = QString(),
+                        const QString& title = QString(), const QString& why = QString());
+    // The collection is gone from the server (wiped, deleted elsewhere): found or made again,
+    // and everything here sent to it anew, once a pass.
+    void CollectionGone(int coll);
     // A failure during discovery: reported to the connection test when one runs.
     void Failed(const QString& message);
     void Finish();
@@ -165,6 +174,10 @@ private:
     int conflicts_ = 0;
     int skipped_ = 0;
     int refused_ = 0;
+    // What this pass could not take or send, one "“title”：why" each; a pass with any does
+    // not count as done.
+    QStringList problems_;
+    bool rediscovered_[2] = {false, false};
     bool remindersChanged_ = false;
     bool notesChanged_ = false;
     std::deque<std::function<void()>> work_;

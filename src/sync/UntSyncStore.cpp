@@ -98,6 +98,18 @@ bool TSyncStore::WritingAside() const {
     return db_.WritingAside();
 }
 
+void TSyncStore::ForgetCollection(int coll) {
+    const QString c = Number(coll);
+    Exec(FormatSql(QStringLiteral("delete from SyncItem where Coll=%s"), {c}));
+    Exec(FormatSql(QStringLiteral("update SyncColl set Href='',SyncToken='',CTag='' where Coll=%s"),
+                   {c}));
+    if (coll == scReminders)
+        Exec(QStringLiteral("insert or ignore into SyncPending(Coll,Uid) select 0,Uid from Alam"));
+    else
+        Exec(QStringLiteral("insert or ignore into SyncPending(Coll,Uid) select 1,Uid from "
+                            "NoteType where SelfIndex<>0 union all select 1,'quillet-notes-root'"));
+}
+
 void TSyncStore::Rollback() {
     inTransaction_ = false;
     db_.SideWriter.Rollback();

@@ -122,6 +122,9 @@ public:
     bool Committing() const;
     // Another writer's large transaction is being filled (an import).
     bool WritingAside() const;
+    // The collection's state and every item agreed with it are forgotten, and every local
+    // object of it is pending again.
+    void ForgetCollection(int coll);
     void Rollback();
     bool InTransaction() const { return inTransaction_; }
 

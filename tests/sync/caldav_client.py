@@ -4,7 +4,9 @@
         prints one JSON object: the calendars by display name, each with its events and
         journals (uid, summary, description, rrule, parent)
     caldav_client.py URL USER PASSWORD edit UID FIELD TEXT
-        sets SUMMARY or DESCRIPTION of the object with that UID and saves it
+        sets a property of the object with that UID (RRULE as a rule) and saves it
+    caldav_client.py URL USER PASSWORD wipe
+        deletes every calendar of the account
 """
 import datetime
 import json
@@ -36,6 +38,7 @@ def describe(comp):
         "description": str(comp.get("DESCRIPTION", "")),
         "rrule": rrule.to_ical().decode() if rrule else "",
         "parent": parent,
+        "location": str(comp.get("LOCATION", "")),
         "rdates": len(comp.get("RDATE", [])) if isinstance(comp.get("RDATE"), list)
         else (1 if comp.get("RDATE") else 0),
     }
@@ -51,11 +54,19 @@ def main():
             out[calendar.get_display_name()] = [describe(c) for _, _, c in objects(calendar)]
         print(json.dumps(out, ensure_ascii=False))
         return
+    if command == "wipe":
+        for calendar in calendars:
+            calendar.delete()
+        return
     uid, field, text = sys.argv[5:8]
     for calendar in calendars:
         for obj, cal, comp in objects(calendar):
             if str(comp.get("UID")) == uid:
-                comp[field] = text
+                comp.pop(field, None)
+                if field == "RRULE":
+                    comp.add(field, icalendar.vRecur.from_ical(text))
+                else:
+                    comp[field] = text
                 comp.pop("LAST-MODIFIED", None)
                 comp.add("LAST-MODIFIED", datetime.datetime.now(datetime.timezone.utc))
                 obj.data = cal.to_ical()

@@ -295,6 +295,67 @@ TEST_F(SyncTest, AnIndependentClientReadsWhatWasWrittenAndItsEditsComeBack) {
               1);
 }
 
+namespace {
+
+// The independent client (python3-caldav) on the test's account.
+QString Client(const QString& url, const QString& user, const QStringList& arguments) {
+    QProcess py;
+    py.start("/usr/bin/python3",
+             QStringList{QStringLiteral(QUILLET_SOURCE_DIR "/tests/sync/caldav_client.py"), url,
+                         user, user + "-pw"} +
+                 arguments);
+    EXPECT_TRUE(py.waitForFinished(60000));
+    EXPECT_EQ(py.exitCode(), 0) << py.readAllStandardError().toStdString();
+    return QString::fromUtf8(py.readAllStandardOutput());
+}
+
+QJsonObject Dumped(const QString& url, const QString& user, const QString& uid) {
+    const QJsonObject dump = QJsonDocument::fromJson(Client(url, user, {"dump"}).toUtf8()).object();
+    for (const QString& name : dump.keys())
+        for (const QJsonValue v : dump.value(name).toArray())
+            if (v.toObject().value("uid").toString() == uid)
+                return v.toObject();
+    return QJsonObject();
+}
+
+} // namespace
+
+// Another program adds an end date and a location: the end cannot be shown here, so the
+// local edit is not written over it, the pass says which reminder and why, and the location
+// (which this program does not model) is still there.
+TEST_F(SyncTest, AChangeThatCannotBeShownHereIsNeitherTakenNorWrittenOverAndThePassSaysSo) {
+    FillEverything(*a_);
+    SyncOk(*a_);
+    const QString weekly = a_->UidOfReminder("每周一三五");
+    Client(url_, user_, {"edit", weekly, "LOCATION", "会议室"});
+    Client(url_, user_,
+           {"edit", weekly, "RRULE", "FREQ=WEEKLY;BYDAY=MO,WE,FR;UNTIL=20270601T000000"});
+    a_->Exec(FormatSql("update Alam set iHour=19 where Uid='%s'", {weekly}));
+    QString message;
+    EXPECT_FALSE(a_->Sync(&message));
+    EXPECT_TRUE(message.contains(QStringLiteral("每周一三五")) && message.contains("COUNT/UNTIL"))
+        << message;
+    const QJsonObject there = Dumped(url_, user_, weekly);
+    EXPECT_TRUE(there.value("rrule").toString().contains("UNTIL")) << there["rrule"].toString();
+    EXPECT_EQ(there.value("location").toString(), QStringLiteral("会议室"));
+    EXPECT_EQ(
+        a_->Count(FormatSql("select count(*) from Alam where Uid='%s' and iHour=19", {weekly})), 1);
+}
+
+// The server lost the collections (wiped, or deleted by another program): the next pass makes
+// them again and sends everything; nothing here is deleted or doubled.
+TEST_F(SyncTest, AfterTheServerLostTheCollectionsEverythingGoesUpAgain) {
+    FillEverything(*a_);
+    SyncOk(*a_);
+    const QStringList before = a_->Snapshot();
+    Client(url_, user_, {"wipe"});
+    SyncOk(*a_);
+    SyncOk(*a_);
+    EXPECT_EQ(a_->Snapshot(), before);
+    SyncOk(*b_);
+    EXPECT_EQ(b_->Snapshot(), before);
+}
+
 TEST(SyncMapping, WhatTheProgramCannotKeepIsRefused) {
     TSyncReminder r;
     QDateTime changed;
