@@ -8,7 +8,8 @@ packages=(cmake g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-multimedia-dev libxkbcommon-dev libsqlcipher-dev libssl-dev sqlcipher
   liblunar-date-dev libicu-dev
   fonts-wqy-zenhei xvfb xauth x11-utils xdotool openbox imagemagick libfaketime
-  libical-dev python3-icalendar python3-dateutil khal calcurse qtkeychain-qt6-dev radicale python3-caldav
+  libical-dev python3-icalendar python3-dateutil khal calcurse qtkeychain-qt6-dev radicale xandikos
+  python3-caldav
   dbus gnome-keyring libsecret-1-0
   qt6-translations-l10n fonts-noto-color-emoji libxcb1-dev libfontconfig-dev)
 missing=()

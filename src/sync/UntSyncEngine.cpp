@@ -480,11 +480,14 @@ void TSyncEngine::Round() {
 }
 
 // Another round follows when the server refused a write (the item changed there) or after
-// many writes, to confirm them.
+// many writes, to confirm them; and after any write to a collection read by its sync report:
+// its token must pass our own new items, or a server that reports changes as a difference
+// between two states never tells of them once another machine deletes them.
 void TSyncEngine::PushBoth() {
     Push(scReminders, [this] {
         Push(scNotes, [this] {
-            if (again_ || written_ > ConfirmAbove)
+            const bool reported = coll_[scReminders].SyncReport || coll_[scNotes].SyncReport;
+            if (again_ || written_ > ConfirmAbove || (written_ > 0 && reported))
                 Round();
             else
                 Finish();

@@ -10,12 +10,18 @@
 
 // A Radicale on 127.0.0.1: the one .ci/run started (QUILLET_TEST_CALDAV_DIR) or a private
 // one in a temporary folder. Users are added to its password file as tests need them.
+// With QUILLET_TEST_CALDAV_SERVER=xandikos the tests run against a Xandikos instead, a new
+// one for each test (it knows one user only).
 class TRadicale {
 public:
     // dir empty: a private server in a temporary folder.
     explicit TRadicale(const QString& dir = QString());
     ~TRadicale();
     static TRadicale& Shared();
+    // The server a two-machine test runs against: the shared Radicale, or a Xandikos of the
+    // test's own while server holds it.
+    static TRadicale& ForTest(std::unique_ptr<TRadicale>& server);
+    static bool Xandikos();
     QString Url() const { return url_; }
     // A new user of its own; the password is the name + "-pw".
     QString AddUser();

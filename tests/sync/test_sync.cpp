@@ -17,15 +17,17 @@ const QString Crlf = QStringLiteral("第一行\r\n第二行 \"引号\" 'single' 
 class SyncTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        url_ = TRadicale::Shared().Url();
+        TRadicale& server = TRadicale::ForTest(server_);
+        url_ = server.Url();
         ASSERT_FALSE(url_.isEmpty());
-        user_ = TRadicale::Shared().AddUser();
+        user_ = server.AddUser();
         a_ = std::make_unique<TMachine>(url_, user_);
         b_ = std::make_unique<TMachine>(url_, user_);
     }
     void TearDown() override {
         a_.reset();
         b_.reset();
+        server_.reset();
     }
     void SyncOk(TMachine& m) {
         QString message;
@@ -74,6 +76,7 @@ protected:
         m.Exec(FormatSql("insert into NoteBook(TypeID,ReMark) values (0,'%s')", {"根的笔记\r\n"}));
     }
 
+    std::unique_ptr<TRadicale> server_; // a test's own, where the server needs one
     QString url_;
     QString user_;
     std::unique_ptr<TMachine> a_;
