@@ -153,10 +153,12 @@ CREATE TRIGGER NoteBookGone AFTER DELETE ON NoteBook BEGIN
 END;
 )sql";
 
-// Version 4: a group's index is its own. Two groups could once take the same index (one added
-// in the tree while a sync pass added another) and then shared one note: the later row of
-// each such pair gets a new index and a note of its own, the next of that index's notes when
-// there were several, else a copy of the one both showed, so no text is lost.
+// Version 4: a group's index is its own, and the sync keeps the server's copy of an object
+// that holds what this program does not show, to write its changes into that copy. Two groups could
+// once take the same index (one added in the tree while a sync pass added another) and then shared
+// one note: the later row of each such pair gets a new index and a note of its own, the next of
+// that index's notes when there were several, else a copy of the one both showed, so no text is
+// lost.
 const char* const UpgradeTo4 = R"sql(
 CREATE TEMP TABLE Regroup AS
     SELECT t.rowid AS r, t.SelfIndex AS old,
@@ -181,6 +183,12 @@ UPDATE NoteType SET SelfIndex = (SELECT g.new FROM Regroup g WHERE g.r = NoteTyp
     WHERE rowid IN (SELECT r FROM Regroup);
 DROP TABLE Regroup;
 CREATE UNIQUE INDEX NoteTypeOwnIndex ON NoteType(SelfIndex) WHERE SelfIndex <> 0;
+CREATE TABLE SyncCopy (
+    Coll INTEGER NOT NULL,
+    Uid TEXT NOT NULL,
+    Data TEXT NOT NULL DEFAULT '',
+    PRIMARY KEY (Coll, Uid)
+);
 )sql";
 
 struct TUpgradeStep {

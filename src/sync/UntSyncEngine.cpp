@@ -802,6 +802,8 @@ void TSyncEngine::ApplyReminder(const TRemote& remote) {
     if (!ReminderFromIcs(remote.Data, theirs, theirTime, why) || theirs.Uid.isEmpty())
         return KeepUnreadable(scReminders, remote, theirs.Uid, theirs.ReMark, why);
     const QString uid = theirs.Uid;
+    // What another program keeps there beside the reminder is written back with it.
+    store_.SaveCopy(scReminders, uid, ForeignParts(remote.Data));
     const auto item = store_.Item(scReminders, uid);
     const auto mine = store_.Reminder(uid);
     const auto pending = store_.PendingOf(scReminders, uid);
@@ -975,7 +977,7 @@ void TSyncEngine::PushOne(int coll, const TSyncPending& pending) {
     if (coll == scReminders) {
         if (const auto mine = store_.Reminder(uid)) {
             hash = mine->Hash();
-            ics = ReminderToIcs(*mine, changed);
+            ics = ReminderToIcs(*mine, changed, store_.Copy(scReminders, uid));
         }
     } else if (const auto mine = store_.Group(uid)) {
         hash = mine->Hash();

@@ -5,6 +5,7 @@
 #include "storage/UntSchema.h"
 
 #include <libical/ical.h>
+#include <vector>
 
 namespace {
 
@@ -58,15 +59,124 @@ TComponent Parse(const QByteArray& ics, icalcomponent_kind kind, icalcomponent*&
 
 } // namespace
 
-QByteArray ReminderToIcs(const TSyncReminder& r, const QDateTime& changed) {
+namespace {
+
+// What the mapping writes into an event; everything else in one is another program's.
+bool Ours(icalproperty* p) {
+    switch (icalproperty_isa(p)) {
+    case ICAL_UID_PROPERTY:
+    case ICAL_DTSTAMP_PROPERTY:
+    case ICAL_LASTMODIFIED_PROPERTY:
+    case ICAL_DTSTART_PROPERTY:
+    case ICAL_SUMMARY_PROPERTY:
+    case ICAL_RRULE_PROPERTY:
+    case ICAL_RDATE_PROPERTY:
+        return true;
+    case ICAL_X_PROPERTY:
+        return QByteArray(icalproperty_get_x_name(p)).startsWith("X-QUILLET-");
+    default:
+        return false;
+    }
+}
+
+icalcomponent* EventOf(icalcomponent* cal) {
+    return cal ? (icalcomponent_isa(cal) == ICAL_VEVENT_COMPONENT
+                      ? cal
+                      : icalcomponent_get_first_component(cal, ICAL_VEVENT_COMPONENT))
+               : nullptr;
+}
+
+// ours's values written into a copy of theirs: its own properties other than the mapping's
+// stay; an end moves with the start (as a duration, since the start is a wall-clock time).
+icalcomponent* Patched(icalcomponent* theirs, icalcomponent* ours) {
+    icalcomponent* event = icalcomponent_new_clone(theirs);
+    const icaltimetype oldStart = icalcomponent_get_dtstart(event);
+    icalproperty* end = icalcomponent_get_first_property(event, ICAL_DTEND_PROPERTY);
+    if (end && !icaltime_is_null_time(oldStart)) {
+        const icaltimetype endTime = icalproperty_get_dtend(end);
+        const icaldurationtype length = icaltime_subtract(endTime, oldStart);
+        icalcomponent_remove_property(event, end);
+        icalproperty_free(end);
+        if (icaldurationtype_as_int(length) > 0 &&
+            !icalcomponent_get_first_property(event, ICAL_DURATION_PROPERTY))
+            icalcomponent_add_property(event, icalproperty_new_duration(length));
+    }
+    std::vector<icalproperty*> drop;
+    for (icalproperty* p = icalcomponent_get_first_property(event, ICAL_ANY_PROPERTY); p;
+         p = icalcomponent_get_next_property(event, ICAL_ANY_PROPERTY))
+        if (Ours(p))
+            drop.push_back(p);
+    for (icalproperty* p : drop) {
+        icalcomponent_remove_property(event, p);
+        icalproperty_free(p);
+    }
+    std::vector<icalcomponent*> alarms;
+    for (icalcomponent* a = icalcomponent_get_first_component(event, ICAL_VALARM_COMPONENT); a;
+         a = icalcomponent_get_next_component(event, ICAL_VALARM_COMPONENT))
+        alarms.push_back(a);
+    for (icalcomponent* a : alarms) {
+        icalcomponent_remove_component(event, a);
+        icalcomponent_free(a);
+    }
+    for (icalproperty* p = icalcomponent_get_first_property(ours, ICAL_ANY_PROPERTY); p;
+         p = icalcomponent_get_next_property(ours, ICAL_ANY_PROPERTY))
+        icalcomponent_add_property(event, icalproperty_new_clone(p));
+    for (icalcomponent* a = icalcomponent_get_first_component(ours, ICAL_VALARM_COMPONENT); a;
+         a = icalcomponent_get_next_component(ours, ICAL_VALARM_COMPONENT))
+        icalcomponent_add_component(event, icalcomponent_new_clone(a));
+    return event;
+}
+
+} // namespace
+
+QByteArray ForeignParts(const QByteArray& ics) {
+    QuietLibical();
+    TComponent cal(icalparser_parse_string(ics.constData()));
+    icalcomponent* event = EventOf(cal.get());
+    if (!event)
+        return QByteArray();
+    for (icalproperty* p = icalcomponent_get_first_property(event, ICAL_ANY_PROPERTY); p;
+         p = icalcomponent_get_next_property(event, ICAL_ANY_PROPERTY))
+        if (!Ours(p))
+            return ics;
+    for (icalcomponent* c = icalcomponent_get_first_component(event, ICAL_ANY_COMPONENT); c;
+         c = icalcomponent_get_next_component(event, ICAL_ANY_COMPONENT))
+        if (icalcomponent_isa(c) != ICAL_VALARM_COMPONENT)
+            return ics;
+    return QByteArray();
+}
+
+QByteArray ReminderToIcs(const TSyncReminder& r, const QDateTime& changed,
+                         const QByteArray& serverCopy) {
     // The calendar file's event, named by the row's UID on every machine and kept even when
     // it can never fall due.
     TEventForm form;
     form.Uid = r.Uid;
     form.Changed = changed.isValid() ? changed : Clock::Now();
     form.KeepNeverDue = true;
+    std::vector<TComponent> events = AlamToEvents(r, Clock::Now(), form);
+    TComponent copy;
+    icalcomponent* theirs = nullptr;
+    if (!serverCopy.isEmpty()) {
+        QuietLibical();
+        copy.reset(icalparser_parse_string(serverCopy.constData()));
+        theirs = EventOf(copy.get());
+        if (theirs && QString::fromUtf8(icalcomponent_get_uid(theirs)) != r.Uid)
+            theirs = nullptr;
+    }
+    if (theirs && !events.empty()) {
+        // The other program's calendar as it was (its time zones included), our event in it.
+        icalcomponent* patched = Patched(theirs, events.front().get());
+        if (icalcomponent_isa(copy.get()) == ICAL_VCALENDAR_COMPONENT) {
+            icalcomponent_remove_component(copy.get(), theirs);
+            icalcomponent_free(theirs);
+            icalcomponent_add_component(copy.get(), patched);
+            return Serialise(copy.get());
+        }
+        icalcomponent_free(patched);
+    }
     TComponent cal = NewCalendar();
-    for (TComponent& event : AlamToEvents(r, Clock::Now(), form))
+    for (TComponent& event : events)
         icalcomponent_add_component(cal.get(), event.release());
     return Serialise(cal.get());
 }

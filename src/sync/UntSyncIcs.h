@@ -8,7 +8,13 @@
 
 // iCalendar forms of what travels: a reminder is one VEVENT, a group with its note one
 // VJOURNAL. `changed` is the moment of the last change (LAST-MODIFIED), whether local or UTC.
-QByteArray ReminderToIcs(const TSyncReminder& r, const QDateTime& changed);
+// With the server's copy (serverCopy, see ForeignParts): the reminder's values are written
+// into it, so what other programs added there (a location, a description, an end) stays.
+QByteArray ReminderToIcs(const TSyncReminder& r, const QDateTime& changed,
+                         const QByteArray& serverCopy = QByteArray());
+// The object as it is there when its event holds anything this program does not show (what a
+// write-back must keep), else empty.
+QByteArray ForeignParts(const QByteArray& ics);
 QByteArray GroupToIcs(const TSyncGroup& g, const QDateTime& changed);
 
 // Reads what another machine or client wrote. False, with the reason in why, when the

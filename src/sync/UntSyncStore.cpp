@@ -98,9 +98,27 @@ bool TSyncStore::WritingAside() const {
     return db_.WritingAside();
 }
 
+void TSyncStore::SaveCopy(int coll, const QString& uid, const QByteArray& data) {
+    if (data.isEmpty())
+        Exec(FormatSql(QStringLiteral("delete from SyncCopy where Coll=%s and Uid='%s'"),
+                       {Number(coll), uid}));
+    else
+        Exec(FormatSql(QStringLiteral("insert or replace into SyncCopy(Coll,Uid,Data) values "
+                                      "(%s,'%s','%s')"),
+                       {Number(coll), uid, QString::fromUtf8(data)}));
+}
+
+QByteArray TSyncStore::Copy(int coll, const QString& uid) {
+    TCursor c;
+    c.Open(Conn(), FormatSql(QStringLiteral("select Data from SyncCopy where Coll=%s and Uid='%s'"),
+                             {Number(coll), uid}));
+    return c.Eof() ? QByteArray() : c.AsString(0).toUtf8();
+}
+
 void TSyncStore::ForgetCollection(int coll) {
     const QString c = Number(coll);
     Exec(FormatSql(QStringLiteral("delete from SyncItem where Coll=%s"), {c}));
+    Exec(FormatSql(QStringLiteral("delete from SyncCopy where Coll=%s"), {c}));
     Exec(FormatSql(QStringLiteral("update SyncColl set Href='',SyncToken='',CTag='' where Coll=%s"),
                    {c}));
     if (coll == scReminders)
@@ -314,6 +332,7 @@ void TSyncStore::SaveItem(int coll, const TSyncItem& item) {
 void TSyncStore::DropItem(int coll, const QString& uid) {
     Exec(FormatSql(QStringLiteral("delete from SyncItem where Coll=%s and Uid='%s'"),
                    {Number(coll), uid}));
+    SaveCopy(coll, uid, QByteArray());
 }
 
 std::vector<TSyncPending> TSyncStore::Pending(int coll) {
@@ -404,6 +423,7 @@ void TSyncStore::ResetFor(const QString& server) {
     // Nothing was ever agreed on: every row is still marked since the upgrade or its insert.
     const bool fresh = agreed.AsInteger(0) == 0;
     Exec(QStringLiteral("delete from SyncItem"));
+    Exec(QStringLiteral("delete from SyncCopy"));
     Exec(QStringLiteral("delete from SyncColl"));
     if (!fresh) {
         Exec(QStringLiteral("insert or ignore into SyncPending(Coll,Uid,Changed) "

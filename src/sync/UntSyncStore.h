@@ -125,6 +125,10 @@ public:
     // The collection's state and every item agreed with it are forgotten, and every local
     // object of it is pending again.
     void ForgetCollection(int coll);
+    // The server's copy of an object that holds more than this program shows (its location,
+    // say); an empty data forgets it.
+    void SaveCopy(int coll, const QString& uid, const QByteArray& data);
+    QByteArray Copy(int coll, const QString& uid);
     void Rollback();
     bool InTransaction() const { return inTransaction_; }
 

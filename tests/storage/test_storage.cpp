@@ -408,7 +408,7 @@ TEST_F(StorageTest, ALogGrownWhileWritingNeverPausesIsMovedIntoTheFileAnyway) {
 // Groups that once shared an index (and so one note) each get an index and a note of their
 // own when the file is upgraded; no text is lost.
 TEST_F(StorageTest, TheUpgradeGivesGroupsThatSharedAnIndexOneEachAndKeepsEveryNote) {
-    ExecSql("drop index NoteTypeOwnIndex @#@ PRAGMA user_version = 3 @#@ "
+    ExecSql("drop index NoteTypeOwnIndex @#@ drop table SyncCopy @#@ PRAGMA user_version = 3 @#@ "
             "insert into NoteType(SelfIndex,ParentIndex,TypeName) values (1,0,'a') @#@ "
             "insert into NoteType(SelfIndex,ParentIndex,TypeName) values (1,0,'b') @#@ "
             "insert into NoteType(SelfIndex,ParentIndex,TypeName) values (1,0,'c') @#@ "

@@ -39,6 +39,7 @@ def describe(comp):
         "rrule": rrule.to_ical().decode() if rrule else "",
         "parent": parent,
         "location": str(comp.get("LOCATION", "")),
+        "duration": comp.get("DURATION").to_ical().decode() if comp.get("DURATION") else "",
         "rdates": len(comp.get("RDATE", [])) if isinstance(comp.get("RDATE"), list)
         else (1 if comp.get("RDATE") else 0),
     }

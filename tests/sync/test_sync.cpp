@@ -345,6 +345,28 @@ TEST_F(SyncTest, AChangeThatCannotBeShownHereIsNeitherTakenNorWrittenOverAndTheP
         a_->Count(FormatSql("select count(*) from Alam where Uid='%s' and iHour=19", {weekly})), 1);
 }
 
+// What another program added that Quillet does not show (a place, a description, an end)
+// stays when Quillet writes its own change back.
+TEST_F(SyncTest, AWriteBackKeepsWhatAnotherProgramAddedThere) {
+    FillEverything(*a_);
+    SyncOk(*a_);
+    const QString once = a_->UidOfReminder("一次 'quote' @#@ 😀");
+    Client(url_, user_, {"edit", once, "LOCATION", "会议室"});
+    Client(url_, user_, {"edit", once, "DESCRIPTION", "带上材料"});
+    Client(url_, user_, {"edit", once, "DTEND", "20261224T100500"});
+    SyncOk(*a_);
+    a_->Exec(FormatSql("update Alam set iHour=11, ReMark='改了时间' where Uid='%s'", {once}));
+    SyncOk(*a_);
+    const QJsonObject there = Dumped(url_, user_, once);
+    EXPECT_EQ(there.value("summary").toString(), QStringLiteral("改了时间"));
+    EXPECT_EQ(there.value("location").toString(), QStringLiteral("会议室"));
+    EXPECT_EQ(there.value("description").toString(), QStringLiteral("带上材料"));
+    EXPECT_EQ(there.value("duration").toString(), "PT1H");
+    SyncOk(*b_);
+    EXPECT_EQ(b_->Count(FormatSql("select count(*) from Alam where Uid='%s' and iHour=11", {once})),
+              1);
+}
+
 // The server lost the collections (wiped, or deleted by another program): the next pass makes
 // them again and sends everything; nothing here is deleted or doubled.
 TEST_F(SyncTest, AfterTheServerLostTheCollectionsEverythingGoesUpAgain) {
