@@ -186,7 +186,7 @@ int main(int argc, char** argv) {
     const bool resumed = !state.isEmpty() && QFile::exists(state + "/data/bookkeep.dat");
     QTemporaryDir scratch(QFile::exists("/dev/shm") ? "/dev/shm/quillet-bench-XXXXXX" : QString());
     const QString serverDir = state.isEmpty() ? scratch.path() : state + "/server";
-    const QString script = QStringLiteral(QUILLET_SOURCE_DIR "/scripts/radicale.sh");
+    const QString script = QStringLiteral(QUILLET_SOURCE_DIR "/scripts/caldav-server.sh");
     // A kept state is found again at the same address.
     QStringList startArgs{script, "start", serverDir};
     if (!state.isEmpty())

@@ -14,8 +14,7 @@
 namespace {
 
 QString Script() {
-    return TRadicale::Xandikos() ? QStringLiteral(QUILLET_SOURCE_DIR "/scripts/xandikos.sh")
-                                 : QStringLiteral(QUILLET_SOURCE_DIR "/scripts/radicale.sh");
+    return QStringLiteral(QUILLET_SOURCE_DIR "/scripts/caldav-server.sh");
 }
 
 } // namespace
@@ -61,11 +60,14 @@ void TRadicale::Start() {
     if (!url_.isEmpty())
         args << QString::number(QUrl(url_).port());
     QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("SERVER", Xandikos() ? "xandikos" : "radicale");
+    p.setProcessEnvironment(env);
     p.start("bash", args);
     p.waitForFinished(20000);
     url_ = QString::fromUtf8(p.readAllStandardOutput()).trimmed();
     if (url_.isEmpty())
-        ADD_FAILURE() << "Radicale did not start: " << p.readAllStandardError().toStdString();
+        ADD_FAILURE() << "the CalDAV server did not start: " << p.readAllStandardError().toStdString();
 }
 
 void TRadicale::Stop() {

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Starts or stops a throw-away CalDAV server (Radicale) on 127.0.0.1 for the sync tests.
-#   scripts/radicale.sh start DIR [PORT]   prints the server's address
-#   scripts/radicale.sh stop DIR
-# DIR gets the configuration, a plain password file ("users", one user:password a line,
-# read again at every login so tests can add users) and the collections.
+# Starts or stops a throw-away CalDAV server on 127.0.0.1 for the sync tests: Radicale, or
+# with SERVER=xandikos the second server the tests run against.
+#   scripts/caldav-server.sh start DIR [PORT]   prints the server's address
+#   scripts/caldav-server.sh stop DIR
+# For Radicale DIR gets the configuration, a plain password file ("users", one user:password
+# a line, read again at every login so tests can add users) and the collections. Xandikos has
+# one user and no passwords (it is meant to sit behind a proxy): each test starts its own.
 set -euo pipefail
 cmd=${1:?start or stop}
 dir=${2:?folder}
@@ -14,8 +16,12 @@ start)
     port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1]); s.close()')
   fi
   mkdir -p "$dir/collections"
-  touch "$dir/users"
-  cat >"$dir/config" <<CONF
+  if [ "${SERVER:-radicale}" = xandikos ]; then
+    /usr/bin/xandikos -d "$dir/collections" -l 127.0.0.1 -p "$port" --autocreate \
+      >"$dir/log" 2>&1 </dev/null &
+  else
+    touch "$dir/users"
+    cat >"$dir/config" <<CONF
 [server]
 hosts = 127.0.0.1:$port
 [auth]
@@ -30,7 +36,8 @@ type = owner_only
 [logging]
 level = warning
 CONF
-  /usr/bin/python3 -m radicale --config "$dir/config" >"$dir/log" 2>&1 </dev/null &
+    /usr/bin/python3 -m radicale --config "$dir/config" >"$dir/log" 2>&1 </dev/null &
+  fi
   echo $! >"$dir/pid"
   for _ in $(seq 1 100); do
     if /usr/bin/python3 -c "import socket,sys; s=socket.socket(); sys.exit(s.connect_ex(('127.0.0.1',$port)))" 2>/dev/null; then
@@ -41,7 +48,7 @@ CONF
     kill -0 "$(cat "$dir/pid")" 2>/dev/null || break
     sleep 0.1
   done
-  echo "radicale did not start:" >&2
+  echo "${SERVER:-radicale} did not start:" >&2
   cat "$dir/log" >&2
   exit 1
   ;;
