@@ -30,7 +30,9 @@ struct TDavEntry {
 
 struct TDavResult {
     int Status = 0;
-    QString Error; // transport failure (no answer, certificate, timeout)
+    // Transport failure (no answer, certificate, timeout) or an answer refused as unsafe or
+    // unreadable, in words for the user.
+    QString Error;
     QString ETag;
     std::vector<TDavEntry> Entries;
     QString SyncToken;
@@ -51,7 +53,11 @@ public:
 
     void SetAccount(const QUrl& base, const QString& user, const QString& password);
     QUrl Base() const { return base_; }
+    // A server's href: a request to it fails unless it is on the base's scheme, host and port.
     QUrl Resolve(const QString& href) const { return base_.resolved(QUrl(href)); }
+    // How long a request may go without a byte from the server.
+    void SetTimeout(int ms) { timeoutMs_ = ms; }
+    int Timeout() const { return timeoutMs_; }
 
     void Propfind(const QUrl& url, int depth, const QByteArray& body, Callback done);
     void Report(const QUrl& url, int depth, const QByteArray& body, Callback done);
@@ -67,11 +73,15 @@ public:
     static QByteArray Xml(const QString& text);
 
 private:
+    using THeaders = QList<QPair<QByteArray, QByteArray>>;
     void Send(const QByteArray& verb, const QUrl& url, const QByteArray& body,
-              const QList<QPair<QByteArray, QByteArray>>& headers, Callback done);
+              const THeaders& headers, Callback done, int redirects = 0);
 
     QNetworkAccessManager* network_;
     QUrl base_;
     QByteArray authorization_;
     std::vector<QNetworkReply*> replies_;
+    int timeoutMs_ = 30000;
+    // Counts AbortAll calls, so that a refusal queued before one is dropped.
+    quint64 aborts_ = 0;
 };
