@@ -84,6 +84,13 @@ cp "$work/out/first-start.png" build/first-start.png
 echo "main window: $(cat "$work/out/wmclass")"
 stop
 trap - EXIT
+# The end of the session (SIGTERM) lets the program finish writing before it exits; the data
+# file is summed once it has.
+for _ in $(seq 100); do
+  pgrep -u "$user" -x quillet >/dev/null || break
+  sleep 0.1
+done
+! pgrep -u "$user" -x quillet >/dev/null || fail "the program did not end with the session"
 echo "program output:"; sed 's/^/  /' "$work/log"
 sum=$(sha256sum "$data/bookkeep.dat")
 
