@@ -445,10 +445,8 @@ void TNotepadPage::KeepConflictCopy(int group, const QString& text) {
     QTreeWidgetItem* node = NoteTree_ ? NoteTree_->NodeOfIndex(group) : nullptr;
     const TGroupIndex* record = node ? TCardTree::RecordOf(node) : nullptr;
     const QString name = (node ? node->text(0) : NoteRootCaption) + QStringLiteral("（冲突副本）");
-    ExecSql(FormatSql(QStringLiteral("insert into %s(SelfIndex,ParentIndex,TypeName) select "
-                                     "coalesce(max(SelfIndex),0)+1,%s,'%s' from %s"),
-                      {NoteTypeTable, SqlNum(record && group != 0 ? record->ParentIndex : 0), name,
-                       NoteTypeTable}) +
+    ExecSql(TCardTree::AddGroupAtNextIndexStatement(
+                NoteTypeTable, record && group != 0 ? record->ParentIndex : 0, name) +
             BatchSeparator +
             FormatSql(QStringLiteral("insert into NoteBook(TypeID,ReMark) select "
                                      "max(SelfIndex),'%s' from %s"),

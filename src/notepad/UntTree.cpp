@@ -323,11 +323,8 @@ QTreeWidgetItem* TCardTree::AddGroup(const QString& name) {
         parent = RootNode;
     TGroupIndex record;
     record.ParentIndex = SelectedIndex();
-    // The next index is taken from the file by the inserting statement itself: the view may
-    // not know a group that another writer (a sync pass) has just added.
-    SqlText = FormatSql(QStringLiteral("insert into %s(SelfIndex,ParentIndex,TypeName) select "
-                                       "coalesce(max(SelfIndex),0)+1,%s,'%s' from %s"),
-                        {TableName, SqlNum(record.ParentIndex), name, TableName});
+    // The view may not know every group of the file: the index comes from the file.
+    SqlText = AddGroupAtNextIndexStatement(TableName, record.ParentIndex, name);
     ExecSql(SqlText);
     record.SelfIndex = GetIntValue(FormatSql(
         QStringLiteral("select SelfIndex from %s where rowid=last_insert_rowid()"), {TableName}));
@@ -347,6 +344,13 @@ QString TCardTree::AddGroupStatement(const QString& table, int selfIndex, int pa
     return FormatSql(
         QStringLiteral("insert into %s(SelfIndex,ParentIndex,TypeName) values (%s,%s,'%s')"),
         {table, SqlNum(selfIndex), SqlNum(parentIndex), name});
+}
+
+QString TCardTree::AddGroupAtNextIndexStatement(const QString& table, int parentIndex,
+                                                const QString& name) {
+    return FormatSql(QStringLiteral("insert into %s(SelfIndex,ParentIndex,TypeName) select "
+                                    "coalesce(max(SelfIndex),0)+1,%s,'%s' from %s"),
+                     {table, SqlNum(parentIndex), name, table});
 }
 
 QString TCardTree::PositionText(QTreeWidgetItem* node) {

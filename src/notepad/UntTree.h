@@ -63,9 +63,14 @@ public:
     QTreeWidgetItem* NodeOfIndex(int selfIndex) const;
     // The record of a node made by this class, or null.
     static TGroupIndex* RecordOf(QTreeWidgetItem* node);
-    // The statement AddGroup runs, for callers that store many groups in one batch.
+    // A statement that adds a group with the given index, for callers that store many groups
+    // in one batch and number them within their own transaction.
     static QString AddGroupStatement(const QString& table, int selfIndex, int parentIndex,
                                      const QString& name);
+    // The statement AddGroup runs: the next index is taken from the file by the inserting
+    // statement itself, so a group another writer (a sync pass) has just added keeps its own.
+    static QString AddGroupAtNextIndexStatement(const QString& table, int parentIndex,
+                                                const QString& name);
     // ‘根目录->A->B’ for the node B under A under the root.
     static QString PositionText(QTreeWidgetItem* node);
 

@@ -972,10 +972,12 @@ void TSyncEngine::PushOne(int coll, const TSyncPending& pending) {
     const QString uid = pending.Uid;
     auto item = store_.Item(coll, uid);
     QString hash;
+    QString title = uid; // what the user is told it is
     QByteArray ics;
     const QDateTime changed = ChangedAt(pending.Changed);
     if (coll == scReminders) {
         if (const auto mine = store_.Reminder(uid)) {
+            title = mine->ReMark;
             hash = mine->Hash();
             ics = ReminderToIcs(*mine, changed, store_.Copy(scReminders, uid));
         }
@@ -1016,9 +1018,7 @@ void TSyncEngine::PushOne(int coll, const TSyncPending& pending) {
     if (item && item->Hash == QLatin1String("-")) {
         // There it holds what this program cannot show: never written over from here.
         problems_ << QStringLiteral("“%1”：这里的修改没有上传，以免覆盖别处无法在这里显示的内容")
-                         .arg(coll == scReminders && store_.Reminder(uid)
-                                  ? store_.Reminder(uid)->ReMark
-                                  : uid);
+                         .arg(title);
         return;
     }
     TSyncItem sending = item ? *item : TSyncItem{uid, QString(), QString(), QString(), QString()};
