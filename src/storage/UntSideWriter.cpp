@@ -115,7 +115,9 @@ void TSideWriter::CommitInBackground(std::function<void(const QString&)> done) {
 }
 
 void TSideWriter::Rollback() {
-    if (InTransaction())
+    // A transaction being committed ends on the writer's thread either way; waiting for it
+    // here would hold up the caller (the interface thread, when a pass is abandoned).
+    if (!committing_ && InTransaction())
         sqlite3_exec(connection_.Handle(), "ROLLBACK", nullptr, nullptr, nullptr);
 }
 

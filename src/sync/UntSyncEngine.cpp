@@ -14,8 +14,9 @@
 
 namespace {
 
-// Requests in flight at once; more only queue up inside the network layer.
-constexpr int MaxInFlight = 8;
+// Requests in flight at once: as many as the network layer opens connections to one server,
+// for a request queued there would spend its timeout waiting.
+constexpr int MaxInFlight = 6;
 // Items per calendar-multiget.
 constexpr int FetchBatch = 100;
 // Entries of a listing sorted out per queued step.
@@ -110,6 +111,10 @@ void TSyncEngine::SyncNow() {
 
 void TSyncEngine::SyncChanges() {
     Begin(true);
+}
+
+void TSyncEngine::SetTimeout(int ms) {
+    client_->SetTimeout(ms);
 }
 
 void TSyncEngine::SettingsStored(const QString& password) {
@@ -242,6 +247,7 @@ void TSyncEngine::Fail(const QString& message) {
     work_.clear();
     next_ = nullptr;
     requests_ = 0;
+    waiting_.clear();
     running_ = false;
     SetState(QStringLiteral("同步失败：") + message);
     Q_EMIT Finished(false, message);
@@ -271,6 +277,9 @@ void TSyncEngine::Begin(bool changesFirst) {
     work_.clear();
     requests_ = 0;
     next_ = nullptr;
+    waiting_.clear();
+    fetchError_.clear();
+    fetched_ = 0;
     SetState(QStringLiteral("同步中…"));
     try {
         settings_.Load(db_);
@@ -669,23 +678,37 @@ void TSyncEngine::FetchData(int coll, const QStringList& listed, const QStringLi
                 body += "<D:href>" + EncodedPath(wanted->at(i)) + "</D:href>";
             body += "</C:calendar-multiget>";
             Queue([this, coll, url, body] {
+                if (!fetchError_.isEmpty())
+                    return;
                 Request([this, url, body](auto done) { client_->Report(url, 1, body, done); },
                         [this, coll](TDavResult& r) {
-                            if (!r.Ok())
-                                return Fail(r.Describe());
+                            // A slow server may answer some reads and not others: what came is
+                            // kept, so that each pass gets further than the last.
+                            if (!r.Ok()) {
+                                if (fetchError_.isEmpty())
+                                    fetchError_ = r.Describe();
+                                return;
+                            }
                             for (TDavEntry& e : r.Entries) {
                                 if (e.Status == 404 || e.Data.isEmpty())
                                     continue;
+                                ++fetched_;
                                 TRemote remote{e.Href, e.ETag, std::move(e.Data)};
                                 if (coll == scReminders)
                                     Queue([this, remote] { ApplyReminder(remote); });
                                 else
-                                    groups_.push_back(std::move(remote));
+                                    Queue([this, remote] { TakeGroup(remote); });
                             }
                         });
             });
         }
         Then([this, coll, removed, newToken, ctag, next] {
+            if (!fetchError_.isEmpty()) {
+                // The listing stays unconfirmed: the next pass asks again for what is missing.
+                return Fail(
+                    fetchError_ +
+                    QStringLiteral("。收到的%1项已保存，下次同步接着取其余的").arg(fetched_));
+            }
             auto afterRemovals = [this, coll, newToken, ctag, next] {
                 // Everything listed is applied: the server's token now stands.
                 Queue([this, coll, newToken, ctag] {
@@ -728,20 +751,34 @@ void TSyncEngine::RemoveAll(int coll, const QStringList& hrefs, bool force,
     });
 }
 
+void TSyncEngine::TakeGroup(const TRemote& remote) {
+    TParsedGroup p;
+    p.Remote = remote;
+    p.Ok = GroupFromIcs(remote.Data, p.Group, p.Changed, p.Why);
+    p.Remote.Data.clear();
+    const QString& parent = p.Group.ParentUid;
+    if (p.Ok && !parent.isEmpty() && !store_.Group(parent)) {
+        waiting_.emplace(parent, std::move(p));
+        return;
+    }
+    ApplyWithWaiting(p);
+}
+
+void TSyncEngine::ApplyWithWaiting(const TParsedGroup& parsed) {
+    ApplyGroup(parsed);
+    const auto [from, to] = waiting_.equal_range(parsed.Group.Uid);
+    for (auto it = from; it != to; ++it)
+        Queue([this, child = std::move(it->second)] { ApplyWithWaiting(child); });
+    waiting_.erase(from, to);
+}
+
 void TSyncEngine::ApplyGroups(std::function<void()> next) {
+    // Whose parent never came: a parent's parent may have, so parents still go first.
     auto parsed = std::make_shared<std::vector<TParsedGroup>>();
-    std::vector<TRemote> remotes = std::move(groups_);
-    groups_.clear();
-    parsed->resize(remotes.size());
-    for (size_t i = 0; i < remotes.size(); ++i)
-        Queue([parsed, i, remote = std::move(remotes[i])] {
-            TParsedGroup& p = (*parsed)[i];
-            p.Remote = remote;
-            p.Ok = GroupFromIcs(remote.Data, p.Group, p.Changed, p.Why);
-            p.Remote.Data.clear();
-        });
+    for (auto& [parent, p] : waiting_)
+        parsed->push_back(std::move(p));
+    waiting_.clear();
     Then([this, parsed, next] {
-        // Parents before their children, so that every child finds its parent.
         std::map<QString, size_t> byUid;
         for (size_t i = 0; i < parsed->size(); ++i)
             byUid[(*parsed)[i].Group.Uid] = i;

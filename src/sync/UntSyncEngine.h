@@ -9,6 +9,7 @@
 #include <QUrl>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -54,6 +55,8 @@ public:
     QString StateText() const { return state_; }
     int LastConflicts() const { return lastConflicts_; }
     void SetSliceBudget(int ms) { budgetMs_ = ms; }
+    // How long a request may go without a byte from the server.
+    void SetTimeout(int ms);
     // The longest slice of database work in the last pass, in milliseconds.
     double LongestSliceMs() const { return longestSliceMs_; }
 
@@ -110,6 +113,10 @@ private:
     void Push(int coll, std::function<void()> next);
     void PushOne(int coll, const TSyncPending& pending);
     void ApplyReminder(const TRemote& remote);
+    // A group as it arrives; a sub-group whose parent is not here yet waits for it.
+    void TakeGroup(const TRemote& remote);
+    void ApplyWithWaiting(const TParsedGroup& parsed);
+    // The groups still waiting once everything has arrived: parents first.
     void ApplyGroups(std::function<void()> next);
     void ApplyGroup(const TParsedGroup& parsed);
     // False when a group must wait for its sub-groups (unless force).
@@ -183,6 +190,11 @@ private:
     std::deque<std::function<void()>> work_;
     int requests_ = 0;
     std::function<void()> next_;
-    std::vector<TRemote> groups_;
+    // Sub-groups that arrived before their parent, by the parent's uid.
+    std::multimap<QString, TParsedGroup> waiting_;
+    // A read of changed objects failed: what arrived is still applied and kept, then the
+    // pass fails with this.
+    QString fetchError_;
+    int fetched_ = 0;
     std::function<void(bool, const QString&)> testReport_;
 };

@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QTcpSocket>
+#include <QTimer>
 #include <QUrl>
 #include <QUuid>
 
@@ -67,7 +69,8 @@ void TRadicale::Start() {
     p.waitForFinished(20000);
     url_ = QString::fromUtf8(p.readAllStandardOutput()).trimmed();
     if (url_.isEmpty())
-        ADD_FAILURE() << "the CalDAV server did not start: " << p.readAllStandardError().toStdString();
+        ADD_FAILURE() << "the CalDAV server did not start: "
+                      << p.readAllStandardError().toStdString();
 }
 
 void TRadicale::Stop() {
@@ -142,10 +145,14 @@ int TMachine::Count(const QString& sql) {
 }
 
 QStringList TMachine::Snapshot() {
-    TSyncStore store(db_);
+    return SnapshotOf(db_);
+}
+
+QStringList TMachine::SnapshotOf(TDbAccess& db) {
+    TSyncStore store(db);
     QStringList lines;
     TCursor c;
-    c.Open(db_.Connection, "select Uid from Alam");
+    c.Open(db.Connection, "select Uid from Alam");
     for (c.First(); !c.Eof(); c.Next()) {
         const auto r = store.Reminder(c.AsString(0));
         lines << QStringLiteral("R|%1|%2|%3:%4|%5|%6|%7|%8|%9")
@@ -159,7 +166,7 @@ QStringList TMachine::Snapshot() {
                      .arg(r->bLook)
                      .arg(r->ReMark);
     }
-    c.Open(db_.Connection, "select Uid from NoteType where SelfIndex<>0");
+    c.Open(db.Connection, "select Uid from NoteType where SelfIndex<>0");
     QStringList uids = {QStringLiteral("quillet-notes-root")};
     for (c.First(); !c.Eof(); c.Next())
         uids << c.AsString(0);
@@ -181,4 +188,59 @@ QString TMachine::UidOfGroup(const QString& name) {
     TCursor c;
     c.Open(db_.Connection, FormatSql("select Uid from NoteType where TypeName='%s'", {name}));
     return c.Eof() ? QString() : c.AsString(0);
+}
+
+TSlowServer::TSlowServer(const QUrl& server, int waitMs) : server_(server), waitMs_(waitMs) {
+    clock_.start();
+    listener_.listen(QHostAddress::LocalHost);
+    QObject::connect(&listener_, &QTcpServer::newConnection, [this] {
+        while (QTcpSocket* in = listener_.nextPendingConnection())
+            Relay(in);
+    });
+}
+
+QString TSlowServer::Url() const {
+    QUrl url(server_);
+    url.setPort(listener_.serverPort());
+    return url.toString();
+}
+
+void TSlowServer::Relay(QTcpSocket* in) {
+    auto* out = new QTcpSocket(in);
+    out->connectToHost(server_.host(), static_cast<quint16>(server_.port()));
+    struct TState {
+        bool asked = false, holding = false, ended = false;
+        QByteArray held;
+    };
+    auto state = std::make_shared<TState>();
+    QObject::connect(in, &QTcpSocket::readyRead, out, [in, out, state] {
+        out->write(in->readAll());
+        state->asked = true;
+    });
+    // The first bytes of each answer wait for their turn; the rest follow them.
+    QObject::connect(out, &QTcpSocket::readyRead, in, [this, in, out, state] {
+        state->held += out->readAll();
+        if (state->holding)
+            return;
+        if (!state->asked) {
+            in->write(std::exchange(state->held, QByteArray()));
+            return;
+        }
+        state->asked = false;
+        state->holding = true;
+        const qint64 now = clock_.elapsed();
+        busyUntil_ = std::max(now, busyUntil_) + waitMs_;
+        QTimer::singleShot(busyUntil_ - now, in, [in, state] {
+            state->holding = false;
+            in->write(std::exchange(state->held, QByteArray()));
+            if (state->ended)
+                in->disconnectFromHost();
+        });
+    });
+    QObject::connect(out, &QTcpSocket::disconnected, in, [in, state] {
+        state->ended = true;
+        if (!state->holding)
+            in->disconnectFromHost();
+    });
+    QObject::connect(in, &QTcpSocket::disconnected, in, &QObject::deleteLater);
 }

@@ -4,8 +4,11 @@
 #include "storage/UntDbAccess.h"
 #include "sync/UntSyncEngine.h"
 
+#include <QElapsedTimer>
 #include <QStringList>
+#include <QTcpServer>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <memory>
 
 // A Radicale on 127.0.0.1: the one .ci/run started (QUILLET_TEST_CALDAV_DIR) or a private
@@ -53,6 +56,7 @@ public:
     void Exec(const QString& sql);
     // Every reminder and group with its note, one sorted line each.
     QStringList Snapshot();
+    static QStringList SnapshotOf(TDbAccess& db);
     QString UidOfReminder(const QString& text);
     QString UidOfGroup(const QString& name);
     int Count(const QString& sql);
@@ -61,4 +65,23 @@ private:
     QTemporaryDir dir_;
     TDbAccess db_;
     std::unique_ptr<TSyncEngine> engine_;
+};
+
+// Between a machine and the server: each answer is let through a while after it came, one
+// at a time, as from a server busy with others.
+class TSlowServer {
+public:
+    TSlowServer(const QUrl& server, int waitMs);
+    QString Url() const;
+    // Done with every answer, even those to requests given up on.
+    bool Idle() const { return clock_.elapsed() >= busyUntil_; }
+
+private:
+    void Relay(QTcpSocket* in);
+
+    QUrl server_;
+    int waitMs_;
+    QTcpServer listener_;
+    QElapsedTimer clock_;
+    qint64 busyUntil_ = 0;
 };

@@ -197,4 +197,34 @@ TEST(SyncInterrupted, CommitsThatWaitForTheDiskHoldUpNoEventAndARefusedOneLosesN
     ExpectSameAndNothingPending(a, b, 50);
 }
 
+// A first download from a server too slow to answer every read in time: each pass keeps
+// what came and says the server was slow, and the next goes on from there.
+TEST(SyncInterrupted, ASlowServerIsReadAcrossPassesEachKeepingWhatCame) {
+    const QString user = TRadicale::Shared().AddUser();
+    TMachine b(TRadicale::Shared().Url(), user);
+    Fill(b, 380);
+    QString message;
+    ASSERT_TRUE(b.Sync(&message)) << message;
+    TSlowServer slow(QUrl(TRadicale::Shared().Url()), 500);
+    TMachine a(slow.Url(), user);
+    a.Engine().SetTimeout(1400);
+    std::vector<int> kept;
+    bool done = false;
+    while (!done && kept.size() < 8) {
+        // Tried again once the server has caught up.
+        ASSERT_TRUE(WaitFor([&] { return slow.Idle(); }, 30000));
+        done = a.Sync(&message, 120000);
+        kept.push_back(Agreed(a.Path()));
+        EXPECT_TRUE(done || (message.contains(QStringLiteral("连接超时")) &&
+                             message.contains(QStringLiteral("已保存"))))
+            << message.toStdString();
+    }
+    ASSERT_TRUE(done) << message.toStdString();
+    EXPECT_GE(kept.size(), 2u);
+    for (size_t i = 1; i < kept.size(); ++i)
+        EXPECT_GT(kept[i], kept[i - 1]);
+    ASSERT_TRUE(b.Sync(&message)) << message.toStdString();
+    ExpectSameAndNothingPending(a, b, 380);
+}
+
 } // namespace

@@ -1,7 +1,9 @@
 #include "SyncTestSupport.h"
 #include "notepad/NotepadPage.h"
+#include "notepad/UntTree.h"
 #include "settings/UntPassHash.h"
 #include "shell/Main.h"
+#include "shell/UntSyncHookup.h"
 #include "storage/UntSqlText.h"
 #include "sync/UntSyncStore.h"
 
@@ -10,6 +12,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTextCursor>
 #include <QThread>
@@ -186,4 +189,80 @@ TEST_F(SyncWindowTest, MenuItemsAndSyncNowBringTheOtherMachinesNotesIntoView) {
     EXPECT_EQ(tree->currentItem()->text(0), QStringLiteral("本地组"));
     EXPECT_EQ(memo->toPlainText(), QStringLiteral("本地笔记"));
     EXPECT_EQ(memo->textCursor().position(), 2);
+}
+
+// A pass through a slow server brings another machine's text of the open note and new groups;
+// while it is still under way, a key is typed into the old text and a group is added in the
+// tree. Neither text is lost, and no two groups share an index or a note.
+TEST_F(SyncWindowTest, AKeystrokeAndANewGroupDuringARealPassLoseNothing) {
+    TRadicale& server = TRadicale::Shared();
+    const QString user = server.AddUser();
+    TMachine there(server.Url(), user);
+    there.Exec(FormatSql("insert into NoteType(SelfIndex,ParentIndex,TypeName) values "
+                         "(1,0,'%s')",
+                         {QStringLiteral("工作")}));
+    there.Exec(FormatSql("insert into NoteBook(TypeID,ReMark) values (1,'%s')", {"旧"}));
+    ASSERT_TRUE(there.Sync());
+
+    TSlowServer slow(QUrl(server.Url()), 150);
+    TSyncSettings s;
+    s.Load(*DbAccess);
+    s.Enabled = true;
+    s.ServerUrl = slow.Url();
+    s.UserName = user;
+    s.PassWord = user + "-pw";
+    s.Save(*DbAccess);
+    TSyncEngine& engine = *SyncHookup(Main())->Engine();
+    QSignalSpy finished(&engine, &TSyncEngine::Finished);
+    engine.SyncNow();
+    ASSERT_TRUE(WaitFor([&] { return finished.count() == 1; }, 60000));
+    ASSERT_TRUE(finished.takeFirst().at(0).toBool());
+
+    there.Exec(FormatSql("update NoteBook set ReMark='%s' where TypeID=1", {"别人写的"}));
+    for (int g = 2; g <= 30; ++g)
+        there.Exec(FormatSql("insert into NoteType(SelfIndex,ParentIndex,TypeName) values "
+                             "(%s,1,'远方 %s')",
+                             {SqlNum(g), SqlNum(g)}));
+    ASSERT_TRUE(there.Sync());
+    NotepadPageOf(Main())->ReloadNotepad();
+    auto* tree = Child<QTreeWidget>(Main(), "tvNote");
+    auto* memo = Child<QPlainTextEdit>(Main(), "mmoNote");
+    tree->setCurrentItem(
+        tree->findItems(QStringLiteral("工作"), Qt::MatchExactly | Qt::MatchRecursive).value(0));
+    ASSERT_EQ(memo->toPlainText(), QStringLiteral("旧"));
+    // Something of this machine's to send keeps the pass going after it took the others'.
+    ExecSql("insert into Alam(iHour,iMinute,iMonWeek,ReDay,AlamDate,ReMark) "
+            "values(8,0,1,1,'2026-12-24','本地的提醒')");
+
+    engine.SyncNow();
+    ASSERT_TRUE(WaitFor([&] {
+        return ReadRows("select 1 from NoteType where TypeName='远方 30' union all "
+                        "select 1 from NoteBook where ReMark='别人写的'")
+                   .size() == 2;
+    }));
+    ASSERT_TRUE(engine.Running()) << "the pass ended before the edits: nothing was tried";
+    memo->moveCursor(QTextCursor::End);
+    TypeText(memo, QStringLiteral("！"));
+    NotepadPageOf(Main())->NoteTree()->AddGroup(QStringLiteral("本地新组"));
+    ASSERT_TRUE(WaitFor([&] { return finished.count() == 1; }, 60000));
+    ASSERT_TRUE(finished.first().at(0).toBool()) << finished.first().at(1).toString().toStdString();
+    // Another pass sends what was typed; the other machine then has everything.
+    finished.clear();
+    engine.SyncNow();
+    ASSERT_TRUE(WaitFor([&] { return finished.count() == 1 && !engine.Running(); }, 60000));
+    ASSERT_TRUE(there.Sync());
+    const QString notes = "select group_concat(t.TypeName||'='||coalesce(b.ReMark,''),'|') from "
+                          "(select * from NoteType where SelfIndex>0 order by TypeName) t "
+                          "left join NoteBook b on b.TypeID=t.SelfIndex";
+    const QString mine = ReadRows(notes).value(0).value(0);
+    EXPECT_TRUE(mine.contains(QStringLiteral("=别人写的")) &&
+                mine.contains(QStringLiteral("=旧！")) &&
+                mine.contains(QStringLiteral("本地新组=")))
+        << mine.toStdString();
+    EXPECT_EQ(ReadRows("select count(*) from NoteType where TypeName like '远方 %'")
+                  .value(0)
+                  .value(0)
+                  .toInt(),
+              29);
+    EXPECT_EQ(there.Snapshot(), TMachine::SnapshotOf(*DbAccess));
 }
