@@ -5,6 +5,7 @@
 #include "storage/UntSqlText.h"
 
 #include <QList>
+#include <QRegularExpression>
 #include <QSet>
 #include <QStringList>
 #include <QTime>
@@ -598,6 +599,15 @@ QString EventToAlam(icalcomponent* event, const TEventReading& how, TAlamRecord*
 }
 
 namespace IcsText {
+
+QStringList Unreadable(icalcomponent* c) {
+    static const QRegularExpression named(QStringLiteral(" in ([A-Z-]+) property"));
+    QStringList names;
+    for (icalproperty* p = icalcomponent_get_first_property(c, ICAL_XLICERROR_PROPERTY); p;
+         p = icalcomponent_get_next_property(c, ICAL_XLICERROR_PROPERTY))
+        names << named.match(QString::fromUtf8(icalproperty_get_xlicerror(p))).captured(1);
+    return names;
+}
 
 QString Readable(const QString& text) {
     QString t = text;

@@ -3,6 +3,7 @@
 #include <QDate>
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <libical/ical.h>
 #include <memory>
 #include <vector>
@@ -91,4 +92,7 @@ void Set(icalcomponent* c, icalproperty* p, const char* rawName, const QString& 
 QString Get(icalcomponent* c, icalproperty_kind kind, const char* rawName);
 void AddX(icalcomponent* c, const char* name, const QString& value);
 QString X(icalcomponent* c, const char* name); // empty when absent
+// libical drops a property it cannot read and leaves an X-LIC-ERROR in its place: the name of
+// each such property ("RRULE"), empty where libical does not name it.
+QStringList Unreadable(icalcomponent* c);
 } // namespace IcsText

@@ -190,6 +190,10 @@ bool ReminderFromIcs(const QByteArray& ics, TSyncReminder& r, QDateTime& changed
     changed = ChangedOf(ev);
     // Taken as it stands: a reminder that has passed is still a reminder on another machine.
     why = EventToAlam(ev, {Clock::Now(), false}, &r);
+    // Whatever libical could not read would be lost by a write-back.
+    if (const QStringList names = IcsText::Unreadable(ev); why.isEmpty() && !names.isEmpty())
+        why = names.first().isEmpty() ? QStringLiteral("有无法读取的内容")
+                                      : QStringLiteral("有无法读取的内容（%1）").arg(names.first());
     return why.isEmpty();
 }
 

@@ -18,7 +18,8 @@ QByteArray ForeignParts(const QByteArray& ics);
 QByteArray GroupToIcs(const TSyncGroup& g, const QDateTime& changed);
 
 // Reads what another machine or client wrote. False, with the reason in why, when the
-// object is not one this program can keep (another component, an unsupported repeat rule).
+// object is not one this program can keep (another component, an unsupported repeat rule, a
+// property libical cannot read).
 // changed is invalid when the object carries no time of change.
 bool ReminderFromIcs(const QByteArray& ics, TSyncReminder& r, QDateTime& changed, QString& why);
 bool GroupFromIcs(const QByteArray& ics, TSyncGroup& g, QDateTime& changed, QString& why);

@@ -367,6 +367,48 @@ TEST_F(SyncTest, AWriteBackKeepsWhatAnotherProgramAddedThere) {
               1);
 }
 
+// Another program moves a yearly reminder to another day (taken, and kept by a write-back),
+// adds an all-day event (no reminder anywhere, left as it is) and writes a repeat rule that
+// cannot be read (neither taken as a one-off nor written over; the pass says which and why).
+TEST_F(SyncTest, AMovedYearlyDayIsTakenAnAllDayEventAndAnUnreadableRuleAreLeftAsTheyAre) {
+    AddReminder(*a_, 4, 10, 0, 1, 0, "2027-07-10", "每年");
+    AddReminder(*a_, 2, 18, 0, 135, 0, "2026-12-01", "每周一三五");
+    SyncOk(*a_);
+    const QString yearly = a_->UidOfReminder("每年");
+    const QString weekly = a_->UidOfReminder("每周一三五");
+    Client(url_, user_, {"edit", yearly, "DTSTART", "20270915T100000"});
+    Client(url_, user_, {"add", RemindersCollectionName, "all-day", "20261220", "全天"});
+    Client(url_, user_, {"raw", weekly, "BYDAY=MO,WE,FR", "BYDAY=MO,WE,FR;INTERVAL=0"});
+    const QString allDay = Dumped(url_, user_, "all-day").value("ics").toString();
+    const QString broken = Dumped(url_, user_, weekly).value("ics").toString();
+    ASSERT_TRUE(broken.contains("INTERVAL=0")) << broken;
+    QString message;
+    EXPECT_FALSE(a_->Sync(&message));
+    EXPECT_TRUE(message.contains(QStringLiteral("每周一三五")) && message.contains("RRULE"))
+        << message;
+    EXPECT_EQ(a_->Count(FormatSql("select count(*) from Alam where Uid='%s' and ReDay=4 and "
+                                  "AlamDate like '%-09-15'",
+                                  {yearly})),
+              1);
+    EXPECT_EQ(a_->Count(FormatSql("select count(*) from Alam where Uid='%s' and ReDay=2 and "
+                                  "iMonWeek=135",
+                                  {weekly})),
+              1);
+    a_->Exec(FormatSql("update Alam set iHour=11 where Uid in ('%s','%s')", {yearly, weekly}));
+    EXPECT_FALSE(a_->Sync(&message));
+    EXPECT_TRUE(message.contains(QStringLiteral("每周一三五"))) << message;
+    EXPECT_TRUE(Dumped(url_, user_, yearly).value("dtstart").toString().endsWith("0915T110000"));
+    EXPECT_EQ(Dumped(url_, user_, weekly).value("ics").toString(), broken);
+    EXPECT_EQ(Dumped(url_, user_, "all-day").value("ics").toString(), allDay);
+    SyncOk(*b_);
+    EXPECT_EQ(b_->Count(FormatSql("select count(*) from Alam where Uid='%s' and iHour=11 and "
+                                  "AlamDate like '%-09-15'",
+                                  {yearly})),
+              1);
+    for (TMachine* m : {a_.get(), b_.get()})
+        EXPECT_EQ(m->Count("select count(*) from Alam where ReMark='全天' or Uid='all-day'"), 0);
+}
+
 // The server lost the collections (wiped, or deleted by another program): the next pass makes
 // them again and sends everything; nothing here is deleted or doubled.
 TEST_F(SyncTest, AfterTheServerLostTheCollectionsEverythingGoesUpAgain) {
