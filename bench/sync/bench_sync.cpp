@@ -186,35 +186,39 @@ void Report(const char* what, const TRun& r) {
 
 // A keystroke in the memo, as the notepad stores it: only when the writer's lock is free,
 // else kept for a retry. The time it holds the interface thread; stored says which it was.
-double KeystrokeMs(TDbAccess& db, TNote& note, const QString& text, bool* stored) {
+double KeystrokeMs(TDbAccess& db, TNote& note, const QString& text, bool* stored, double* cpuMs) {
     QElapsedTimer t;
     t.start();
+    const double cpu = ThreadCpuMs();
     TTransaction tx(db.Connection, TTransaction::IfFree);
     *stored = tx.Open();
     if (*stored) {
         SaveNoteText(note, QStringLiteral("0"), text);
         tx.Commit();
     }
+    *cpuMs = ThreadCpuMs() - cpu;
     return t.nsecsElapsed() / 1e6;
 }
 
 struct TKeys {
     std::vector<double> ms;
-    int kept = 0; // found the lock taken: stored by a later keystroke or retry
-    double Percentile(double p) {
-        if (ms.empty())
+    std::vector<double> cpu; // the interface thread's own processor time
+    int kept = 0;            // found the lock taken: stored by a later keystroke or retry
+    static double Percentile(std::vector<double>& v, double p) {
+        if (v.empty())
             return 0;
-        std::sort(ms.begin(), ms.end());
-        return ms[std::min(ms.size() - 1, static_cast<size_t>(p * ms.size()))];
+        std::sort(v.begin(), v.end());
+        return v[std::min(v.size() - 1, static_cast<size_t>(p * v.size()))];
     }
+    double Percentile(double p) { return Percentile(ms, p); }
 };
 
 void ReportKeys(const char* what, TKeys& k) {
     const double median = k.Percentile(0.5); // sorts
-    std::printf("%-34s %zu keystrokes: median %.2f ms, p99 %.2f ms, max %.2f ms; %d found the "
-                "writer busy and were kept for a retry\n",
+    std::printf("%-34s %zu keystrokes: median %.2f ms, p99 %.2f ms, max %.2f ms (processor time "
+                "p99 %.2f ms); %d found the writer busy and were kept for a retry\n",
                 what, k.ms.size(), median, k.Percentile(0.99), k.ms.empty() ? 0 : k.ms.back(),
-                k.kept);
+                TKeys::Percentile(k.cpu, 0.99), k.kept);
     std::fflush(stdout);
 }
 
@@ -237,7 +241,8 @@ int main(int argc, char** argv) {
     if (!state.isEmpty())
         startArgs << "35232";
     QProcess start;
-    start.start("bash", startArgs);
+    // The server stands for another machine: it does not take the processor from this one.
+    start.start("nice", QStringList{"-n", "19", "bash"} + startArgs);
     start.waitForFinished(30000);
     const QString url = QString::fromUtf8(start.readAllStandardOutput()).trimmed();
     if (url.isEmpty()) {
@@ -296,7 +301,9 @@ int main(int argc, char** argv) {
             return [&] {
                 typed += QChar(static_cast<char16_t>(u'a' + keys.ms.size() % 26));
                 bool stored = false;
-                keys.ms.push_back(KeystrokeMs(db, note, typed, &stored));
+                double cpu = 0;
+                keys.ms.push_back(KeystrokeMs(db, note, typed, &stored, &cpu));
+                keys.cpu.push_back(cpu);
                 keys.kept += stored ? 0 : 1;
             };
         };

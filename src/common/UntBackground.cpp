@@ -2,6 +2,11 @@
 
 #include "UntHandler.h"
 
+#ifdef __linux__
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
 #include <QApplication>
 #include <QEventLoop>
 #include <QPointer>
@@ -71,4 +76,11 @@ void RunWithProgress(QWidget* owner, const QString& label,
     delete dialog.data();
     if (failed)
         std::rethrow_exception(failed);
+}
+
+void YieldToInterface() {
+#ifdef __linux__
+    // On Linux a thread has a nice value of its own.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
+#endif
 }

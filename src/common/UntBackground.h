@@ -21,3 +21,7 @@ struct TProgress {
 // again here. work must not touch widgets or the main database connection.
 void RunWithProgress(QWidget* owner, const QString& label,
                      const std::function<void(TProgress&)>& work);
+
+// For a thread that works for the interface but not while it waits (commits of the sync,
+// moving the log): the interface thread gets the processor first when both want it.
+void YieldToInterface();

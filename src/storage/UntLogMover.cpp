@@ -1,6 +1,7 @@
 #include "UntLogMover.h"
 
 #include "UntConnection.h"
+#include "common/UntBackground.h"
 
 #include <sqlite3.h>
 
@@ -14,6 +15,7 @@ bool TLogMover::Start(const QString& path) {
     movedAll_ = false;
     try {
         thread_ = std::thread([this, path] {
+            YieldToInterface();
             try {
                 TConnection mover;
                 mover.Open(path, DatabaseKey);

@@ -1,5 +1,7 @@
 #include "UntSideWriter.h"
 
+#include "common/UntBackground.h"
+
 #include <QObject>
 #include <sqlite3.h>
 
@@ -88,6 +90,7 @@ void TSideWriter::CommitInBackground(std::function<void(const QString&)> done) {
     if (!thread_.joinable()) {
         try {
             thread_ = std::thread([this] {
+                YieldToInterface();
                 std::unique_lock<std::mutex> lock(mutex_);
                 for (;;) {
                     wake_.wait(lock, [this] { return quit_ || job_; });
