@@ -405,6 +405,13 @@ void TCardTree::DeleteGroup() {
     if (!node || node->childCount() > 0)
         Abort();
     const QString n = SqlNum(index);
+    // Only what is shown goes: a sub-group a sync pass stored meanwhile is not shown yet.
+    if (GetIntValue(FormatSql(QStringLiteral("select count(*) from %s where ParentIndex=%s and "
+                                             "SelfIndex<>%s"),
+                              {TableName, n, n})) > 0) {
+        Refresh();
+        throw EAppError(QStringLiteral("还有下级分组，不能删除该分组！"));
+    }
     SqlText = FormatSql(QStringLiteral("delete from %s where selfIndex=%s "), {TableName, n}) +
               BatchSeparator +
               FormatSql(QStringLiteral("delete from %s where ParentIndex=%s "), {TableName, n});
