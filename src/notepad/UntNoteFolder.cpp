@@ -4,6 +4,7 @@
 #include "UntTree.h"
 #include "common/UntBackground.h"
 #include "common/UntForeignText.h"
+#include "common/UntPrivateFiles.h"
 #include "storage/UException.h"
 #include "storage/UntDbAccess.h"
 #include "storage/UntSqlText.h"
@@ -19,8 +20,17 @@
 #include <QSaveFile>
 #include <QSet>
 #include <QStringDecoder>
+#include <memory>
 #include <optional>
 #include <vector>
+
+#ifndef Q_OS_WIN
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -29,6 +39,13 @@ const QString RootName = QStringLiteral("根目录");
 const QString FormatName = QStringLiteral("quillet-notes");
 constexpr int MaxNameLength = 60; // characters; CJK names stay well under 255 bytes
 constexpr int MaxDepth = 64;
+// A note is typed text: 4 MB is well over a million Chinese characters, more than anyone keeps
+// in one memo. A larger file is something else (a log, a mailbox, an image); it would hold up
+// the import and every sync after it, and escaped for the server it could outgrow the 16 MB
+// the sync reads back for one item.
+constexpr qint64 MaxNoteBytes = 4 << 20;
+// The index names each group and file, under 1 KB a group: far more than any notebook needs.
+constexpr qint64 MaxIndexBytes = 64 << 20;
 
 // A group as it travels: its name, its note when it has one, its sub-groups in order.
 struct TNoteGroup {
@@ -176,17 +193,211 @@ QJsonObject WriteGroup(const TNoteGroup& g, const QString& folder, TNameSet& nam
                     QStringLiteral("），没有导入任何笔记。"));
 }
 
-QByteArray ReadBytes(const QString& path) {
-    QFile file(path);
+const QString LinkText = QStringLiteral("是符号链接");
+const QString SpecialText = QStringLiteral("不是普通文件");
+
+QString TooBigText(qint64 limit) {
+    return QStringLiteral("文件太大（超过%1 MB）").arg(limit >> 20);
+}
+
+#ifndef Q_OS_WIN
+QString SystemError() {
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+// Why a file is left out ("" when it is a plain file that may be read).
+QString LeftOut(const struct stat& st, qint64 limit) {
+    if (S_ISLNK(st.st_mode))
+        return LinkText;
+    if (!S_ISREG(st.st_mode))
+        return SpecialText;
+    return st.st_size > limit ? TooBigText(limit) : QString();
+}
+#endif
+
+// A folder of the import. A folder received from someone else may hold links to the user's
+// own files (a key, a mailbox) and pipes that would block a read: links, to files or folders,
+// and special files are never opened, so nothing outside the chosen folder is ever read.
+// Elsewhere than Windows the folder is held open and each name is looked up in it without
+// following a link, so this holds even while someone changes the tree during the import.
+class TSourceFolder {
+public:
+    enum class TKind { Missing, Folder, LinkToFolder, Other };
+
+    // The chosen folder itself; a link the user chose is followed here, once.
+    explicit TSourceFolder(const QString& dir);
+    ~TSourceFolder();
+    TSourceFolder(const TSourceFolder&) = delete;
+    TSourceFolder& operator=(const TSourceFolder&) = delete;
+
+    TKind Kind(const QString& name) const;
+    // The sub-folder name, which Kind found to be a folder.
+    std::unique_ptr<TSourceFolder> Sub(const QString& name) const;
+    // The bytes of the plain file name, at most limit of them; or nothing, with a line in
+    // *skipped saying why. Throws EAppError when it cannot be read.
+    std::optional<QByteArray> Read(const QString& name, qint64 limit, QStringList* skipped) const;
+    // The readable names inside, in the order a folder is shown.
+    QStringList Names() const {
+        return QDir(path_).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot |
+                                         QDir::Readable,
+                                     QDir::Name | QDir::LocaleAware);
+    }
+    QString Path() const { return path_; }
+    QString FilePath(const QString& name) const { return path_ + u'/' + name; }
+    // The summary's line for name, left out for why; named from the chosen folder.
+    void Skip(const QString& name, const QString& why, QStringList* skipped) const {
+        *skipped << QStringLiteral("“%1”：%2").arg(shown_ + name, why);
+    }
+
+private:
+    QString path_;
+    QString shown_; // the folder as named from the chosen one: "" or "a/b/"
+#ifdef Q_OS_WIN
+    TSourceFolder(const QString& path, const QString& shown, const QString& root)
+        : path_(path), shown_(shown), root_(root) {}
+    // Links, junctions and shortcuts are all refused, and what is read must still resolve to
+    // a place inside the chosen folder.
+    static bool IsLink(const QFileInfo& f) {
+        return f.isSymLink() || f.isJunction();
+    }
+    bool Inside(const QString& path) const {
+        const QString top = root_.endsWith(u'/') ? root_ : root_ + u'/'; // a drive's top: "C:/"
+        return QFileInfo(path).canonicalFilePath().startsWith(top, Qt::CaseInsensitive);
+    }
+    QString root_; // the chosen folder's canonical path
+#else
+    TSourceFolder(const QString& path, const QString& shown, int fd)
+        : path_(path), shown_(shown), fd_(fd) {}
+    int fd_ = -1;
+#endif
+};
+
+[[noreturn]] void CannotRead(const QString& path, const QString& why) {
+    throw EAppError(QStringLiteral("无法读取文件：") + path + QStringLiteral("\n") + why);
+}
+
+#ifdef Q_OS_WIN
+TSourceFolder::TSourceFolder(const QString& dir)
+    : path_(QDir(dir).absolutePath()), root_(QFileInfo(dir).canonicalFilePath()) {}
+
+TSourceFolder::~TSourceFolder() = default;
+
+TSourceFolder::TKind TSourceFolder::Kind(const QString& name) const {
+    const QFileInfo f(FilePath(name));
+    if (IsLink(f))
+        return f.isDir() ? TKind::LinkToFolder : TKind::Other;
+    if (!f.exists())
+        return TKind::Missing;
+    return f.isDir() ? TKind::Folder : TKind::Other;
+}
+
+std::unique_ptr<TSourceFolder> TSourceFolder::Sub(const QString& name) const {
+    if (!Inside(FilePath(name)))
+        throw EAppError(QStringLiteral("无法读取文件夹：") + FilePath(name));
+    return std::unique_ptr<TSourceFolder>(
+        new TSourceFolder(FilePath(name), shown_ + name + u'/', root_));
+}
+
+std::optional<QByteArray> TSourceFolder::Read(const QString& name, qint64 limit,
+                                              QStringList* skipped) const {
+    const QFileInfo f(FilePath(name));
+    QString why;
+    if (IsLink(f))
+        why = LinkText;
+    else if (!f.isFile())
+        why = SpecialText;
+    else if (!Inside(f.filePath()))
+        why = QStringLiteral("在所选文件夹之外");
+    else if (f.size() > limit)
+        why = TooBigText(limit);
+    if (!why.isEmpty()) {
+        Skip(name, why, skipped);
+        return std::nullopt;
+    }
+    QFile file(f.filePath());
     if (!file.open(QIODevice::ReadOnly))
-        throw EAppError(QStringLiteral("无法读取文件：") + path + QStringLiteral("\n") +
-                        file.errorString());
-    QByteArray bytes = file.readAll();
+        CannotRead(f.filePath(), file.errorString());
+    const QByteArray bytes = file.read(limit + 1);
     if (file.error() != QFileDevice::NoError)
-        throw EAppError(QStringLiteral("无法读取文件：") + path + QStringLiteral("\n") +
-                        file.errorString());
+        CannotRead(f.filePath(), file.errorString());
+    if (bytes.size() > limit) {
+        Skip(name, TooBigText(limit), skipped);
+        return std::nullopt;
+    }
     return bytes;
 }
+#else
+TSourceFolder::TSourceFolder(const QString& dir) : path_(QDir(dir).absolutePath()) {
+    fd_ = ::open(QFile::encodeName(path_).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0) {
+        const QString why = SystemError();
+        throw EAppError(QStringLiteral("无法读取文件夹：") + dir + QStringLiteral("\n") + why);
+    }
+}
+
+TSourceFolder::~TSourceFolder() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+TSourceFolder::TKind TSourceFolder::Kind(const QString& name) const {
+    const QByteArray n = QFile::encodeName(name);
+    struct stat st;
+    if (::fstatat(fd_, n.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return TKind::Missing;
+    if (S_ISDIR(st.st_mode))
+        return TKind::Folder;
+    if (S_ISLNK(st.st_mode) && ::fstatat(fd_, n.constData(), &st, 0) == 0 && S_ISDIR(st.st_mode))
+        return TKind::LinkToFolder;
+    return TKind::Other;
+}
+
+std::unique_ptr<TSourceFolder> TSourceFolder::Sub(const QString& name) const {
+    const int fd = ::openat(fd_, QFile::encodeName(name).constData(),
+                            O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        const QString why = SystemError();
+        throw EAppError(QStringLiteral("无法读取文件夹：") + FilePath(name) + QStringLiteral("\n") +
+                        why);
+    }
+    return std::unique_ptr<TSourceFolder>(
+        new TSourceFolder(FilePath(name), shown_ + name + u'/', fd));
+}
+
+std::optional<QByteArray> TSourceFolder::Read(const QString& name, qint64 limit,
+                                              QStringList* skipped) const {
+    const QString path = FilePath(name);
+    const QByteArray n = QFile::encodeName(name);
+    auto skip = [&](const QString& why) {
+        Skip(name, why, skipped);
+        return std::nullopt;
+    };
+    // Looked at before it is opened: opening a pipe waits for a writer, a device may act.
+    struct stat st;
+    if (::fstatat(fd_, n.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        CannotRead(path, SystemError());
+    if (const QString why = LeftOut(st, limit); !why.isEmpty())
+        return skip(why);
+    // Exchanged for a link or a pipe since, it is neither followed nor waited for; what was
+    // opened is looked at once more.
+    const int fd =
+        ::openat(fd_, n.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        CannotRead(path, SystemError());
+    QFile file;
+    file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+    if (::fstat(fd, &st) != 0)
+        CannotRead(path, SystemError());
+    if (const QString why = LeftOut(st, limit); !why.isEmpty())
+        return skip(why);
+    const QByteArray bytes = file.read(limit + 1);
+    if (file.error() != QFileDevice::NoError)
+        CannotRead(path, file.errorString());
+    if (bytes.size() > limit) // it grew meanwhile
+        return skip(TooBigText(limit));
+    return bytes;
+}
+#endif
 
 // A name from the index must stay inside its folder.
 QString PlainName(const QJsonValue& v) {
@@ -197,8 +408,8 @@ QString PlainName(const QJsonValue& v) {
     return name;
 }
 
-TNoteGroup ReadIndexedGroup(const QJsonObject& entry, const QString& folder,
-                            const QString& lineBreak, int depth) {
+TNoteGroup ReadIndexedGroup(const QJsonObject& entry, const TSourceFolder& folder,
+                            const QString& lineBreak, int depth, QStringList* skipped) {
     if (depth > MaxDepth)
         BadIndex(QStringLiteral("层数太多"));
     if (!entry.value(QStringLiteral("name")).isString())
@@ -206,31 +417,41 @@ TNoteGroup ReadIndexedGroup(const QJsonObject& entry, const QString& folder,
     TNoteGroup g;
     g.Name = entry.value(QStringLiteral("name")).toString();
     if (entry.contains(QStringLiteral("note"))) {
-        const QString path = folder + u'/' + PlainName(entry.value(QStringLiteral("note")));
-        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-        QString text = utf8(ReadBytes(path));
-        if (utf8.hasError())
-            BadIndex(QStringLiteral("笔记不是UTF-8文本：") + path);
-        if (lineBreak != QLatin1String("\n"))
-            text.replace(lineBreak, QStringLiteral("\n"));
-        g.Note = text;
+        const QString name = PlainName(entry.value(QStringLiteral("note")));
+        if (const std::optional<QByteArray> bytes = folder.Read(name, MaxNoteBytes, skipped)) {
+            QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+            QString text = utf8(*bytes);
+            if (utf8.hasError())
+                BadIndex(QStringLiteral("笔记不是UTF-8文本：") + folder.FilePath(name));
+            if (lineBreak != QLatin1String("\n"))
+                text.replace(lineBreak, QStringLiteral("\n"));
+            g.Note = text;
+        }
     }
     for (const QJsonValue& v : entry.value(QStringLiteral("groups")).toArray()) {
         if (!v.isObject())
             BadIndex(QStringLiteral("分组格式不对"));
         const QJsonObject child = v.toObject();
-        const QString sub = folder + u'/' + PlainName(child.value(QStringLiteral("folder")));
-        if (!QFileInfo(sub).isDir())
-            BadIndex(QStringLiteral("缺少文件夹：") + sub);
-        g.Groups.push_back(ReadIndexedGroup(child, sub, lineBreak, depth + 1));
+        const QString sub = PlainName(child.value(QStringLiteral("folder")));
+        const TSourceFolder::TKind kind = folder.Kind(sub);
+        if (kind == TSourceFolder::TKind::LinkToFolder)
+            folder.Skip(sub, LinkText, skipped);
+        else if (kind != TSourceFolder::TKind::Folder)
+            BadIndex(QStringLiteral("缺少文件夹：") + folder.FilePath(sub));
+        else
+            g.Groups.push_back(
+                ReadIndexedGroup(child, *folder.Sub(sub), lineBreak, depth + 1, skipped));
     }
     return g;
 }
 
-TNoteGroup ReadIndexed(const QString& dir) {
+TNoteGroup ReadIndexed(const TSourceFolder& folder, QStringList* skipped) {
+    QStringList refused;
+    const std::optional<QByteArray> bytes = folder.Read(NoteIndexFileName, MaxIndexBytes, &refused);
+    if (!bytes)
+        BadIndex(refused.join(QString()));
     QJsonParseError error;
-    const QJsonDocument doc =
-        QJsonDocument::fromJson(ReadBytes(dir + u'/' + NoteIndexFileName), &error);
+    const QJsonDocument doc = QJsonDocument::fromJson(*bytes, &error);
     if (error.error != QJsonParseError::NoError || !doc.isObject())
         BadIndex(error.errorString());
     const QJsonObject top = doc.object();
@@ -240,40 +461,50 @@ TNoteGroup ReadIndexed(const QString& dir) {
     const QString lineBreak = top.value(QStringLiteral("lineBreak")).toString();
     if (lineBreak != QLatin1String("\n") && lineBreak != QLatin1String("\r\n"))
         BadIndex(QStringLiteral("换行符不对"));
-    return ReadIndexedGroup(top.value(QStringLiteral("root")).toObject(), dir, lineBreak, 0);
+    return ReadIndexedGroup(top.value(QStringLiteral("root")).toObject(), folder, lineBreak, 0,
+                            skipped);
 }
 
-// A text file from elsewhere; line breaks of any platform become the memo's.
-QString ReadForeignText(const QString& path) {
-    return DecodeForeignText(ReadBytes(path)).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+bool IsTextFileName(const QString& name) {
+    return name.endsWith(QLatin1String(".txt"), Qt::CaseInsensitive) ||
+           name.endsWith(QLatin1String(".md"), Qt::CaseInsensitive);
 }
 
 // A folder's text files and sub-folders: one file is the group's note; several become a
 // group each.
-void ReadForeignFolder(const QString& dir, TNoteGroup* g, int depth) {
+void ReadForeignFolder(const TSourceFolder& folder, TNoteGroup* g, QStringList* skipped,
+                       int depth) {
     if (depth > MaxDepth)
-        throw EAppError(QStringLiteral("文件夹层数太多：") + dir);
-    const QDir folder(dir);
-    const QFileInfoList files =
-        folder.entryInfoList({QStringLiteral("*.txt"), QStringLiteral("*.md")},
-                             QDir::Files | QDir::Readable, QDir::Name | QDir::LocaleAware);
-    if (files.size() == 1) {
-        g->Note = ReadForeignText(files.first().filePath());
-    } else {
-        for (const QFileInfo& f : files) {
-            TNoteGroup file;
-            file.Name = f.completeBaseName();
-            file.Note = ReadForeignText(f.filePath());
-            g->Groups.push_back(std::move(file));
+        throw EAppError(QStringLiteral("文件夹层数太多：") + folder.Path());
+    std::vector<TNoteGroup> files;
+    QStringList subs;
+    for (const QString& name : folder.Names()) {
+        const TSourceFolder::TKind kind = folder.Kind(name);
+        if (kind == TSourceFolder::TKind::Folder) {
+            subs << name;
+        } else if (kind == TSourceFolder::TKind::LinkToFolder) {
+            folder.Skip(name, LinkText, skipped);
+        } else if (kind == TSourceFolder::TKind::Other && IsTextFileName(name)) {
+            if (const std::optional<QByteArray> bytes = folder.Read(name, MaxNoteBytes, skipped)) {
+                TNoteGroup file;
+                file.Name = QFileInfo(name).completeBaseName();
+                // Line breaks of any platform become the memo's.
+                file.Note =
+                    DecodeForeignText(*bytes).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+                files.push_back(std::move(file));
+            }
         }
     }
-    const QFileInfoList subs =
-        folder.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks | QDir::Readable,
-                             QDir::Name | QDir::LocaleAware);
-    for (const QFileInfo& s : subs) {
+    if (files.size() == 1) {
+        g->Note = files.front().Note;
+    } else {
+        for (TNoteGroup& file : files)
+            g->Groups.push_back(std::move(file));
+    }
+    for (const QString& s : subs) {
         TNoteGroup sub;
-        sub.Name = s.fileName();
-        ReadForeignFolder(s.filePath(), &sub, depth + 1);
+        sub.Name = s;
+        ReadForeignFolder(*folder.Sub(s), &sub, skipped, depth + 1);
         g->Groups.push_back(std::move(sub));
     }
 }
@@ -357,6 +588,7 @@ TNoteFolderResult ExportNotes(const QString& dir, const QString& lineBreak, TPro
         index.insert(QStringLiteral("lineBreak"), lineBreak);
         index.insert(QStringLiteral("root"), WriteGroup(root, work, names, lineBreak, progress));
         WriteFile(work + u'/' + NoteIndexFileName, QJsonDocument(index).toJson());
+        ShareLikeUserFiles(work); // an export is meant to be passed on
         if (target.exists())
             parent.rmdir(target.fileName());
         if (!parent.rename(building, target.fileName()))
@@ -376,12 +608,14 @@ TNoteFolderResult ExportNotes(const QString& dir, const QString& lineBreak, TPro
 TNoteFolderResult ImportNotes(const QString& dir, int parentGroup, TProgress* progress) {
     if (!QFileInfo(dir).isDir())
         throw EAppError(QStringLiteral("找不到文件夹：") + dir);
+    const TSourceFolder top(dir);
+    QStringList skipped;
     TNoteGroup root;
-    if (QFileInfo::exists(dir + u'/' + NoteIndexFileName)) {
-        root = ReadIndexed(dir);
+    if (top.Kind(NoteIndexFileName) != TSourceFolder::TKind::Missing) {
+        root = ReadIndexed(top, &skipped);
     } else {
         root.Name = QFileInfo(QDir(dir).absolutePath()).fileName();
-        ReadForeignFolder(dir, &root, 0);
+        ReadForeignFolder(top, &root, &skipped, 0);
     }
     if (progress) {
         progress->Check();
@@ -432,6 +666,10 @@ TNoteFolderResult ImportNotes(const QString& dir, int parentGroup, TProgress* pr
     });
     result.Groups += CountGroups(root);
     result.Notes = CountNotes(root);
-    result.Text = QStringLiteral("导入了%1个分组、%2篇笔记。").arg(result.Groups).arg(result.Notes);
+    const QString head =
+        QStringLiteral("导入了%1个分组、%2篇笔记").arg(result.Groups).arg(result.Notes);
+    result.Text = skipped.isEmpty() ? head + QStringLiteral("。")
+                                    : head + QStringLiteral("，跳过%1项：\n").arg(skipped.size()) +
+                                          skipped.join(u'\n');
     return result;
 }

@@ -30,8 +30,9 @@ TNoteFolderResult ExportNotes(const QString& dir, const QString& lineBreak = Nat
 
 // Adds the folder's groups and notes under the group parentGroup (0 = the root), in one
 // transaction; nothing there is overwritten. The folder is an exported one (its index gives
-// the exact names and texts) or any folder of .txt/.md files. Throws EAppError, changing
-// nothing, when the folder cannot be read.
+// the exact names and texts) or any folder of .txt/.md files. Links, special files (pipes,
+// sockets, devices) and files over 4 MB are left out, never opened, and named in Text.
+// Throws EAppError, changing nothing, when the folder cannot be read.
 TNoteFolderResult ImportNotes(const QString& dir, int parentGroup, TProgress* progress = nullptr);
 
 // name as a file name every common file system accepts (not yet made unique).

@@ -28,11 +28,16 @@ TInstanceChannel::TInstanceChannel(const QString& name, QObject* parent)
 TInstanceChannel::~TInstanceChannel() = default;
 
 QString TInstanceChannel::SocketPath(const QString& name) {
-    return TInstanceLock::LockPath(name) + QStringLiteral(".socket");
+    const QString lock = TInstanceLock::LockPath(name);
+    return lock.isEmpty() ? QString() : lock + QStringLiteral(".socket");
 }
 
 bool TInstanceChannel::Listen() {
+    // A full path, in the lock's folder: a bare name would be made in the shared temporary
+    // folder, where another user could take it first.
     const QString path = SocketPath(name_);
+    if (path.isEmpty())
+        return false;
     QLocalServer::removeServer(path);
     server_ = new QLocalServer(this);
     server_->setSocketOptions(QLocalServer::UserAccessOption);
@@ -73,8 +78,11 @@ void TInstanceChannel::Accept() {
 }
 
 bool TInstanceChannel::Send(const QString& name, const TInstanceMessage& message, int timeoutMs) {
+    const QString path = SocketPath(name);
+    if (path.isEmpty())
+        return false;
     QLocalSocket socket;
-    socket.connectToServer(SocketPath(name));
+    socket.connectToServer(path);
     if (!socket.waitForConnected(timeoutMs))
         return false;
     socket.write(Encode(message));

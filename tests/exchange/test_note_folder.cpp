@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <sys/stat.h>
 
 namespace {
 
@@ -199,4 +200,35 @@ TEST_F(NoteFolderTest, AnyFolderOfTextFilesAndADamagedIndex) {
     EXPECT_THROW(ImportNotes(Out(), 0), EAppError);
     EXPECT_THROW(ImportNotes(Out(QStringLiteral("nowhere")), 0), EAppError);
     EXPECT_EQ(Tree(), before);
+}
+
+// A received folder may link to the user's own files, hold a pipe (which would block a read) or
+// a huge file: none is opened, and the summary names each.
+TEST_F(NoteFolderTest, NothingOutsideTheFolderNorPipesNorHugeFilesComeIn) {
+    const QString src = Out(QStringLiteral("received"));
+    const QString outside = Out(QStringLiteral("home"));
+    Write(outside + QStringLiteral("/id_rsa.txt"), "SECRET");
+    Write(src + QStringLiteral("/note.txt"), "正文");
+    Write(src + QStringLiteral("/big.txt"), QByteArray((4 << 20) + 1, 'a'));
+    ASSERT_TRUE(QFile::link(outside + QStringLiteral("/id_rsa.txt"), src + "/key.txt"));
+    ASSERT_TRUE(QFile::link(outside, src + QStringLiteral("/linked")));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(src + QStringLiteral("/pipe.txt")).constData(), 0600), 0);
+
+    EXPECT_EQ(ImportNotes(src, 0).Text, QStringLiteral("导入了0个分组、1篇笔记，跳过4项：\n"
+                                                       "“big.txt”：文件太大（超过4 MB）\n"
+                                                       "“key.txt”：是符号链接\n"
+                                                       "“linked”：是符号链接\n"
+                                                       "“pipe.txt”：不是普通文件"));
+    EXPECT_EQ(Tree().left(100), QStringLiteral("[正文]\n")); // not all 4 MB should it fail
+
+    // An exported folder whose note was swapped for a link keeps its group, without the note.
+    Empty();
+    Note(Group(0, QStringLiteral("甲")), QStringLiteral("甲的笔记"));
+    ExportNotes(Out());
+    QFile::remove(Out() + QStringLiteral("/甲/甲.txt"));
+    ASSERT_TRUE(QFile::link(outside + QStringLiteral("/id_rsa.txt"), Out() + "/甲/甲.txt"));
+    Empty();
+    EXPECT_EQ(ImportNotes(Out(), 0).Text,
+              QStringLiteral("导入了1个分组、0篇笔记，跳过1项：\n“甲/甲.txt”：是符号链接"));
+    EXPECT_EQ(Tree(), QStringLiteral("-\n  甲\n  -\n"));
 }
