@@ -1,12 +1,15 @@
+#include "common/UntPrivateFiles.h"
 #include "shell/Startup.h"
 #include "shell/UntCommandLine.h"
 
 #ifdef QUILLET_TESTABLE
 #include "common/UntPublic.h"
+#include "settings/Pass.h"
 #include "shell/UntStartupProbe.h"
 #endif
 
 int main(int argc, char** argv) {
+    KeepNewFilesPrivate();
     if (const std::optional<int> exitCode = HandleCommandLine(argc, argv))
         return *exitCode;
     if (const std::optional<TExchangeRequest> request = ExchangeRequestOf(ArgumentsOf(argc, argv)))
@@ -17,6 +20,7 @@ int main(int argc, char** argv) {
     return RunQuillet(argc, argv, [] {
         InstallScriptedBoxesFromEnvironment();
         InstallScriptedFileDialogsFromEnvironment();
+        InstallScriptedPasswordsFromEnvironment();
         InstallStartupProbeFromEnvironment();
     });
 #else

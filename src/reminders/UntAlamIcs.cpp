@@ -4,11 +4,13 @@
 #include "common/UntBackground.h"
 #include "common/UntClock.h"
 #include "common/UntForeignText.h"
+#include "common/UntPrivateFiles.h"
 #include "storage/UException.h"
 #include "storage/UntDbAccess.h"
 #include "storage/UntSqlText.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QSaveFile>
 #include <QSet>
@@ -254,10 +256,13 @@ TExchangeResult ExportIcs(const QString& path, int filter, TProgress* progress) 
         progress->Total = alams.size();
     const QByteArray text = AlamsToIcs(alams, Clock::Now(), &result.Skipped, progress);
     result.Count = static_cast<int>(alams.size() - result.Skipped.size());
+    const bool replacing = QFileInfo::exists(path); // a file replaced keeps its mode
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
         throw EAppError(QStringLiteral("无法写入日历文件：") + path + QStringLiteral("\n") +
                         file.errorString());
+    if (!replacing)
+        ShareLikeUserFiles(path);
     result.Text = QStringLiteral("导出了%1条提醒到日历文件。").arg(result.Count);
     if (!result.Skipped.isEmpty())
         result.Text += QStringLiteral("未导出%1条：").arg(result.Skipped.size()) +

@@ -4,7 +4,9 @@
 #include "UntConfig.h"
 #include "UntPassHash.h"
 #include "common/UntHandler.h"
+#include "common/UntPublic.h"
 #include "storage/UException.h"
+#include "storage/UntDbAccess.h"
 #include "storage/UntSqlText.h"
 #include "ui_Config.h"
 
@@ -60,6 +62,8 @@ bool TFormConfig::SamePassword(const QLineEdit* a, const QLineEdit* b) const {
 void TFormConfig::FormShow() {
     if (ConfigData->bPass)
         ui_->chkPass->setChecked(true);
+    ui_->chkEncrypt->setChecked(DbAccess->KeyIsPassword());
+    ui_->chkEncrypt->setEnabled(ui_->chkPass->isChecked());
     ShowStoredPassword();
     // The check box is what the dialog is about: the keyboard starts there.
     ui_->chkPass->setFocus();
@@ -69,6 +73,9 @@ void TFormConfig::chkPassClick() {
     const bool on = ui_->chkPass->isChecked();
     ui_->edtPass->setEnabled(on);
     ui_->edtRePass->setEnabled(on);
+    ui_->chkEncrypt->setEnabled(on);
+    if (!on)
+        ui_->chkEncrypt->setChecked(false); // no password, nothing to encrypt with
     if (on) {
         ShowStoredPassword();
     } else {
@@ -96,16 +103,38 @@ void TFormConfig::btnOKClick() {
                AskPassword(stored, QStringLiteral("请先输入密码才可以取消登录密码")) != mrOk) {
         Abort();
     }
+    // The data file's key follows: the password typed out, or the program's own.
+    const bool encrypted = DbAccess->KeyIsPassword();
+    const bool encrypt = on && ui_->chkEncrypt->isChecked();
+    QString plain = encrypt && !IsMark(ui_->edtPass) ? ui_->edtPass->text() : QString();
+    if (encrypt && !encrypted) {
+        if (!AskYesNo(QStringLiteral("加密以后，忘记登录密码就再也打不开数据文件，也无法找回。"
+                                     "确定要用登录密码加密数据文件吗？")))
+            Abort();
+        if (plain.isEmpty() &&
+            AskPassword(stored, QStringLiteral("请输入登录密码，用它加密数据文件"), &plain) != mrOk)
+            Abort();
+    }
+    const bool rekey = encrypt ? !plain.isEmpty() && plain != DbAccess->Key() : encrypted;
 
     const bool oldPass = ConfigData->bPass;
     ConfigData->bPass = on;
     ConfigData->PassWord = IsMark(ui_->edtPass) ? stored : HashPassword(ui_->edtPass->text());
     try {
         ConfigData->Save();
+        if (rekey)
+            DbAccess->Rekey(encrypt ? plain : DatabaseKey);
     } catch (...) {
         // What the program uses stays what the table holds.
+        const bool changed = ConfigData->bPass != oldPass || ConfigData->PassWord != stored;
         ConfigData->bPass = oldPass;
         ConfigData->PassWord = stored;
+        if (changed) {
+            try {
+                ConfigData->Save();
+            } catch (...) {
+            }
+        }
         throw;
     }
     Done(mrOk);

@@ -250,9 +250,10 @@ bool TFormMain::FormCloseQuery() {
 void TFormMain::FormClose() {
     SyncHookup(this)->Stop();
     ui_->ts2->FreeNotepad();
+    const QString key = DbAccess ? DbAccess->Key() : DatabaseKey;
     if (DbAccess)
         DbAccess->Disconnect();
-    CompactDatabase(TDbAccess::DatabasePath(), DatabaseKey);
+    CompactDatabase(TDbAccess::DatabasePath(), key);
 }
 
 void TFormMain::closeEvent(QCloseEvent* event) {

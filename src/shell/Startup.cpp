@@ -15,6 +15,7 @@
 #include "reminders/UntAlam.h"
 #include "reminders/UntAlamContext.h"
 #include "reminders/UntAlamIcs.h"
+#include "settings/Pass.h"
 #include "settings/UntConfig.h"
 #include "storage/UException.h"
 #include "storage/UntCipherKey.h"
@@ -119,6 +120,9 @@ int RunExchange(int& argc, char** argv, const TExchangeRequest& request) {
     int exitCode = 1;
     try {
         DbAccess->Connect();
+        // A wrong password leaves the file closed, and nothing below runs.
+        if (!TerminalUnlock())
+            PrintLine(stderr, program + QString::fromUtf8(WrongLoginText));
         if (windowRunning && DbAccess->Connection.IsOpen())
             DbAccess->Connection.KeepLogAtClose();
         if (DbAccess->Connection.IsOpen()) {
@@ -184,6 +188,8 @@ int RunQuillet(int& argc, char** argv, void (*installTestHooks)()) {
     auto db = std::make_unique<TDbAccess>();
     DbAccess = db.get();
     DbAccess->Connect();
+    if (DbAccess->LockedWithPassword() && !UnlockDataFile())
+        DbAccess->GaveUpUnlocking();
     // A long reminder list is read on the other core while the window is made.
     const auto dropList = qScopeGuard([] { AlamData->DropPrefetch(); });
     if (DbAccess->Connection.IsOpen())

@@ -2,6 +2,7 @@
 
 #include "settings/UntConfig.h"
 #include "settings/UntPassHash.h"
+#include "storage/UntDbAccess.h"
 
 #include <cstdio>
 #include <string>
@@ -38,6 +39,13 @@ QString ReadPasswordLine(const char* prompt) {
     return QString::fromLocal8Bit(line.data(), static_cast<qsizetype>(line.size()));
 }
 
+bool TerminalUnlock() {
+    return !DbAccess->LockedWithPassword() || DbAccess->UnlockWith(ReadPasswordLine(LoginPrompt));
+}
+
 bool TerminalLoginOk(const TConfig& config) {
+    // The password already opened the data file.
+    if (DbAccess->KeyIsPassword())
+        return true;
     return !config.bPass || VerifyPassword(ReadPasswordLine(LoginPrompt), config.PassWord);
 }

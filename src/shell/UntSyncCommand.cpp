@@ -62,6 +62,8 @@ int RunSyncCommand(int& argc, char** argv, bool setup, const QString& url, const
         ~TDisconnect() { DbAccess = nullptr; }
     } disconnect;
     db.Connect();
+    if (!TerminalUnlock())
+        return Fail(QString::fromUtf8(WrongLoginText));
     if (!db.Connection.IsOpen())
         return Fail(QStringLiteral("the data file cannot be opened"));
 

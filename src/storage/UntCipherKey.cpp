@@ -1,5 +1,8 @@
 #include "UntCipherKey.h"
 
+#include "UntConnection.h"
+#include "common/UntPrivateFiles.h"
+
 // The one-block SHA-1 transform is what makes this fast; OpenSSL 3 keeps it, deprecated.
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include <openssl/sha.h>
@@ -73,12 +76,14 @@ void WriteStore(const QList<QByteArray>& lines) {
 } // namespace
 
 QByteArray CipherKey(const QByteArray& passphrase, const QByteArray& salt) {
-    const QByteArray entry = StoreEntry(passphrase, salt);
+    // A key worked out from the user's password is never written down, nor anything of it.
+    const bool own = passphrase == DatabaseKey.toUtf8();
+    const QByteArray entry = own ? StoreEntry(passphrase, salt) : QByteArray();
     {
         const std::lock_guard<std::mutex> lock(keysUse);
         if (!lastKey.isEmpty() && passphrase == lastPassphrase && salt == lastSalt)
             return lastKey;
-        for (const QByteArray& line : StoredLines())
+        for (const QByteArray& line : own ? StoredLines() : QList<QByteArray>())
             if (line.startsWith(entry)) {
                 const QByteArray key = QByteArray::fromHex(line.mid(entry.size()));
                 if (key.size() != KeyBytes)
@@ -93,6 +98,8 @@ QByteArray CipherKey(const QByteArray& passphrase, const QByteArray& salt) {
     lastPassphrase = passphrase;
     lastSalt = salt;
     lastKey = key;
+    if (!own)
+        return key;
     QList<QByteArray> lines{entry + key.toHex()};
     for (const QByteArray& line : StoredLines())
         if (!line.startsWith(SaltField(salt)))
@@ -104,6 +111,8 @@ QByteArray CipherKey(const QByteArray& passphrase, const QByteArray& salt) {
 void SetCipherKeyStore(const QString& path) {
     const std::lock_guard<std::mutex> lock(keysUse);
     storePath = path;
+    MakePrivate(QFileInfo(path).absolutePath());
+    MakePrivate(path);
 }
 
 void ForgetCipherKey(const QByteArray& salt) {

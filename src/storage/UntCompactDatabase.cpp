@@ -5,6 +5,9 @@
 #include "common/UntAppDir.h"
 #include "common/UntHandler.h"
 #include "common/UntPublic.h"
+#include "settings/Pass.h"
+
+#include <sqlite3.h>
 
 #include <QWidget>
 #include <exception>
@@ -41,9 +44,14 @@ void RestoreCommand(QWidget* owner, const std::function<void()>& reloadViews) {
         return;
     // The chosen file is read and checked before the safety copy is written, so choosing
     // the safety copy undoes the last restore.
+    // Made while the data file was encrypted with another login password: that one opens it.
+    // Given up, the restore goes on to say why the file cannot be restored.
+    QString password;
+    if (DbAccess->RefusesKnownKeys(path))
+        password = AskBackupPassword(path);
     std::exception_ptr failed;
     try {
-        RestoreData(path, AppDir() + SafetyCopyName);
+        RestoreData(path, AppDir() + SafetyCopyName, password);
     } catch (...) {
         failed = std::current_exception();
     }

@@ -71,6 +71,7 @@ void TConnection::OpenWith(const QString& path, const QString& key, int flags, b
         throw error;
     }
     path_ = path;
+    key_ = key;
     QByteArray salt;
     try {
         QString keyText = QLatin1Char('\'') + QuoteSql(key) + QLatin1Char('\'');
@@ -157,6 +158,7 @@ void TConnection::Close() {
         sqlite3_close_v2(db_);
     db_ = nullptr;
     path_.clear();
+    key_.clear();
 }
 
 void TConnection::Exec(const QString& sql) {

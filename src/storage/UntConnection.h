@@ -54,6 +54,8 @@ public:
     // second process beside a running program, which must never remove that program's log.
     void KeepLogAtClose();
     QString Path() const { return path_; }
+    // The passphrase it was opened with: other connections of the same file use it too.
+    const QString& Key() const { return key_; }
     sqlite3* Handle() const { return db_; }
     // Rows written through this connection since it opened: unchanged, nothing was written.
     qint64 TotalChanges() const;
@@ -71,6 +73,7 @@ private:
 
     sqlite3* db_ = nullptr;
     QString path_;
+    QString key_;
     std::function<void(int)> onCommit_;
 };
 

@@ -1,11 +1,13 @@
 #include "UntDbAccess.h"
 
 #include "UException.h"
+#include "UntCompactDatabase.h"
 #include "UntSchema.h"
 #include "UntSqlEngine.h"
 #include "UntSqlText.h"
 #include "UntStatement.h"
 #include "common/UntAppDir.h"
+#include "common/UntPrivateFiles.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -13,7 +15,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 TDbAccess* DbAccess = nullptr;
 
@@ -34,15 +38,25 @@ void RemoveWithJournal(const QString& path) {
         QFile::remove(path + QLatin1String(suffix));
 }
 
-// Writes what from holds into a new file of the same key and pages, built beside dst and
+// A rename is on the disk once its folder is.
+void SyncFolderOf(const QString& path) {
+    const int folder = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(),
+                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
+    }
+}
+
+// Writes what from holds into a new file of key and the same pages, built beside dst and
 // renamed into place, so dst is either the old file or the whole new one. The engine reads
 // from's pages through its own connection: the file behind it is not opened again.
-void CopyThroughEngine(TConnection& from, const QString& dst) {
+void CopyThroughEngine(TConnection& from, const QString& dst, const QString& key) {
     const QString building = dst + QStringLiteral(".part");
     RemoveWithJournal(building);
     try {
         TConnection copy;
-        copy.Create(building, DatabaseKey);
+        copy.Create(building, key);
         sqlite3_backup* backup = sqlite3_backup_init(copy.Handle(), "main", from.Handle(), "main");
         if (!backup)
             throw LastEngineError(copy.Handle());
@@ -58,11 +72,18 @@ void CopyThroughEngine(TConnection& from, const QString& dst) {
         if (std::rename(QFile::encodeName(building).constData(),
                         QFile::encodeName(dst).constData()) != 0)
             throw SystemError(errno);
+        SyncFolderOf(dst);
     } catch (...) {
         RemoveWithJournal(building);
         throw;
     }
 }
+
+// The data file does not open with the key: another key, or no database at all.
+class EKeyRefused : public EEngineError {
+public:
+    using EEngineError::EEngineError;
+};
 
 QString What(const std::exception& e) {
     return QString::fromUtf8(e.what());
@@ -85,20 +106,66 @@ QString TDbAccess::DatabasePath() {
 
 void TDbAccess::Connect() {
     const QString path = DatabasePath();
+    lockedWithPassword_ = false;
+    KeepPrivate();
     try {
         if (!QFileInfo::exists(path))
-            CreateDatabase(path, DatabaseKey);
+            CreateDatabase(path, key_);
         OpenData();
-    } catch (const ESchemaUpgradeError& e) {
-        Connection.Close();
-        ShowErrorDetail(UpgradeFailedText, What(e), QString());
-        QCoreApplication::quit();
+    } catch (const EKeyRefused& e) {
+        // Unreadable with the program's own key: encrypted with the login password (or
+        // damaged). The caller asks for the password; GaveUpUnlocking reports it otherwise.
+        if (KeyIsPassword() || QFileInfo(path).size() == 0)
+            return CannotOpen(e);
+        lockedWithPassword_ = true;
     } catch (const std::exception& e) {
-        Connection.Close();
+        CannotOpen(e);
+    }
+}
+
+void TDbAccess::CannotOpen(const std::exception& e) {
+    Connection.Close();
+    if (dynamic_cast<const ESchemaUpgradeError*>(&e))
+        ShowErrorDetail(UpgradeFailedText, What(e), QString());
+    else
         ShowErrorDetail(QStringLiteral("数据库连接失败！"),
                         ReadableDbError(EngineCodeOf(e), What(e)), QString());
-        QCoreApplication::quit();
+    QCoreApplication::quit();
+}
+
+bool TDbAccess::UnlockWith(const QString& password) {
+    if (!lockedWithPassword_ || password.isEmpty())
+        return false;
+    key_ = password;
+    try {
+        OpenData();
+        lockedWithPassword_ = false;
+        return true;
+    } catch (const EKeyRefused&) {
+        key_ = DatabaseKey;
+        return false;
+    } catch (const std::exception& e) {
+        key_ = DatabaseKey;
+        lockedWithPassword_ = false;
+        CannotOpen(e);
+        return false;
     }
+}
+
+void TDbAccess::GaveUpUnlocking() {
+    if (!lockedWithPassword_)
+        return;
+    lockedWithPassword_ = false;
+    CannotOpen(EEngineError("file is not a database", SQLITE_NOTADB));
+}
+
+void TDbAccess::KeepPrivate() {
+    // Files made before the program kept them private are tightened too.
+    const QString path = DatabasePath();
+    for (const QString& file : {AppDir(), path, path + QStringLiteral("-wal"),
+                                path + QStringLiteral("-shm"), AppDir() + SafetyCopyName})
+        if (MakePrivate(file))
+            WriteErrorLog(QStringLiteral("已改为只有本用户可以读写：") + file);
 }
 
 void TDbAccess::Disconnect() {
@@ -211,7 +278,7 @@ void TDbAccess::WritingPaused() {
         // The pages go into the file on the mover's thread: its sync may wait for the disk as
         // long as it likes without holding the interface.
         movedAtChanges_ = Changes();
-        if (logMover_.Start(Connection.Path())) {
+        if (logMover_.Start(Connection.Path(), Connection.Key())) {
             idleCheckpoint_.start(MoverPollMs);
             return;
         }
@@ -243,7 +310,7 @@ void TDbAccess::WriteAside(const std::function<void(TConnection&)>& fill) {
     } aside(aside_);
     try {
         TConnection connection;
-        connection.Open(DatabasePath(), DatabaseKey);
+        connection.Open(DatabasePath(), key_);
         connection.UseWriteAheadLog();
         {
             // Immediate: what fill reads (the next free number) stays true until its commit.
@@ -267,13 +334,19 @@ void TDbAccess::LogGrew(int frames) {
         return;
     }
     // Inside the commit hook: no exceptions may leave, and a failure is retried next time.
-    if (!logMover_.Start(Connection.Path()))
+    if (!logMover_.Start(Connection.Path(), Connection.Key()))
         sqlite3_wal_checkpoint_v2(Connection.Handle(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr,
                                   nullptr);
 }
 
 void TDbAccess::OpenData() {
-    Connection.Open(DatabasePath(), DatabaseKey);
+    try {
+        Connection.Open(DatabasePath(), key_);
+    } catch (const EEngineError& e) {
+        if (e.Code() == SQLITE_NOTADB)
+            throw EKeyRefused(e.what(), e.Code());
+        throw;
+    }
     try {
         // Only a file that is ours is tuned: switching the journal writes its header.
         CheckSchema(Connection);
@@ -284,31 +357,45 @@ void TDbAccess::OpenData() {
         Connection.Close();
         throw;
     }
-    Reader.Allow(Connection.Path());
+    Reader.Allow(Connection.Path(), key_);
 }
 
 void TDbAccess::BackupTo(const QString& path) {
     try {
         EnsureOpen();
-        CopyThroughEngine(Connection, path);
+        CopyThroughEngine(Connection, path, key_);
     } catch (const std::exception& e) {
         throw EDBException(What(e), QStringLiteral("数据库备份失败！"), QString(), EngineCodeOf(e));
     }
 }
 
-void TDbAccess::RestoreFrom(const QString& path, const QString& safetyCopy) {
+void TDbAccess::RestoreFrom(const QString& path, const QString& safetyCopy,
+                            const QString& password) {
     const QString failed = QStringLiteral("数据库恢复失败！");
     const QString data = DatabasePath();
     // The chosen file is read through the engine (read-only) and staged beside the data: it
-    // must open with our key and hold our tables before anything is written, the safety copy
-    // included, so choosing the safety copy itself undoes the last restore.
+    // must open with a key and hold our tables before anything is written, the safety copy
+    // included, so choosing the safety copy itself undoes the last restore. The restored data
+    // keeps the backup's key: its settings hold the login password it was made with.
     const QString staged = data + QStringLiteral(".restore");
+    QString key;
     try {
         RemoveWithJournal(staged);
         TConnection source;
-        source.Open(path, DatabaseKey, true);
+        for (const QString& candidate : {password, key_, DatabaseKey}) {
+            if (candidate.isEmpty())
+                continue;
+            try {
+                source.Open(path, candidate, true);
+                key = candidate;
+                break;
+            } catch (const std::exception& e) {
+                if (EngineCodeOf(e) != SQLITE_NOTADB || candidate == DatabaseKey)
+                    throw;
+            }
+        }
         CheckSchema(source);
-        CopyThroughEngine(source, staged);
+        CopyThroughEngine(source, staged, key);
     } catch (const std::exception& e) {
         RemoveWithJournal(staged);
         throw EDBException(What(e), failed, QString(), EngineCodeOf(e));
@@ -321,6 +408,41 @@ void TDbAccess::RestoreFrom(const QString& path, const QString& safetyCopy) {
             throw;
         }
     }
+    PutInPlace(staged, key, failed);
+}
+
+bool TDbAccess::RefusesKey(const QString& path, const QString& key) {
+    try {
+        TConnection connection;
+        connection.Open(path, key, true);
+        return false;
+    } catch (const std::exception& e) {
+        return EngineCodeOf(e) == SQLITE_NOTADB;
+    }
+}
+
+bool TDbAccess::RefusesKnownKeys(const QString& path) const {
+    return RefusesKey(path, key_) && (!KeyIsPassword() || RefusesKey(path, DatabaseKey));
+}
+
+void TDbAccess::Rekey(const QString& key) {
+    const QString failed = QStringLiteral("数据文件加密失败！");
+    const QString staged = DatabasePath() + QStringLiteral(".rekey");
+    try {
+        RemoveWithJournal(staged);
+        EnsureOpen();
+        // Every commit of the other writer is in the copy.
+        SideWriter.Shut();
+        CopyThroughEngine(Connection, staged, key);
+    } catch (const std::exception& e) {
+        RemoveWithJournal(staged);
+        throw EDBException(What(e), failed, QString(), EngineCodeOf(e));
+    }
+    PutInPlace(staged, key, failed);
+}
+
+void TDbAccess::PutInPlace(const QString& staged, const QString& key, const QString& failed) {
+    const QString data = DatabasePath();
     const bool wasOpen = Connection.IsOpen();
     try {
         // A read still running (a search, the list read ahead) would hold the log's emptying
@@ -337,6 +459,8 @@ void TDbAccess::RestoreFrom(const QString& path, const QString& safetyCopy) {
         if (std::rename(QFile::encodeName(staged).constData(),
                         QFile::encodeName(data).constData()) != 0)
             throw SystemError(errno);
+        SyncFolderOf(data);
+        key_ = key;
     } catch (const std::exception& e) {
         RemoveWithJournal(staged);
         if (wasOpen && !Connection.IsOpen()) {
@@ -372,6 +496,6 @@ void BackupData(const QString& path) {
     DbAccess->BackupTo(path);
 }
 
-void RestoreData(const QString& path, const QString& safetyCopy) {
-    DbAccess->RestoreFrom(path, safetyCopy);
+void RestoreData(const QString& path, const QString& safetyCopy, const QString& password) {
+    DbAccess->RestoreFrom(path, safetyCopy, password);
 }

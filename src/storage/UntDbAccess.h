@@ -29,7 +29,14 @@ public:
     // Opens AppDir + "bookkeep.dat", creating the initial database when the file does not
     // exist. On failure shows "数据库连接失败！" with the engine's text, asks the application to
     // end and returns with the connection closed; an existing file is never modified.
+    // A file that does not open with the program's own key may be encrypted with the login
+    // password: nothing is shown then, the connection stays closed and LockedWithPassword()
+    // is true until UnlockWith opens it or GaveUpUnlocking reports it as unreadable.
     void Connect();
+    bool LockedWithPassword() const { return lockedWithPassword_; }
+    // True when password opens the data file; a wrong one changes nothing.
+    bool UnlockWith(const QString& password);
+    void GaveUpUnlocking();
     void OpenQuery(const QString& sql);
     void OpenSideQuery(const QString& sql);
     int QueryInteger(const QString& sql);
@@ -45,7 +52,17 @@ public:
     void BackupTo(const QString& path);
     // Reads and checks the chosen file before anything is written; then, when safetyCopy is
     // given, backs the current data up there; then puts the chosen data in place.
-    void RestoreFrom(const QString& path, const QString& safetyCopy = QString());
+    // A backup encrypted with a login password opens with password (the one in use and the
+    // program's own are tried first); without it, the failure's code is SQLITE_NOTADB.
+    void RestoreFrom(const QString& path, const QString& safetyCopy = QString(),
+                     const QString& password = QString());
+    // Encrypts the data file with key (the login password, or DatabaseKey for the program's
+    // own): a copy under the new key is built beside it and renamed over it, so a crash
+    // leaves the old file or the new one.
+    void Rekey(const QString& key);
+    // The file at path exists and opens neither with the key in use nor the program's own.
+    bool RefusesKnownKeys(const QString& path) const;
+    static bool RefusesKey(const QString& path, const QString& key);
     // Closes the cursors and the connection (before compaction at exit).
     void Disconnect();
     // Runs fill in one transaction of a writing connection of its own, on the calling thread
@@ -62,8 +79,17 @@ public:
 
     static QString DatabasePath();
 
+    // The data file's passphrase: the program's own key, or the login password when the user
+    // chose to encrypt the file with it.
+    const QString& Key() const { return key_; }
+    bool KeyIsPassword() const { return key_ != DatabaseKey; }
+
 private:
     void OpenData();
+    void CannotOpen(const std::exception& e);
+    void KeepPrivate();
+    // Replaces the data file with staged, a whole file of key.
+    void PutInPlace(const QString& staged, const QString& key, const QString& failed);
     void EnsureOpen();
     void LogGrew(int frames);
     void WritingPaused();
@@ -74,6 +100,8 @@ private:
     // (a first sync) goes on.
     TLogMover logMover_;
     qint64 movedAtChanges_ = -1; // Connection's changes when the pause's move started
+    QString key_ = DatabaseKey;
+    bool lockedWithPassword_ = false;
     std::atomic<int> aside_{0};
     std::atomic<qint64> asideChanges_{0};
     void OpenCursor(TCursor& cursor, const QString& sql, bool editable);
@@ -98,4 +126,5 @@ int GetIntValue(const QString& sql);
 // The rows of a SELECT on the main cursor, as texts (NULL is the empty text).
 TRows ReadRows(const QString& sql);
 void BackupData(const QString& path);
-void RestoreData(const QString& path, const QString& safetyCopy = QString());
+void RestoreData(const QString& path, const QString& safetyCopy = QString(),
+                 const QString& password = QString());

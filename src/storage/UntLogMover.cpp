@@ -7,18 +7,18 @@
 
 // ---------------------------------------------------------------- TLogMover
 
-bool TLogMover::Start(const QString& path) {
+bool TLogMover::Start(const QString& path, const QString& key) {
     if (running_)
         return true;
     Wait();
     running_ = true;
     movedAll_ = false;
     try {
-        thread_ = std::thread([this, path] {
+        thread_ = std::thread([this, path, key] {
             YieldToInterface();
             try {
                 TConnection mover;
-                mover.Open(path, DatabaseKey);
+                mover.Open(path, key);
                 // Passive: never waits for the writer, so a keystroke's commit is not held up.
                 int inLog = 0;
                 int moved = 0;

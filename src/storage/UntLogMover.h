@@ -14,7 +14,7 @@ public:
     ~TLogMover() { Wait(); }
 
     // Does nothing while a move is running; false when no thread could be started.
-    bool Start(const QString& path);
+    bool Start(const QString& path, const QString& key);
     bool Running() const { return running_; }
     // The last move left nothing in the log that was not in the file.
     bool MovedAll() const { return movedAll_; }

@@ -7,9 +7,10 @@
 
 // ---------------------------------------------------------------- TReadConnection
 
-void TReadConnection::Allow(const QString& path) {
+void TReadConnection::Allow(const QString& path, const QString& key) {
     const std::lock_guard<std::mutex> lock(use_);
     path_ = path;
+    key_ = key;
     allowed_ = true;
 }
 
@@ -50,7 +51,7 @@ bool TReadConnection::ReadRows(const QString& sql, const QVariantList& values,
         if (!allowed_)
             throw EEngineError("the database connection is closed");
         if (!connection_.IsOpen()) {
-            connection_.Open(path_, DatabaseKey, true);
+            connection_.Open(path_, key_, true);
             // Its own page cache, large enough to keep a search's pages decrypted until the
             // data changes.
             connection_.Exec(QStringLiteral("PRAGMA cache_size=-65536; PRAGMA query_only=1"));

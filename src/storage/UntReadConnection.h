@@ -31,7 +31,7 @@ public:
     // How often the connection was opened: PRAGMA data_version counts afresh each time.
     quint64 Openings() const { return openings_; }
     // The data file at path is open: reads may begin.
-    void Allow(const QString& path);
+    void Allow(const QString& path, const QString& key);
     // Stops a running read and closes, freeing the page cache; the next read opens again.
     void Release();
     // Stops a running read and closes; reads fail until Allow. The data file may then be
@@ -44,6 +44,7 @@ private:
     std::mutex use_;
     TConnection connection_;
     QString path_;
+    QString key_;
     bool allowed_ = false;
     std::atomic<bool> stop_{false};
     std::atomic<bool> reading_{false};

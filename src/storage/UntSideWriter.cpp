@@ -29,7 +29,7 @@ TConnection& TSideWriter::Connection() {
     if (!connection_.IsOpen()) {
         if (!main_ || !main_->IsOpen())
             throw EEngineError("the database connection is closed");
-        connection_.Open(main_->Path(), DatabaseKey);
+        connection_.Open(main_->Path(), main_->Key());
         connection_.UseWriteAheadLog();
         // Pages changed by a transaction stay in the cache until its commit, rather than
         // being written out on this thread half way through.

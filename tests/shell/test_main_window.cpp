@@ -3,6 +3,7 @@
 #include <QImage>
 
 #include "notepad/NotepadPage.h"
+#include "settings/Pass.h"
 #include "shell/Main.h"
 #include "shell/UntApplication.h"
 #include "shell/UntRunAtStartup.h"
@@ -392,13 +393,23 @@ TEST_F(BackupTest, RestoreOfAFileThatIsNotOurDataChangesNothing) {
     CreateDatabase(InDir("otherkey.bat"), QStringLiteral("another key"));
     for (const char* name : {"text.bat", "empty.bat", "otherkey.bat", "missing.bat"}) {
         boxes_->Clear();
+        // Files no key of ours opens may be backups encrypted with a login password: the
+        // password is asked for, and a wrong one is refused.
+        qputenv("QUILLET_TEST_PASSWORDS", "wrong");
+        InstallScriptedPasswordsFromEnvironment();
         Restore(InDir(QString::fromLatin1(name)));
-        ASSERT_EQ(boxes_->Count(), 2) << name;
+        const bool asked = name == std::string("text.bat") || name == std::string("otherkey.bat");
+        ASSERT_EQ(boxes_->Count(), asked ? 3 : 2) << name;
+        if (asked) {
+            EXPECT_EQ(boxes_->Boxes()[1].text, QStringLiteral("密码输入错误!"));
+        }
         EXPECT_TRUE(boxes_->LastText().startsWith(QStringLiteral("数据库恢复失败！\r\n详细信息：")))
             << name << boxes_->LastText().toStdString();
         EXPECT_EQ(ReadAll(DataPath()), before) << name;
         EXPECT_TRUE(DbAccess->Connection.IsOpen()) << name;
         EXPECT_EQ(GetIntValue("select count(*) from AlamContext"), 1) << name;
     }
+    qunsetenv("QUILLET_TEST_PASSWORDS");
+    InstallScriptedPasswordsFromEnvironment();
     EXPECT_TRUE(QDir(AppDir()).entryList({"Log*"}).isEmpty()); // nothing restored, nothing logged
 }

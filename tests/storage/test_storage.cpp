@@ -198,7 +198,13 @@ TEST_F(StorageTest, FileWithAnotherKeyIsReportedAndKeptByteForByte) {
     const QByteArray before = ReadAll(DataPath());
     ASSERT_FALSE(before.isEmpty());
     boxes_->Clear();
+    // It may be encrypted with a login password: that is asked for first, and a wrong one
+    // changes nothing.
     DbAccess->Connect();
+    EXPECT_TRUE(DbAccess->LockedWithPassword());
+    EXPECT_FALSE(DbAccess->UnlockWith(QStringLiteral("wrong")));
+    EXPECT_EQ(boxes_->Count(), 0);
+    DbAccess->GaveUpUnlocking();
     EXPECT_FALSE(DbAccess->Connection.IsOpen());
     ASSERT_EQ(boxes_->Count(), 1);
     EXPECT_EQ(boxes_->Boxes()[0].caption, QStringLiteral("错误"));
