@@ -112,7 +112,7 @@ void TFormConfig::btnOKClick() {
                                      "确定要用登录密码加密数据文件吗？")))
             Abort();
         if (plain.isEmpty() &&
-            AskPassword(stored, QStringLiteral("请输入登录密码，用它加密数据文件"), &plain) != mrOk)
+            AskPassword(stored, QStringLiteral("输入登录密码以加密数据"), &plain) != mrOk)
             Abort();
     }
     const bool rekey = encrypt ? !plain.isEmpty() && plain != DbAccess->Key() : encrypted;

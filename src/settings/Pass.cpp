@@ -82,14 +82,14 @@ int AskPassword(const QString& stored, const QString& prompt, QString* typed) {
 
 bool UnlockDataFile() {
     TFormPass dialog;
-    dialog.setWindowTitle(QStringLiteral("数据文件已用登录密码加密，请输入登录密码"));
+    dialog.setWindowTitle(QStringLiteral("先输入登录密码"));
     dialog.Accept = [](const QString& typed) { return DbAccess->UnlockWith(typed); };
     return dialog.ShowModal() == mrOk;
 }
 
 QString AskBackupPassword(const QString& path) {
     TFormPass dialog;
-    dialog.setWindowTitle(QStringLiteral("这个备份已用登录密码加密，请输入备份时的登录密码"));
+    dialog.setWindowTitle(QStringLiteral("输入备份时的登录密码"));
     dialog.Accept = [path](const QString& typed) {
         return !typed.isEmpty() && !TDbAccess::RefusesKey(path, typed);
     };

@@ -83,7 +83,16 @@ int RunSyncCommand(int& argc, char** argv, bool setup, const QString& url, const
             // Plain HTTP only to this machine: there is no one here to warn.
             settings.PlainHttp = false;
             bool stored = false;
-            StoreSyncPassword(db, settings, password, &app, [&](bool) {
+            // Setting up from a terminal is the user's own choice: told, not asked.
+            const auto inFile = [&db] {
+                std::fputs((PasswordInFileNotice(db).section(u'。', 0, 1) +
+                            QStringLiteral("。已保存在数据文件中。\n"))
+                               .toLocal8Bit()
+                               .constData(),
+                           stderr);
+                return true;
+            };
+            StoreSyncPassword(db, settings, password, &app, inFile, [&](bool) {
                 stored = true;
                 app.quit();
             });

@@ -108,6 +108,9 @@ void TDbAccess::Connect() {
     const QString path = DatabasePath();
     lockedWithPassword_ = false;
     KeepPrivate();
+    // What a re-key or a restore cut short left beside the file.
+    for (const char* left : {".rekey", ".rekey.part", ".restore", ".restore.part"})
+        RemoveWithJournal(path + QLatin1String(left));
     try {
         if (!QFileInfo::exists(path))
             CreateDatabase(path, key_);

@@ -89,7 +89,9 @@ void TFormSyncSetup::btnOKClick() {
     // The keyring answers later, perhaps after this dialog and even the engine are gone; with
     // the engine as the context the answer is dropped then instead of reaching a dead engine.
     TSyncEngine* engine = &engine_;
-    StoreSyncPassword(db_, settings, password, engine,
-                      [engine, password](bool) { engine->SettingsStored(password); });
+    TDbAccess* db = &db_;
+    StoreSyncPassword(
+        db_, settings, password, engine, [db] { return AskYesNo(PasswordInFileNotice(*db)); },
+        [engine, password](bool) { engine->SettingsStored(password); });
     Done(mrOk);
 }

@@ -294,7 +294,10 @@ void TSyncEngine::Begin(bool changesFirst) {
         return Fail(QStringLiteral("未加密的地址只能用于本机，或在设置中确认后使用"));
     if (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))
         return Fail(QStringLiteral("服务器地址无效"));
-    const QString password = settings_.InKeyring ? password_ : settings_.PassWord;
+    // Not kept anywhere (no keyring, and the user would not have it in the file): the one
+    // typed in this run.
+    const QString password =
+        settings_.InKeyring || settings_.PassWord.isEmpty() ? password_ : settings_.PassWord;
     client_->SetAccount(url, settings_.UserName, password);
     Queue([this] {
         coll_[scReminders] = store_.CollState(scReminders);

@@ -14,9 +14,11 @@ QString KeyOf(const TSyncSettings& s) {
     return QStringLiteral("sync/") + s.UserName + QLatin1Char('@') + s.ServerUrl;
 }
 
-void SaveInFile(TDbAccess& db, TSyncSettings settings, const QString& password) {
+// Without the user's yes the password is kept for this run only.
+void SaveInFile(TDbAccess& db, TSyncSettings settings, const QString& password,
+                const std::function<bool()>& inFile) {
     settings.InKeyring = false;
-    settings.PassWord = password;
+    settings.PassWord = inFile() ? password : QString();
     settings.Save(db);
 }
 
@@ -31,10 +33,22 @@ bool KeyringAvailable() {
 #endif
 }
 
+QString PasswordInFileNotice(const TDbAccess& db) {
+    const QString head = QStringLiteral("没有可用的系统密钥环来保存同步密码。");
+    if (db.KeyIsPassword())
+        return head + QStringLiteral("它可以保存在用登录密码加密的数据文件中。要保存吗？"
+                                     "（不保存，则每次启动后同步前都要重新输入。）");
+    return head +
+           QStringLiteral("如果保存在数据文件中，它没有加密：能读取这个文件的人都能看到"
+                          "同步密码。（在“软件设置”中选择“用登录密码加密数据文件”可以"
+                          "保护它。）仍要保存吗？（不保存，则每次启动后同步前都要重新输入。）");
+}
+
 void StoreSyncPassword(TDbAccess& db, TSyncSettings settings, const QString& password,
-                       QObject* context, std::function<void(bool)> done) {
+                       QObject* context, std::function<bool()> inFile,
+                       std::function<void(bool)> done) {
     if (!KeyringAvailable()) {
-        SaveInFile(db, settings, password);
+        SaveInFile(db, settings, password, inFile);
         QMetaObject::invokeMethod(
             context, [done] { done(false); }, Qt::QueuedConnection);
         return;
@@ -44,9 +58,9 @@ void StoreSyncPassword(TDbAccess& db, TSyncSettings settings, const QString& pas
     job->setKey(KeyOf(settings));
     job->setTextData(password);
     QObject::connect(job, &QKeychain::Job::finished, context,
-                     [&db, settings, password, done](QKeychain::Job* j) mutable {
+                     [&db, settings, password, inFile, done](QKeychain::Job* j) mutable {
                          if (j->error() != QKeychain::NoError) {
-                             SaveInFile(db, settings, password);
+                             SaveInFile(db, settings, password, inFile);
                              return done(false);
                          }
                          settings.InKeyring = true;

@@ -7,9 +7,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -131,4 +133,52 @@ TEST(ExchangeCommandLine, ExportThenImportIntoAnotherDataFileKeepsRemindersAndNo
     ASSERT_EQ(second.Run({"--import-ics", dir.path() + "/out.ics"}, &out), 0) << out;
     EXPECT_TRUE(out.contains(QStringLiteral("导入了0条提醒，跳过1条"))) << out;
     EXPECT_EQ(Count(second, "Alam"), "1");
+}
+
+// Under an ordinary umask the data file and its folder are the user's alone (tightened when
+// an older run left them open), while an export is as the umask makes it. A data file
+// encrypted with the login password by the sqlcipher tool opens only with that password.
+TEST(ExchangeCommandLine, TheDataIsTheUsersAloneAndAPasswordKeyOpensOnlyWithThePassword) {
+    const mode_t saved = ::umask(022);
+    const auto back = qScopeGuard([saved] { ::umask(saved); });
+    QTemporaryDir dir;
+    TProgramRun program(dir.path() + "/a");
+    QString out;
+    ASSERT_EQ(program.Run({"--export-ics", dir.path() + "/first.ics"}, &out), 0) << out;
+    auto mode = [](const QString& path) {
+        struct stat st {};
+        ::stat(QFile::encodeName(path).constData(), &st);
+        return st.st_mode & 0777;
+    };
+    EXPECT_EQ(mode(program.Data()), 0600u);
+    EXPECT_EQ(mode(dir.path() + "/first.ics"), 0644u);
+    ::chmod(QFile::encodeName(program.Data()).constData(), 0644);
+    ::chmod(QFile::encodeName(program.Folder()).constData(), 0755);
+
+    const QString user = Sqlcipher(program.Data(), SqlcipherUnlock + "PRAGMA user_version;\n");
+    const QString encrypted = dir.path() + "/encrypted.dat";
+    Sqlcipher(program.Data(),
+              SqlcipherUnlock + QStringLiteral("update SysSet set bPass=-1, PassWord='%1';\n"
+                                               "ATTACH '%2' AS enc KEY '秘密';\n"
+                                               "PRAGMA enc.cipher_page_size = 16384;\n"
+                                               "SELECT sqlcipher_export('enc');\n"
+                                               "PRAGMA enc.user_version = %3;\n")
+                                    .arg(HashPassword("秘密"), encrypted, user.trimmed()));
+    ASSERT_TRUE(QFile::remove(program.Data()) && QFile::rename(encrypted, program.Data()));
+    const QByteArray before = ReadAll(program.Data());
+    const QString ics = dir.path() + "/b.ics";
+    EXPECT_NE(program.Run({"--export-ics", ics}, &out), 0) << "no input, no password";
+    EXPECT_NE(program.Run({"--export-ics", ics}, &out, "wrong\n"), 0);
+    EXPECT_TRUE(out.contains(QStringLiteral("需要正确的登录密码"))) << out;
+    EXPECT_EQ(ReadAll(program.Data()), before);
+    EXPECT_FALSE(QFile::exists(ics));
+    // One line of input opens the file and is the login.
+    EXPECT_EQ(program.Run({"--export-ics", ics}, &out, QString("秘密\n").toUtf8()), 0) << out;
+    EXPECT_TRUE(QFile::exists(ics));
+    EXPECT_EQ(mode(program.Data()), 0600u);
+    EXPECT_EQ(mode(program.Folder()), 0700u);
+    QString log;
+    for (const QString& name : QDir(program.Folder()).entryList({"Log*"}))
+        log += QString::fromUtf8(ReadAll(program.Folder() + "/" + name));
+    EXPECT_TRUE(log.contains(QStringLiteral("已改为只有本用户可以读写"))) << log.toStdString();
 }

@@ -251,3 +251,49 @@ TEST_F(ConfigDialogTest, TheDatabaseNeverHoldsTheTypedPassword) {
     EXPECT_FALSE(main_->LoginRefused());
     EXPECT_EQ(boxes_->Count(), 1);
 }
+
+// The data file encrypted with the login password: asked to be sure first, then for the
+// password (the stored one is a hash); from then on the program's own key no longer opens it,
+// a changed password re-keys it, and turning the password off gives the file its key back.
+TEST_F(ConfigDialogTest, EncryptingWithThePasswordAsksFirstAndTheKeyFollowsThePassword) {
+    Store(true, QStringLiteral("pw"));
+    StartWith(QStringLiteral("pw"));
+    ExecSql(QStringLiteral("insert into NoteBook(TypeID,ReMark) values (0,'只给自己看的笔记')"));
+    TPromptAnswerer prompts;
+    boxes_->AnswerNo();
+    OpenSettings([&](TFormConfig* dialog) {
+        EXPECT_EQ(dialog->ui()->chkEncrypt->text(), QStringLiteral("用登录密码加密数据文件"));
+        EXPECT_FALSE(dialog->ui()->chkEncrypt->isChecked());
+        dialog->ui()->chkEncrypt->click();
+        Click(dialog->btnOK()); // not sure yet: nothing happens
+        EXPECT_TRUE(dialog->isVisible());
+        boxes_->AnswerYes();
+        prompts.Typing({QStringLiteral("pw")});
+        Click(dialog->btnOK());
+        EXPECT_FALSE(dialog->isVisible());
+    });
+    EXPECT_TRUE(
+        boxes_->Boxes()[0].text.contains(QStringLiteral("忘记登录密码就再也打不开数据文件")));
+    EXPECT_EQ(prompts.Captions(), QStringList{QStringLiteral("输入登录密码以加密数据")});
+    EXPECT_TRUE(TDbAccess::RefusesKey(DataPath(), DatabaseKey));
+    EXPECT_FALSE(TDbAccess::RefusesKey(DataPath(), QStringLiteral("pw")));
+    EXPECT_EQ(ReadRows("select ReMark from NoteBook where TypeID=0").value(0).value(0),
+              QStringLiteral("只给自己看的笔记"));
+
+    prompts.Typing({QStringLiteral("pw")}); // the old one
+    OpenSettings([&](TFormConfig* dialog) {
+        EXPECT_TRUE(dialog->ui()->chkEncrypt->isChecked());
+        Confirm(dialog, QStringLiteral("新密码"), QStringLiteral("新密码"));
+    });
+    EXPECT_TRUE(TDbAccess::RefusesKey(DataPath(), QStringLiteral("pw")));
+    EXPECT_FALSE(TDbAccess::RefusesKey(DataPath(), QStringLiteral("新密码")));
+
+    prompts.Typing({QStringLiteral("新密码")});
+    OpenSettings([&](TFormConfig* dialog) {
+        dialog->ui()->chkPass->click();
+        EXPECT_FALSE(dialog->ui()->chkEncrypt->isChecked());
+        Click(dialog->btnOK());
+    });
+    EXPECT_FALSE(TDbAccess::RefusesKey(DataPath(), DatabaseKey));
+    EXPECT_FALSE(DbAccess->KeyIsPassword());
+}

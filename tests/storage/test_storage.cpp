@@ -431,3 +431,131 @@ TEST_F(StorageTest, TheUpgradeGivesGroupsThatSharedAnIndexOneEachAndKeepsEveryNo
     EXPECT_EQ(GetIntValue("select count(distinct SelfIndex) from NoteType"), 5);
     EXPECT_THROW(ExecSql("update NoteType set SelfIndex=1 where TypeName='y'"), EDBException);
 }
+
+namespace {
+
+// Run as a child of the test (QUILLET_REKEY_CHILD = the data folder): re-keys that data file
+// with "新的钥匙", so that the test can kill a real process in the middle of it.
+class TRekeyChild : public ::testing::Environment {
+public:
+    void SetUp() override {
+        const QString dir = qEnvironmentVariable("QUILLET_REKEY_CHILD");
+        if (dir.isEmpty())
+            return;
+        SetAppDir(dir);
+        TDbAccess db;
+        DbAccess = &db;
+        db.Connect();
+        db.Rekey(QStringLiteral("新的钥匙"));
+        std::_Exit(0);
+    }
+};
+const auto* const RekeyChild = ::testing::AddGlobalTestEnvironment(new TRekeyChild);
+
+bool Contains(const QString& path, const QByteArray& text) {
+    return ReadAll(path).contains(text);
+}
+
+} // namespace
+
+// Encrypted with a password, the file, its log, its backups and the key cache tell nothing
+// to someone with the program's key; a wrong password changes nothing; the right one opens it.
+TEST_F(StorageTest, AFileEncryptedWithThePasswordKeepsItsNotesFromAnyoneWithoutIt) {
+    const QString keys = dir_->path() + "/cache/cipher-keys";
+    SetCipherKeyStore(keys);
+    TDbAccess* const fixture = DbAccess;
+    fixture->Disconnect();
+    const auto restore = qScopeGuard([fixture] {
+        SetCipherKeyStore(QString());
+        DbAccess = fixture;
+        fixture->Connect();
+    });
+    const QByteArray secret = QStringLiteral("银行卡密码在抽屉里").toUtf8();
+    const QString backup = dir_->path() + "/backup.bat";
+    QByteArray cached;
+    {
+        TDbAccess db; // one run of the program
+        DbAccess = &db;
+        db.Connect(); // the program's own key goes into the cache
+        cached = ReadAll(keys);
+        db.Rekey(QStringLiteral("我的密码"));
+        ExecSql(FormatSql("insert into NoteBook(TypeID,ReMark) values (0,'%s')",
+                          {QString::fromUtf8(secret)}));
+        BackupData(backup);
+        for (const QString& file : {DataPath(), DataPath() + "-wal", backup})
+            EXPECT_FALSE(Contains(file, secret)) << file.toStdString();
+        for (const QString& file : {DataPath(), backup})
+            EXPECT_TRUE(Sqlcipher(file, SqlcipherUnlock + "select count(*) from NoteBook;\n")
+                            .contains("not a database"))
+                << file.toStdString();
+        EXPECT_EQ(QFileInfo(DataPath()).permissions() & 0077, 0);
+        EXPECT_EQ(QFileInfo(backup).permissions() & 0077, 0);
+    }
+    const QByteArray before = ReadAll(DataPath());
+    TDbAccess db; // the next run
+    DbAccess = &db;
+    db.Connect();
+    ASSERT_TRUE(db.LockedWithPassword());
+    EXPECT_FALSE(db.UnlockWith(QStringLiteral("我的密")));
+    EXPECT_EQ(ReadAll(DataPath()), before);
+    EXPECT_FALSE(QFile::exists(DataPath() + "-wal"));
+    ASSERT_TRUE(db.UnlockWith(QStringLiteral("我的密码")));
+    EXPECT_EQ(GetIntValue(FormatSql("select count(*) from NoteBook where ReMark='%s'",
+                                    {QString::fromUtf8(secret)})),
+              1);
+    EXPECT_EQ(ReadAll(keys), cached);
+    EXPECT_EQ(boxes_->Count(), 0);
+
+    // The program's key back: the sqlcipher tool reads the file again.
+    db.Rekey(DatabaseKey);
+    db.Disconnect();
+    EXPECT_TRUE(Sqlcipher(DataPath(), SqlcipherUnlock + "select count(*) from NoteBook;\n")
+                    .startsWith("1"));
+}
+
+// A re-key killed at any point leaves the old file or the new one, whole.
+TEST_F(StorageTest, AReKeyKilledAnywhereLeavesTheOldFileOrTheNewOne) {
+    const QString note(400000, QChar(u'记')); // a 1.2 MB note, many times over
+    for (int i = 0; i < 8; ++i)
+        ExecSql(FormatSql("insert into NoteBook(TypeID,ReMark) values (%s,'%s')",
+                          {SqlNum(i + 1), note}));
+    DbAccess->Disconnect();
+    const QByteArray original = ReadAll(DataPath());
+    int olds = 0, news = 0;
+    // Every 15 ms over the child's run (about 150 ms here); the last one is left to finish.
+    std::vector<int> delays;
+    for (int delay = 0; delay <= 300; delay += 15)
+        delays.push_back(delay);
+    delays.push_back(-1);
+    for (int delay : delays) {
+        QFile::remove(DataPath());
+        QFile copy(DataPath());
+        ASSERT_TRUE(copy.open(QIODevice::WriteOnly) && copy.write(original) == original.size());
+        copy.close();
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QUILLET_REKEY_CHILD", dir_->path());
+        child.setProcessEnvironment(env);
+        // Any one test: the environment does the work before it and ends the process.
+        child.start(QCoreApplication::applicationFilePath(),
+                    {"--gtest_filter=StorageTest.DatabaseFileIsEncrypted"});
+        ASSERT_TRUE(child.waitForStarted());
+        if (delay >= 0) {
+            QThread::msleep(static_cast<unsigned long>(delay));
+            child.kill();
+        }
+        child.waitForFinished();
+        const bool old = !TDbAccess::RefusesKey(DataPath(), DatabaseKey);
+        const QString key = old ? DatabaseKey : QStringLiteral("新的钥匙");
+        (old ? olds : news) += 1;
+        TConnection c;
+        ASSERT_NO_THROW(c.Open(DataPath(), key)) << delay;
+        TCursor n;
+        n.Open(c, "select count(*), sum(length(ReMark)) from NoteBook");
+        EXPECT_EQ(n.AsInteger(0), 8) << delay;
+        EXPECT_EQ(n.AsInteger(1), 8 * 400000) << delay;
+    }
+    EXPECT_GT(olds, 0);
+    EXPECT_GT(news, 0);
+    DbAccess->Connect();
+}

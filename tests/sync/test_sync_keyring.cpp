@@ -123,12 +123,24 @@ TEST(SyncKeyring, PasswordLandsInTheKeyringNotTheFileAndAPassUsesIt) {
     EXPECT_TRUE(here.Sync(&message)) << message.toStdString();
 }
 
-TEST(SyncKeyring, WithoutAKeyringThePasswordStaysInTheDataFile) {
+// Without a keyring the user is told what keeping the password in the data file means and
+// asked: no keeps it for this run only, yes keeps it in the file.
+TEST(SyncKeyring, WithoutAKeyringThePasswordGoesIntoTheDataFileOnlyWhenTheUserSaysSo) {
     qunsetenv("DBUS_SESSION_BUS_ADDRESS");
     TRadicale& server = TRadicale::Shared();
     const QString user = server.AddUser();
     TMachine here(server.Url(), user);
     here.Exec("update SyncSet set PassWord=''");
+    TBoxRecorder boxes;
+    boxes.AnswerNo();
+    ConfirmSetup(here, server.Url(), user, user + "-pw");
+    ASSERT_EQ(boxes.Count(), 1);
+    EXPECT_TRUE(boxes.LastText().contains(QStringLiteral("能读取这个文件的人都能看到同步密码")))
+        << boxes.LastText().toStdString();
+    EXPECT_FALSE(SyncRow(here).join('|').contains(user + "-pw"));
+    EXPECT_TRUE(here.Sync());
+
+    boxes.AnswerYes();
     ConfirmSetup(here, server.Url(), user, user + "-pw");
     TSyncSettings s;
     s.Load(here.Db());
