@@ -121,8 +121,24 @@ void ForgetCipherKey(const QByteArray& salt) {
         lastKey.clear();
     QList<QByteArray> lines = StoredLines();
     const QByteArray field = SaltField(salt);
-    if (lines.removeIf([&field](const QByteArray& line) { return line.startsWith(field); }) > 0)
+    const QByteArray notOwn = field + '-';
+    if (lines.removeIf(
+            [&](const QByteArray& line) { return line.startsWith(field) && line != notOwn; }) > 0)
         WriteStore(lines);
+}
+
+void RememberNotOwnKey(const QByteArray& salt) {
+    const std::lock_guard<std::mutex> lock(keysUse);
+    QList<QByteArray> lines{SaltField(salt) + '-'};
+    for (const QByteArray& line : StoredLines())
+        if (!line.startsWith(SaltField(salt)))
+            lines << line;
+    WriteStore(lines);
+}
+
+bool KnownNotOwnKey(const QByteArray& salt) {
+    const std::lock_guard<std::mutex> lock(keysUse);
+    return StoredLines().contains(SaltField(salt) + '-');
 }
 
 namespace {

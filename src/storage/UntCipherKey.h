@@ -16,5 +16,11 @@ void SetCipherKeyStore(const QString& path);
 // A key the engine refused for that salt: worked out again next time.
 void ForgetCipherKey(const QByteArray& salt);
 
+// A file the program's own key does not open (it is encrypted with the login password):
+// noted by salt in the store, so that later starts try the program's key only the quick way
+// before asking for the password. Nothing of the password is noted.
+void RememberNotOwnKey(const QByteArray& salt);
+bool KnownNotOwnKey(const QByteArray& salt);
+
 // The raw-key form of the key for "PRAGMA key": x'<64 hex digits>'.
 QByteArray RawKeyText(const QByteArray& key);

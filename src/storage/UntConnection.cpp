@@ -33,10 +33,21 @@ void TConnection::Open(const QString& path, const QString& key, bool readOnly) {
     // The key derived here first; should the engine refuse it, its own derivation decides,
     // so every failure reads exactly as the engine reports it.
     const int flags = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
+    triedSalt_.clear();
     try {
         OpenWith(path, key, flags, true);
-    } catch (const EEngineError&) {
-        OpenWith(path, key, flags, false);
+    } catch (const EEngineError& e) {
+        const QByteArray salt = triedSalt_;
+        const bool own = key == DatabaseKey && !salt.isEmpty() && e.Code() == SQLITE_NOTADB;
+        if (own && KnownNotOwnKey(salt))
+            throw;
+        try {
+            OpenWith(path, key, flags, false);
+        } catch (const EEngineError& again) {
+            if (own && again.Code() == SQLITE_NOTADB)
+                RememberNotOwnKey(salt);
+            throw;
+        }
     }
 }
 
@@ -77,6 +88,7 @@ void TConnection::OpenWith(const QString& path, const QString& key, int flags, b
         QString keyText = QLatin1Char('\'') + QuoteSql(key) + QLatin1Char('\'');
         if (derived) {
             salt = FileSalt();
+            triedSalt_ = salt;
             if (salt.isEmpty())
                 throw EEngineError("the file has no salt yet");
             keyText = QLatin1Char('"') +

@@ -74,6 +74,7 @@ private:
     sqlite3* db_ = nullptr;
     QString path_;
     QString key_;
+    QByteArray triedSalt_; // of the file the last open read it from
     std::function<void(int)> onCommit_;
 };
 
