@@ -378,6 +378,27 @@ TEST_F(BackupTest, RestoreAskedNoOrCancelledDoesNothing) {
     EXPECT_FALSE(QFile::exists(AppDir() + "tmpData.bat"));
 }
 
+// A backup made while the data file was encrypted with an earlier login password opens with
+// that password; the restored data keeps it (its settings were made with it).
+TEST_F(BackupTest, ABackupEncryptedWithAnEarlierPasswordIsRestoredWithThatPassword) {
+    ExecSql("Insert into AlamContext(ReMark) values('备份时的') ");
+    DbAccess->Rekey(QStringLiteral("甲"));
+    Backup(InDir("locked.bat"));
+    ExecSql("delete from AlamContext");
+    DbAccess->Rekey(QStringLiteral("乙"));
+    qputenv("QUILLET_TEST_PASSWORDS", QStringLiteral("乙|甲").toUtf8());
+    InstallScriptedPasswordsFromEnvironment();
+    Restore(InDir("locked.bat"));
+    qunsetenv("QUILLET_TEST_PASSWORDS");
+    InstallScriptedPasswordsFromEnvironment();
+    EXPECT_EQ(boxes_->LastText(), QStringLiteral("密码输入错误!"));
+    EXPECT_EQ(GetIntValue("select count(*) from AlamContext where ReMark='备份时的'"), 1);
+    EXPECT_EQ(DbAccess->Key(), QStringLiteral("甲"));
+    EXPECT_TRUE(TDbAccess::RefusesKey(DataPath(), QStringLiteral("乙")));
+    EXPECT_TRUE(TDbAccess::RefusesKey(AppDir() + SafetyCopyName, QStringLiteral("甲")));
+    DbAccess->Rekey(DatabaseKey);
+}
+
 TEST_F(BackupTest, RestoreOfAFileThatIsNotOurDataChangesNothing) {
     ExecSql("Insert into AlamContext(ReMark) values('keep me') ");
     DbAccess->Connection.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
