@@ -11,6 +11,7 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QUrl>
 #include <memory>
@@ -176,8 +177,16 @@ public:
 
 // Qt's own dialog rather than the desktop's, so that it speaks Chinese like the rest of the
 // program whatever the desktop's language.
-QString AskFileName(QWidget* owner, QFileDialog::AcceptMode mode, const QString& filter) {
-    QFileDialog dialog(owner, QString(), QString(), filter);
+QString AskFileName(QWidget* owner, QFileDialog::AcceptMode mode, const QString& filter,
+                    const QString& title, const QString& name) {
+    QFileDialog dialog(owner, title, QString(), filter);
+    if (mode == QFileDialog::AcceptOpen)
+        dialog.setNameFilters({filter, QStringLiteral("所有文件 (*)")});
+    // "日历文件 (*.ics)": a name typed as "我的提醒" is saved as "我的提醒.ics", which the
+    // import's list then shows.
+    static const QRegularExpression suffix(QStringLiteral("\\(\\*\\.(\\w+)"));
+    if (const QRegularExpressionMatch m = suffix.match(filter); m.hasMatch())
+        dialog.setDefaultSuffix(m.captured(1));
     dialog.setObjectName(mode == QFileDialog::AcceptSave ? QStringLiteral("dlgSave1")
                                                          : QStringLiteral("dlgOpen1"));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
@@ -188,6 +197,8 @@ QString AskFileName(QWidget* owner, QFileDialog::AcceptMode mode, const QString&
     dialog.setProxyModel(new TChineseFileColumns(&dialog));
     dialog.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint);
+    if (!name.isEmpty())
+        dialog.selectFile(name);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return QString();
     return dialog.selectedFiles().constFirst();
@@ -195,16 +206,17 @@ QString AskFileName(QWidget* owner, QFileDialog::AcceptMode mode, const QString&
 
 } // namespace
 
-QString AskSaveFileName(QWidget* owner, const QString& filter) {
+QString AskSaveFileName(QWidget* owner, const QString& filter, const QString& title,
+                        const QString& name) {
     if (fileHook)
         return fileHook(true, filter);
-    return AskFileName(owner, QFileDialog::AcceptSave, filter);
+    return AskFileName(owner, QFileDialog::AcceptSave, filter, title, name);
 }
 
-QString AskOpenFileName(QWidget* owner, const QString& filter) {
+QString AskOpenFileName(QWidget* owner, const QString& filter, const QString& title) {
     if (fileHook)
         return fileHook(false, filter);
-    return AskFileName(owner, QFileDialog::AcceptOpen, filter);
+    return AskFileName(owner, QFileDialog::AcceptOpen, filter, title, QString());
 }
 
 QString AskFolderName(QWidget* owner, bool save) {

@@ -35,8 +35,11 @@ void LogScriptedWindow(const QString& caption, const QString& text);
 // text when the user cancelled. The save dialog never asks before overwriting.
 using FileDialogHook = std::function<QString(bool save, const QString& filter)>;
 FileDialogHook SetFileDialogHook(FileDialogHook hook);
-QString AskSaveFileName(QWidget* owner, const QString& filter);
-QString AskOpenFileName(QWidget* owner, const QString& filter);
+// title says what is saved or opened; the save dialog suggests name and gives a name typed
+// without a suffix the filter's; the open dialog also offers every file.
+QString AskSaveFileName(QWidget* owner, const QString& filter, const QString& title = QString(),
+                        const QString& name = QString());
+QString AskOpenFileName(QWidget* owner, const QString& filter, const QString& title = QString());
 // A folder, through the same hook (its filter is FolderFilter): one to write into when save,
 // else one to read.
 inline const QString FolderFilter = QStringLiteral("folder");

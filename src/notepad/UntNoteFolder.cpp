@@ -600,8 +600,10 @@ TNoteFolderResult ExportNotes(const QString& dir, const QString& lineBreak, TPro
     TNoteFolderResult result;
     result.Groups = CountGroups(root);
     result.Notes = CountNotes(root);
-    result.Text =
-        QStringLiteral("导出了%1个分组、%2篇笔记到文件夹。").arg(result.Groups).arg(result.Notes);
+    result.Text = QStringLiteral("导出了%1个分组、%2篇笔记到文件夹：%3")
+                      .arg(result.Groups)
+                      .arg(result.Notes)
+                      .arg(QDir::toNativeSeparators(QFileInfo(dir).absoluteFilePath()));
     return result;
 }
 

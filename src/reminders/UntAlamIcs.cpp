@@ -9,6 +9,7 @@
 #include "storage/UntDbAccess.h"
 #include "storage/UntSqlText.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -263,9 +264,11 @@ TExchangeResult ExportIcs(const QString& path, int filter, TProgress* progress) 
                         file.errorString());
     if (!replacing)
         ShareLikeUserFiles(path);
-    result.Text = QStringLiteral("导出了%1条提醒到日历文件。").arg(result.Count);
+    result.Text = QStringLiteral("导出了%1条提醒到日历文件：%2")
+                      .arg(result.Count)
+                      .arg(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()));
     if (!result.Skipped.isEmpty())
-        result.Text += QStringLiteral("未导出%1条：").arg(result.Skipped.size()) +
+        result.Text += QStringLiteral("\n未导出%1条：").arg(result.Skipped.size()) +
                        result.Skipped.join(QStringLiteral("；"));
     return result;
 }

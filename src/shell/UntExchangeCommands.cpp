@@ -1,6 +1,7 @@
 #include "UntExchangeCommands.h"
 
 #include "common/UntBackground.h"
+#include "common/UntClock.h"
 #include "common/UntMenu.h"
 #include "common/UntPublic.h"
 #include "notepad/NotepadPage.h"
@@ -33,7 +34,10 @@ void ExportIcsCommand(QWidget* owner, const TRemindersPage* reminders) {
     // The filter as it was when the user asked: the box lets the list change meanwhile.
     const int filter = reminders->FilterIndex();
     const bool filtered = filter != 0 && AskYesNo(QStringLiteral("只导出当前筛选的提醒吗？"));
-    const QString path = AskSaveFileName(owner, IcsFilter);
+    const QString path =
+        AskSaveFileName(owner, IcsFilter, QStringLiteral("导出提醒到日历文件"),
+                        QStringLiteral("Quillet提醒 %1.ics")
+                            .arg(Clock::Today().toString(QStringLiteral("yyyy-MM-dd"))));
     if (path.isEmpty())
         return;
     TExchangeResult result;
@@ -44,7 +48,7 @@ void ExportIcsCommand(QWidget* owner, const TRemindersPage* reminders) {
 }
 
 void ImportIcsCommand(QWidget* owner, TRemindersPage* reminders) {
-    const QString path = AskOpenFileName(owner, IcsFilter);
+    const QString path = AskOpenFileName(owner, IcsFilter, QStringLiteral("从日历文件导入提醒"));
     if (path.isEmpty())
         return;
     TImportSummary summary;

@@ -3,6 +3,7 @@
 #include "UException.h"
 #include "UntDbAccess.h"
 #include "common/UntAppDir.h"
+#include "common/UntClock.h"
 #include "common/UntHandler.h"
 #include "common/UntPublic.h"
 #include "settings/Pass.h"
@@ -28,7 +29,9 @@ bool CompactDatabase(const QString& path, const QString& password) {
 }
 
 void BackupCommand(QWidget* owner) {
-    QString path = AskSaveFileName(owner, BackupFilter);
+    QString path = AskSaveFileName(owner, BackupFilter, QStringLiteral("数据备份"),
+                                   QStringLiteral("Quillet备份 %1.bat")
+                                       .arg(Clock::Today().toString(QStringLiteral("yyyy-MM-dd"))));
     if (path.isEmpty())
         return;
     if (!path.endsWith(QLatin1String(".bat"), Qt::CaseInsensitive))
@@ -39,7 +42,7 @@ void BackupCommand(QWidget* owner) {
 void RestoreCommand(QWidget* owner, const std::function<void()>& reloadViews) {
     if (!AskYesNo(QStringLiteral("你确定要恢复数据吗？你做的操作可能会覆盖最新的数据！")))
         return;
-    const QString path = AskOpenFileName(owner, BackupFilter);
+    const QString path = AskOpenFileName(owner, BackupFilter, QStringLiteral("数据恢复"));
     if (path.isEmpty())
         return;
     // The chosen file is read and checked before the safety copy is written, so choosing

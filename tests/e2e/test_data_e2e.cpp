@@ -147,7 +147,8 @@ TEST(DataEndToEnd, RealFileDialogsOnTheDataFolderLeaveItsLocksAndNothingTypedIsL
     main.NotepadTab();
     main.Memo();
     main.Type("before dialogs,");
-    const QString title = QStringLiteral("另存为|打开|查找目录");
+    const QString title =
+        QStringLiteral("数据备份|数据恢复|导出提醒到日历文件|从日历文件导入提醒|查找目录");
     // 数据备份, 数据恢复, 导出提醒…, 从日历文件导入提醒…, 从文件夹导入笔记…
     for (int command : {3, 4, 5, 6, 8}) {
         main.SettingsCommand(command);
@@ -196,7 +197,7 @@ TEST(DataEndToEnd, TheSessionsEndStoresTheNotesAndLeavesNoLogEvenWithADialogOpen
         typed += more;
         if (signal == SIGTERM) {
             main.SettingsCommand(3); // 数据备份: the real dialog, with its own loop
-            ASSERT_FALSE(WaitForWindow(server.Display(), QStringLiteral("另存为"), p).isEmpty());
+            ASSERT_FALSE(WaitForWindow(server.Display(), QStringLiteral("数据备份"), p).isEmpty());
         }
         ::kill(static_cast<pid_t>(p->processId()), signal);
         ASSERT_TRUE(p->waitForFinished(10000)) << "still running after signal " << signal;

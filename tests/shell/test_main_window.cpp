@@ -16,10 +16,14 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -275,6 +279,41 @@ TEST_F(MainFrameTest, ImportsThroughTheSettingsMenuReloadTheListAndTheTree) {
     ASSERT_EQ(tree->topLevelItem(0)->childCount(), 1);
     EXPECT_EQ(tree->topLevelItem(0)->child(0)->text(0), QStringLiteral("组"));
     EXPECT_EQ(filters, QStringList({"日历文件 (*.ics)", FolderFilter}));
+}
+
+// The real save dialog of 导出提醒到日历文件: it says what it saves and suggests a dated name;
+// a name typed without a suffix is saved as an .ics file, which the import's list shows, and
+// the confirmation says where it went.
+TEST_F(MainFrameTest, ExportingRemindersSuggestsANameAndSavesAnIcsFileTheImportFinds) {
+    TPinnedClock clock(At("2026-12-08 09:00:00"));
+    QTemporaryDir folder;
+    QString title, suggested;
+    QTimer::singleShot(0, [&] {
+        QTRY_VERIFY(qobject_cast<QFileDialog*>(QApplication::activeModalWidget()));
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        title = dialog->windowTitle();
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        suggested = name->text();
+        dialog->setDirectory(folder.path());
+        name->setText(QStringLiteral("我的提醒"));
+        QTest::keyClick(name, Qt::Key_Return);
+    });
+    RunHandler(nullptr, [&] { Main()->findChild<QAction*>("NExportIcs")->trigger(); });
+    EXPECT_EQ(title, QStringLiteral("导出提醒到日历文件"));
+    EXPECT_EQ(suggested, QStringLiteral("Quillet提醒 2026-12-08.ics"));
+    const QString saved = folder.filePath(QStringLiteral("我的提醒.ics"));
+    EXPECT_TRUE(QFile::exists(saved));
+    EXPECT_TRUE(boxes_->LastText().endsWith(saved)) << boxes_->LastText().toStdString();
+
+    QStringList filters;
+    QTimer::singleShot(0, [&] {
+        QTRY_VERIFY(qobject_cast<QFileDialog*>(QApplication::activeModalWidget()));
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        filters = dialog->nameFilters();
+        dialog->reject();
+    });
+    RunHandler(nullptr, [&] { Main()->findChild<QAction*>("NImportIcs")->trigger(); });
+    EXPECT_EQ(filters, QStringList({"日历文件 (*.ics)", "所有文件 (*)"}));
 }
 
 class BackupTest : public MainFrameTest {
