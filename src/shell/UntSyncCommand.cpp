@@ -30,7 +30,7 @@ int RunSyncCommand(int& argc, char** argv, bool setup, const QString& url, const
         const QUrl address(url, QUrl::StrictMode);
         if (!address.isValid() || (address.scheme() != QLatin1String("https") &&
                                    address.scheme() != QLatin1String("http")))
-            return Fail(QStringLiteral("not a server address: ") + url, 2);
+            return Fail(QStringLiteral("服务器地址无效：") + url, 2);
     }
 
     QCoreApplication app(argc, argv);
@@ -54,7 +54,8 @@ int RunSyncCommand(int& argc, char** argv, bool setup, const QString& url, const
 
     TInstanceLock lock(QStringLiteral("Brindlet"));
     if (lock.HeldByOther())
-        return Fail(QStringLiteral("Quillet is running; close it first. Nothing was changed."));
+        return Fail(
+            QStringLiteral("Quillet正在运行，请关闭它后再同步，或在程序中同步。未做任何更改。"));
 
     TDbAccess db;
     DbAccess = &db;
@@ -65,7 +66,7 @@ int RunSyncCommand(int& argc, char** argv, bool setup, const QString& url, const
     if (!TerminalUnlock())
         return Fail(QString::fromUtf8(WrongLoginText));
     if (!db.Connection.IsOpen())
-        return Fail(QStringLiteral("the data file cannot be opened"));
+        return Fail(QStringLiteral("无法打开数据文件。"));
 
     try {
         config.Load();
@@ -101,7 +102,7 @@ int RunSyncCommand(int& argc, char** argv, bool setup, const QString& url, const
             return 0;
         }
         if (!settings.Enabled || settings.ServerUrl.isEmpty())
-            return Fail(QStringLiteral("sync is not set up (quillet --sync-setup URL USER)"));
+            return Fail(QStringLiteral("还没有设置同步（quillet --sync-setup 地址 用户名）"));
 
         TSyncEngine engine(db);
         bool ok = false;

@@ -30,10 +30,17 @@ TFormSyncSetup::TFormSyncSetup(TDbAccess& db, TSyncEngine& engine, QWidget* pare
 
 TFormSyncSetup::~TFormSyncSetup() = default;
 
+void TFormSyncSetup::FormShow() {
+    // Typing starts where the form does, not on 确定.
+    ui_->edtServer->setFocus();
+}
+
 bool TFormSyncSetup::ReadInput(TSyncSettings& settings, QString& password) {
     settings = settings_;
     QString address = ui_->edtServer->text().trimmed();
+    ui_->lblTest->clear(); // an earlier result no longer stands
     if (address.isEmpty()) {
+        ui_->edtServer->setFocus();
         ShowInfo(QStringLiteral("请填写服务器地址！"));
         return false;
     }
@@ -42,6 +49,7 @@ bool TFormSyncSetup::ReadInput(TSyncSettings& settings, QString& password) {
     const QUrl url(address);
     if (!url.isValid() || url.host().isEmpty() ||
         (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http"))) {
+        ui_->edtServer->setFocus();
         ShowInfo(QStringLiteral("服务器地址无效！"));
         return false;
     }

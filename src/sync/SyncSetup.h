@@ -23,6 +23,7 @@ public:
     bool ReadInput(TSyncSettings& settings, QString& password);
 
 protected:
+    void FormShow() override;
     void btnOKClick() override;
 
 private:

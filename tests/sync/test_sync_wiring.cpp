@@ -82,7 +82,7 @@ TEST(SyncCommandLine, SetUpThenSyncAndRefusedWhileACopyRuns) {
     const QByteArray before = ReadAll(run.Data());
     r = RunCommand(run, {"--sync-setup", "https://127.0.0.1:1/", "other"}, "x\n");
     EXPECT_NE(r.code, 0);
-    EXPECT_TRUE(r.output.contains("running")) << r.output.toStdString();
+    EXPECT_TRUE(r.output.contains(QStringLiteral("正在运行"))) << r.output.toStdString();
     r = RunCommand(run, {"--sync"});
     EXPECT_NE(r.code, 0);
     EXPECT_EQ(ReadAll(run.Data()), before);
