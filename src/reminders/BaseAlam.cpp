@@ -113,12 +113,15 @@ void TFormBaseAlam::FormCreate() {
     connect(ui_->btnAlamContext, &QPushButton::clicked, this,
             Handler(this, [this] { btnAlamContextClick(); }));
 
-    QWidget* order[] = {ui_->DBDay,   ui_->rbOnly,       ui_->rbDay,          ui_->mmoNote,
-                        btnOK(),      btnCancel(),       ui_->btnAlamContext, ui_->rbMonth,
-                        ui_->rbWeek,  ui_->edtHour,      ui_->edtMinute,      ui_->edtMonWeek,
-                        ui_->chk1,    ui_->chk2,         ui_->chk3,           ui_->chk4,
-                        ui_->chk5,    ui_->chk6,         ui_->chk7,           ui_->rbYear,
-                        ui_->rbLunar, ui_->cbLunarMonth, ui_->cbLunarDay,     ui_->spnAhead};
+    // By keyboard the form reads as it is laid out: the time, how it repeats, the day, then the
+    // text and the buttons. Tab leaves the text (a reminder has no use for tab characters).
+    QWidget* order[] = {ui_->edtHour, ui_->edtMinute,      ui_->rbOnly,     ui_->rbDay,
+                        ui_->rbWeek,  ui_->rbMonth,        ui_->rbYear,     ui_->rbLunar,
+                        ui_->DBDay,   ui_->edtMonWeek,     ui_->chk1,       ui_->chk2,
+                        ui_->chk3,    ui_->chk4,           ui_->chk5,       ui_->chk6,
+                        ui_->chk7,    ui_->cbLunarMonth,   ui_->cbLunarDay, ui_->spnAhead,
+                        ui_->mmoNote, ui_->btnAlamContext, btnOK(),         btnCancel()};
+    ui_->mmoNote->setTabChangesFocus(true);
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
 

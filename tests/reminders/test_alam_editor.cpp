@@ -265,6 +265,29 @@ TEST_F(AlamEditorTest, EnterSavesAndEscapeCancels) {
     EXPECT_EQ(AlamCount(), 1);
 }
 
+// By keyboard alone: Tab from the minutes goes on through the form to the text and on to
+// 确定 without typing a tab into the text; Enter there saves.
+TEST_F(AlamEditorTest, TabGoesFromTheTimeThroughTheTextToOK) {
+    QStringList visited;
+    WhenModal([&](QDialog* d) {
+        TypeText(d->findChild<QPlainTextEdit*>("mmoNote"), "下班");
+        d->findChild<QLineEdit*>("edtHour")->setText("18");
+        d->findChild<QLineEdit*>("edtMinute")->setFocus();
+        for (int i = 0; i < 12 && !qobject_cast<QPushButton*>(d->focusWidget()); ++i) {
+            QTest::keyClick(d->focusWidget(), Qt::Key_Tab);
+            visited << d->focusWidget()->objectName();
+        }
+        if (auto* button = qobject_cast<QPushButton*>(d->focusWidget());
+            button && button->text() == "设")
+            QTest::keyClick(button, Qt::Key_Tab);
+        QTest::keyClick(d->focusWidget(), Qt::Key_Return);
+    });
+    EXPECT_EQ(ShowAddAlam(), int(mrOk)) << visited.join(',').toStdString();
+    EXPECT_EQ(visited.first(), "rbOnly");
+    EXPECT_TRUE(visited.contains("mmoNote")) << visited.join(',').toStdString();
+    EXPECT_EQ(ReadRows("select ReMark from Alam").value(0).value(0), QStringLiteral("下班"));
+}
+
 TEST_F(AlamEditorTest, TextWithQuoteAndSeparatorIsSavedListedAndEditedUnchanged) {
     const QString text = QStringLiteral("Tom's 提醒 @#@ '); drop table Alam; --");
     dlg->show();
