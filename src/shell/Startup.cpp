@@ -176,8 +176,10 @@ int RunQuillet(int& argc, char** argv, void (*installTestHooks)()) {
     const QString instanceName = QStringLiteral("Brindlet");
     TInstanceLock lock(instanceName);
     if (lock.HeldByOther()) {
-        TInstanceChannel::Send(instanceName, {TInstanceMessageType::Activate, {}});
+        // The running window comes forward once the box is answered: raised before, it could
+        // cover the box it was raised for.
         ShowInfo(QStringLiteral("桌面Quillet软件已经运行!"));
+        TInstanceChannel::Send(instanceName, {TInstanceMessageType::Activate, {}});
         return 0;
     }
     TInstanceChannel channel(instanceName);
