@@ -9,6 +9,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QStyledItemDelegate>
 #include <QTextLayout>
 
@@ -143,6 +144,23 @@ bool TFormSearchAll::Idle() const {
 }
 
 void TFormSearchAll::Open() {
+    if (!placed_) {
+        // Beside the main window, where it covers none of what it finds.
+        placed_ = true;
+        if (const QWidget* main = parentWidget() ? parentWidget()->window() : nullptr) {
+            const QRect frame = main->frameGeometry();
+            const QRect screen = main->screen()->availableGeometry();
+            const int right = frame.right() + 1;
+            const int x = right + width() <= screen.right() + 1 ? right
+                          : frame.left() - frameGeometry().width() >= screen.left()
+                              ? frame.left() - frameGeometry().width()
+                              : screen.right() + 1 - frameGeometry().width();
+            move(x, std::max(screen.top(), frame.top()));
+        }
+    }
+    // Results from before may no longer stand.
+    if (!ui_->edtQuery->text().isEmpty() && isHidden())
+        SearchNow();
     show();
     raise();
     activateWindow();

@@ -64,5 +64,6 @@ private:
     std::vector<TSearchHit> hits_;
     QString listedQuery_;
     bool listedCase_ = false;
+    bool placed_ = false;
     bool searching_ = false;
 };

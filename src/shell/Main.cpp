@@ -216,11 +216,14 @@ void TFormMain::N11Click() {
     // After a restore, even a failed one, the views show what the file holds: nothing old is
     // written back, and an open alert names a reminder of the replaced data.
     const TSyncPause pause(this);
-    RestoreCommand(this, [this] {
-        ForgetOpenAlerts();
-        ui_->ts3->rgAlamClick();
-        ui_->ts2->ReloadNotepad();
-    });
+    RestoreCommand(
+        this,
+        [this] {
+            ForgetOpenAlerts();
+            ui_->ts3->rgAlamClick();
+            ui_->ts2->ReloadNotepad();
+        },
+        AskBackupPassword);
 }
 
 void TFormMain::tmr1Timer() {

@@ -4,6 +4,7 @@
 #include "notepad/NotepadPage.h"
 #include "reminders/RemindersPage.h"
 #include "search/SearchAll.h"
+#include "shell/Main.h"
 #include "storage/UntDbAccess.h"
 
 #include <QPointer>
@@ -16,6 +17,9 @@ void InstallSearchAll(QTabWidget* tabs, TNotepadPage* notes, TRemindersPage* rem
         if (!*form) {
             *form = new TFormSearchAll(DbAccess->Reader, tabs->window());
             (*form)->OnActivate = [=](const TSearchHit& hit, const QString& query, bool cs) {
+                // The match is shown in the main window, brought forward (from the tray too).
+                if (auto* main = qobject_cast<TFormMain*>(tabs->window()))
+                    main->NShowFormClick();
                 RunHandler(tabs, [&] {
                     if (hit.kind == TSearchHit::Reminder) {
                         tabs->setCurrentWidget(reminders);

@@ -6,9 +6,6 @@
 #include "common/UntClock.h"
 #include "common/UntHandler.h"
 #include "common/UntPublic.h"
-#include "settings/Pass.h"
-
-#include <sqlite3.h>
 
 #include <QWidget>
 #include <exception>
@@ -39,7 +36,8 @@ void BackupCommand(QWidget* owner) {
     BackupData(path);
 }
 
-void RestoreCommand(QWidget* owner, const std::function<void()>& reloadViews) {
+void RestoreCommand(QWidget* owner, const std::function<void()>& reloadViews,
+                    const std::function<QString(const QString&)>& askPassword) {
     if (!AskYesNo(QStringLiteral("你确定要恢复数据吗？你做的操作可能会覆盖最新的数据！")))
         return;
     const QString path = AskOpenFileName(owner, BackupFilter, QStringLiteral("数据恢复"));
@@ -51,7 +49,7 @@ void RestoreCommand(QWidget* owner, const std::function<void()>& reloadViews) {
     // Given up, the restore goes on to say why the file cannot be restored.
     QString password;
     if (DbAccess->RefusesKnownKeys(path))
-        password = AskBackupPassword(path);
+        password = askPassword(path);
     std::exception_ptr failed;
     try {
         RestoreData(path, AppDir() + SafetyCopyName, password);

@@ -14,8 +14,10 @@ class QWidget;
 void BackupCommand(QWidget* owner);
 // "数据恢复": asks first, then for the backup; reads and checks it, keeps a safety copy of the
 // data now in use in AppDir and replaces the data with it. reloadViews runs once the file may
-// have changed, after a failure too (which it then rethrows).
-void RestoreCommand(QWidget* owner, const std::function<void()>& reloadViews);
+// have changed, after a failure too (which it then rethrows). askPassword(path) asks for the
+// login password a backup no key of ours opens was made with (empty: given up).
+void RestoreCommand(QWidget* owner, const std::function<void()>& reloadViews,
+                    const std::function<QString(const QString&)>& askPassword);
 
 // The name of the safety copy in AppDir.
 inline const QString SafetyCopyName = QStringLiteral("tmpData.bat");

@@ -284,7 +284,10 @@ TEST_F(SearchWindowTest, ActivatingAResultShowsExactlyItsMatch) {
     ASSERT_EQ(Form()->Hits().size(), 4u);
     EXPECT_EQ(Form()->lblCount()->text(), QStringLiteral("共4处"));
 
-    Activate(2); // the second place in the note, far below the first screen
+    Main()->hide(); // in the tray: choosing a result brings it back, in front
+    Activate(2);    // the second place in the note, far below the first screen
+    EXPECT_TRUE(Main()->isVisible());
+    EXPECT_TRUE(WaitFor([&] { return QApplication::activeWindow() == Main(); }, 2000));
     EXPECT_EQ(Child<QTabWidget>(Main(), "pgc1")->currentWidget(), NotepadPageOf(Main()));
     EXPECT_EQ(TCardTree::RecordOf(Child<QTreeWidget>(Main(), "tvNote")->currentItem())->SelfIndex,
               2);
