@@ -640,6 +640,7 @@ TNoteFolderResult ImportNotes(const QString& dir, int parentGroup, TProgress* pr
         int next = static_cast<int>(number(
                        FormatSql(QStringLiteral("select max(SelfIndex) from %s"), {GroupTable}))) +
                    1;
+        const int first = next;
         QStringList batch;
         if (root.Note) {
             if (number(FormatSql(QStringLiteral("select count(*) from NoteBook where TypeID=%s"),
@@ -665,11 +666,14 @@ TNoteFolderResult ImportNotes(const QString& dir, int parentGroup, TProgress* pr
             if (!IsBlank(piece))
                 connection.Exec(piece);
         }
+        result.FirstGroup = next > first ? first : 0;
     });
     result.Groups += CountGroups(root);
     result.Notes = CountNotes(root);
     const QString head =
-        QStringLiteral("导入了%1个分组、%2篇笔记").arg(result.Groups).arg(result.Notes);
+        result.Groups == 0 && result.Notes == 0
+            ? QStringLiteral("这个文件夹里没有可以导入的笔记（.txt 文件或它的子文件夹）")
+            : QStringLiteral("导入了%1个分组、%2篇笔记").arg(result.Groups).arg(result.Notes);
     result.Text = skipped.isEmpty() ? head + QStringLiteral("。")
                                     : head + QStringLiteral("，跳过%1项：\n").arg(skipped.size()) +
                                           skipped.join(u'\n');

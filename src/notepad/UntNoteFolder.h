@@ -14,6 +14,7 @@ struct TNoteFolderResult {
     int Groups = 0;
     int Notes = 0;
     QString Text;
+    int FirstGroup = 0; // of an import: the first group it made, 0 when none
 };
 
 // The index file at the top of an exported folder.

@@ -11,6 +11,7 @@
 #include "reminders/UntAlamIcs.h"
 
 #include <QMenu>
+#include <QTreeWidget>
 
 namespace {
 const QString IcsFilter = QStringLiteral("日历文件 (*.ics)");
@@ -82,5 +83,18 @@ void ImportNotesCommand(QWidget* owner, TNotepadPage* notepad) {
                     [&](TProgress& progress) { result = ImportNotes(dir, group, &progress); });
     // The progress window's loop may have rebuilt the tree meanwhile too.
     notepad->ReloadNotepad();
-    ShowInfo(result.Text);
+    // What came in is shown, opened out, and the box says under which group.
+    TCardTree* tree = notepad->NoteTree();
+    QTreeWidgetItem* shown =
+        tree ? tree->NodeOfIndex(result.FirstGroup ? result.FirstGroup : group) : nullptr;
+    if (shown) {
+        for (QTreeWidgetItem* up = shown->parent(); up; up = up->parent())
+            up->setExpanded(true);
+        shown->treeWidget()->setCurrentItem(shown);
+        shown->treeWidget()->scrollToItem(shown);
+    }
+    QTreeWidgetItem* under = tree ? tree->NodeOfIndex(group) : nullptr;
+    ShowInfo(under && (result.Groups > 0 || result.Notes > 0)
+                 ? QStringLiteral("已导入到“%1”下：").arg(under->text(0)) + result.Text
+                 : result.Text);
 }

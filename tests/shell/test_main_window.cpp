@@ -278,6 +278,15 @@ TEST_F(MainFrameTest, ImportsThroughTheSettingsMenuReloadTheListAndTheTree) {
     MenuAction(menu, "NImportNotes")->trigger();
     ASSERT_EQ(tree->topLevelItem(0)->childCount(), 1);
     EXPECT_EQ(tree->topLevelItem(0)->child(0)->text(0), QStringLiteral("组"));
+    // Said where it went, and shown.
+    EXPECT_TRUE(boxes_->LastText().startsWith(
+        QStringLiteral("已导入到“%1”下：导入了1个分组").arg(tree->topLevelItem(0)->text(0))))
+        << boxes_->LastText().toStdString();
+    EXPECT_EQ(tree->currentItem(), tree->topLevelItem(0)->child(0));
+    QDir().mkpath(dir_->filePath("empty"));
+    SetFileDialogHook([&](bool, const QString&) { return dir_->filePath("empty"); });
+    MenuAction(menu, "NImportNotes")->trigger();
+    EXPECT_TRUE(boxes_->LastText().startsWith(QStringLiteral("这个文件夹里没有可以导入的笔记")));
     EXPECT_EQ(filters, QStringList({"日历文件 (*.ics)", FolderFilter}));
 }
 
