@@ -14,6 +14,8 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QUrl>
+#include <cerrno>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -219,8 +221,66 @@ QString AskOpenFileName(QWidget* owner, const QString& filter, const QString& ti
     return AskFileName(owner, QFileDialog::AcceptOpen, filter, title, QString());
 }
 
-QString AskFolderName(QWidget* owner, bool save) {
+namespace {
+
+// A folder to export into may be a new one, typed into the name field: the parent must exist.
+class TFolderDialog : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+    QString Chosen;
+
+protected:
+    void accept() override {
+        const QStringList chosen = selectedFiles();
+        if (acceptMode() == AcceptSave && chosen.size() == 1 && !QFileInfo::exists(chosen[0]) &&
+            QFileInfo(QFileInfo(chosen[0]).absolutePath()).isDir()) {
+            Chosen = chosen[0];
+            QDialog::accept();
+            return;
+        }
+        QFileDialog::accept();
+    }
+};
+
+} // namespace
+
+QString FileErrorText(int error) {
+    switch (error) {
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("没有写入这里的权限");
+    case EROFS:
+        return QStringLiteral("这个位置是只读的");
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("磁盘已满");
+    case ENOENT:
+        return QStringLiteral("所在的文件夹不存在");
+    case EEXIST:
+        return QStringLiteral("同名的文件已存在");
+    default:
+        return QString::fromLocal8Bit(std::strerror(error));
+    }
+}
+
+QString AskFolderName(QWidget* owner, bool save, const QString& title) {
     if (fileHook)
         return fileHook(save, FolderFilter);
-    return QFileDialog::getExistingDirectory(owner);
+    TFolderDialog dialog(owner, title);
+    dialog.setObjectName(save ? QStringLiteral("dlgFolderSave") : QStringLiteral("dlgFolderOpen"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setLabelText(QFileDialog::Accept,
+                        save ? QStringLiteral("导出(&S)") : QStringLiteral("选择(&O)"));
+    dialog.setLabelText(QFileDialog::FileName, QStringLiteral("文件夹："));
+    dialog.setProxyModel(new TChineseFileColumns(&dialog));
+    dialog.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint);
+    if (dialog.exec() != QDialog::Accepted)
+        return QString();
+    if (!dialog.Chosen.isEmpty())
+        return dialog.Chosen;
+    return dialog.selectedFiles().isEmpty() ? QString() : dialog.selectedFiles().constFirst();
 }

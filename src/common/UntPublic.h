@@ -43,7 +43,9 @@ QString AskOpenFileName(QWidget* owner, const QString& filter, const QString& ti
 // A folder, through the same hook (its filter is FolderFilter): one to write into when save,
 // else one to read.
 inline const QString FolderFilter = QStringLiteral("folder");
-QString AskFolderName(QWidget* owner, bool save);
+QString AskFolderName(QWidget* owner, bool save, const QString& title = QString());
+// Why a file could not be written or made, in Chinese, from the system's error number.
+QString FileErrorText(int error);
 // For end-to-end runs: QUILLET_TEST_FILES holds the answers of the file dialogs, in order,
 // separated by '|'; once they are used up, every dialog is cancelled.
 void InstallScriptedFileDialogsFromEnvironment();

@@ -5,6 +5,7 @@
 #include "common/UntBackground.h"
 #include "common/UntForeignText.h"
 #include "common/UntPrivateFiles.h"
+#include "common/UntPublic.h"
 #include "storage/UException.h"
 #include "storage/UntDbAccess.h"
 #include "storage/UntSqlText.h"
@@ -576,8 +577,10 @@ TNoteFolderResult ExportNotes(const QString& dir, const QString& lineBreak, TPro
         QStringLiteral(".%1.part-%2")
             .arg(target.fileName())
             .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
+    errno = 0;
     if (!parent.mkdir(building))
-        throw EAppError(QStringLiteral("无法建立文件夹：") + parent.filePath(building));
+        throw EAppError(QStringLiteral("无法建立文件夹：") + dir + QStringLiteral("\n") +
+                        FileErrorText(errno));
     const QString work = parent.filePath(building);
     try {
         TNameSet names;

@@ -5,6 +5,7 @@
 #include "common/UntClock.h"
 #include "common/UntForeignText.h"
 #include "common/UntPrivateFiles.h"
+#include "common/UntPublic.h"
 #include "storage/UException.h"
 #include "storage/UntDbAccess.h"
 #include "storage/UntSqlText.h"
@@ -17,6 +18,7 @@
 #include <QSet>
 #include <QTime>
 #include <algorithm>
+#include <cerrno>
 #include <libical/ical.h>
 #include <memory>
 #include <optional>
@@ -259,9 +261,10 @@ TExchangeResult ExportIcs(const QString& path, int filter, TProgress* progress) 
     result.Count = static_cast<int>(alams.size() - result.Skipped.size());
     const bool replacing = QFileInfo::exists(path); // a file replaced keeps its mode
     QSaveFile file(path);
+    errno = 0;
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
         throw EAppError(QStringLiteral("无法写入日历文件：") + path + QStringLiteral("\n") +
-                        file.errorString());
+                        (errno ? FileErrorText(errno) : file.errorString()));
     if (!replacing)
         ShareLikeUserFiles(path);
     result.Text = QStringLiteral("导出了%1条提醒到日历文件：%2")

@@ -60,7 +60,7 @@ void ImportIcsCommand(QWidget* owner, TRemindersPage* reminders) {
 }
 
 void ExportNotesCommand(QWidget* owner) {
-    const QString dir = AskFolderName(owner, true);
+    const QString dir = AskFolderName(owner, true, QStringLiteral("导出笔记到文件夹"));
     if (dir.isEmpty())
         return;
     TNoteFolderResult result;
@@ -74,7 +74,7 @@ void ImportNotesCommand(QWidget* owner, TNotepadPage* notepad) {
     if (!notepad->NoteTree() || !notepad->NoteTree()->Selected())
         return;
     const int group = notepad->NoteTree()->SelectedIndex();
-    const QString dir = AskFolderName(owner, false);
+    const QString dir = AskFolderName(owner, false, QStringLiteral("从文件夹导入笔记"));
     // The dialog's loop may have rebuilt the tree or deleted the group.
     if (dir.isEmpty() || !notepad->NoteTree() || !notepad->NoteTree()->NodeOfIndex(group))
         return;

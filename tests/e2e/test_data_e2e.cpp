@@ -148,7 +148,7 @@ TEST(DataEndToEnd, RealFileDialogsOnTheDataFolderLeaveItsLocksAndNothingTypedIsL
     main.Memo();
     main.Type("before dialogs,");
     const QString title =
-        QStringLiteral("数据备份|数据恢复|导出提醒到日历文件|从日历文件导入提醒|查找目录");
+        QStringLiteral("数据备份|数据恢复|导出提醒到日历文件|从日历文件导入提醒|从文件夹导入笔记");
     // 数据备份, 数据恢复, 导出提醒…, 从日历文件导入提醒…, 从文件夹导入笔记…
     for (int command : {3, 4, 5, 6, 8}) {
         main.SettingsCommand(command);

@@ -325,6 +325,26 @@ TEST_F(MainFrameTest, ExportingRemindersSuggestsANameAndSavesAnIcsFileTheImportF
     EXPECT_EQ(filters, QStringList({"日历文件 (*.ics)", "所有文件 (*)"}));
 }
 
+// The real folder dialog of 导出笔记到文件夹: a new folder's name may be typed, and the notes
+// go into that new folder.
+TEST_F(MainFrameTest, NotesAreExportedIntoANewFolderTypedIntoTheFolderDialog) {
+    QTemporaryDir folder;
+    QString title;
+    QTimer::singleShot(0, [&] {
+        QTRY_VERIFY(qobject_cast<QFileDialog*>(QApplication::activeModalWidget()));
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        title = dialog->windowTitle();
+        dialog->setDirectory(folder.path());
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        name->setText(QStringLiteral("新的笔记文件夹"));
+        QTest::keyClick(name, Qt::Key_Return);
+    });
+    RunHandler(nullptr, [&] { Main()->findChild<QAction*>("NExportNotes")->trigger(); });
+    EXPECT_EQ(title, QStringLiteral("导出笔记到文件夹"));
+    EXPECT_TRUE(QFile::exists(folder.filePath(QStringLiteral("新的笔记文件夹/quillet-notes.json"))))
+        << boxes_->LastText().toStdString();
+}
+
 class BackupTest : public MainFrameTest {
 protected:
     void SetUp() override {
