@@ -63,9 +63,10 @@ std::optional<TCommandLineAnswer> AnswerCommandLine(const QStringList& arguments
                                      QStringLiteral("Show the version and exit."));
     const QCommandLineOption syncSetup(
         "sync-setup",
-        QStringLiteral("Set up sync with a CalDAV server: quillet --sync-setup URL USER,\n"
-                       "the password on standard input (after the login password, when one\n"
-                       "is set)."));
+        // No line breaks: the parser wraps it and indents the lines that follow.
+        QStringLiteral("Set up sync with the CalDAV server at URL as USER: quillet "
+                       "--sync-setup URL USER. The password is read from standard input "
+                       "(after the login password, when one is set)."));
     const QCommandLineOption sync("sync", QStringLiteral("Sync once; exit status 0 on success."));
     parser.addOption(help);
     parser.addOption(version);

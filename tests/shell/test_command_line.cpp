@@ -22,6 +22,18 @@ TEST(CommandLine, HelpAndVersionAnswerWithoutStarting) {
         EXPECT_TRUE(help->text.startsWith("Usage: quillet [options]")) << help->text;
         EXPECT_TRUE(help->text.contains("--version"));
         EXPECT_FALSE(help->text.contains("qwindowtitle")) << "Qt's options stay out of the list";
+
+        // Each entry runs on to the right margin, its later lines under its first.
+        const QStringList lines = help->text.split('\n');
+        const qsizetype column = lines.filter("--help").first().indexOf("Show");
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            EXPECT_LE(lines[i].size(), 80) << lines[i];
+            if (!lines[i].startsWith(QString(column, ' ')))
+                continue;
+            const QString word = lines[i].mid(column).section(' ', 0, 0);
+            EXPECT_GT(lines[i - 1].size() + 1 + word.size(), 72)
+                << "broken early: " << lines[i - 1];
+        }
     }
 }
 
