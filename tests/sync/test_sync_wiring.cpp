@@ -122,7 +122,19 @@ TEST(SyncCommandLine, LoginPasswordComesFirstAndAWrongOneChangesNothing) {
         user + "|1");
 }
 
-class SyncWindowTest : public MainWindowTest {};
+class SyncWindowTest : public MainWindowTest {
+protected:
+    // The window's data file set up for user's account at url.
+    static void TurnSyncOn(const QString& url, const QString& user) {
+        TSyncSettings s;
+        s.Load(*DbAccess);
+        s.Enabled = true;
+        s.ServerUrl = url;
+        s.UserName = user;
+        s.PassWord = user + "-pw";
+        s.Save(*DbAccess);
+    }
+};
 
 TEST_F(SyncWindowTest, MenuItemsAndSyncNowBringTheOtherMachinesNotesIntoView) {
     const QList<QAction*> items = Child<QMenu>(Main(), "pmSystem")->actions();
@@ -163,13 +175,7 @@ TEST_F(SyncWindowTest, MenuItemsAndSyncNowBringTheOtherMachinesNotesIntoView) {
     cursor.setPosition(2);
     memo->setTextCursor(cursor);
 
-    TSyncSettings s;
-    s.Load(*DbAccess);
-    s.Enabled = true;
-    s.ServerUrl = server.Url();
-    s.UserName = user;
-    s.PassWord = user + "-pw";
-    s.Save(*DbAccess);
+    TurnSyncOn(server.Url(), user);
     trayNow->trigger();
     EXPECT_TRUE(WaitFor([&] { return state->text().startsWith(QStringLiteral("已同步")); }))
         << state->text().toStdString();
@@ -205,13 +211,7 @@ TEST_F(SyncWindowTest, AKeystrokeAndANewGroupDuringARealPassLoseNothing) {
     ASSERT_TRUE(there.Sync());
 
     TSlowServer slow(QUrl(server.Url()), 150);
-    TSyncSettings s;
-    s.Load(*DbAccess);
-    s.Enabled = true;
-    s.ServerUrl = slow.Url();
-    s.UserName = user;
-    s.PassWord = user + "-pw";
-    s.Save(*DbAccess);
+    TurnSyncOn(slow.Url(), user);
     TSyncEngine& engine = *SyncHookup(Main())->Engine();
     QSignalSpy finished(&engine, &TSyncEngine::Finished);
     engine.SyncNow();
