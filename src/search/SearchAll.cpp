@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QStyledItemDelegate>
 #include <QTextLayout>
+#include <algorithm>
 
 namespace {
 
@@ -116,6 +117,11 @@ TFormSearchAll::TFormSearchAll(TReadConnection& reader, QWidget* parent)
     runner_.OnFinished = [this](quint64, int total) {
         searching_ = false;
         ShowCount(total, true);
+        // The place column as wide as its longest place, up to half the list.
+        QTreeWidget* list = ui_->lvResult;
+        list->resizeColumnToContents(0);
+        list->header()->resizeSection(
+            0, std::clamp(list->columnWidth(0), 200, std::max(200, list->viewport()->width() / 2)));
     };
     runner_.OnFailed = [this](quint64, const QString& message, const QString& sql) {
         searching_ = false;

@@ -367,3 +367,16 @@ TEST_F(SearchWindowTest, EachRowHighlightsItsOwnMatchAndANewListItsNewOne) {
 }
 
 } // namespace
+
+// A place deep in the tree is shown whole, as far as half the list allows.
+TEST_F(SearchWindowTest, ThePlaceColumnFitsALongPlace) {
+    InsertGroup(3, 2, QStringLiteral("很长的分组名称").repeated(4));
+    InsertNote(3, QStringLiteral("独一无二"));
+    Child<QPushButton>(Main(), "btnFindAll")->click();
+    Find(QStringLiteral("独一无二"));
+    QTreeWidget* list = Form()->lvResult();
+    ASSERT_EQ(list->topLevelItemCount(), 1);
+    const int place = list->fontMetrics().horizontalAdvance(list->topLevelItem(0)->text(0));
+    ASSERT_GT(place, 200);
+    EXPECT_GE(list->columnWidth(0), std::min(place, list->viewport()->width() / 2));
+}
