@@ -38,10 +38,11 @@ void TFormSyncSetup::FormShow() {
 bool TFormSyncSetup::ReadInput(TSyncSettings& settings, QString& password) {
     settings = settings_;
     QString address = ui_->edtServer->text().trimmed();
-    ui_->lblTest->clear(); // an earlier result no longer stands
+    // Said in the result line, in place of an earlier result that no longer stands.
+    ui_->lblTest->clear();
     if (address.isEmpty()) {
         ui_->edtServer->setFocus();
-        ShowInfo(QStringLiteral("请填写服务器地址！"));
+        ui_->lblTest->setText(QStringLiteral("请填写服务器地址！"));
         return false;
     }
     if (!address.contains(QLatin1String("://")))
@@ -50,7 +51,7 @@ bool TFormSyncSetup::ReadInput(TSyncSettings& settings, QString& password) {
     if (!url.isValid() || url.host().isEmpty() ||
         (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http"))) {
         ui_->edtServer->setFocus();
-        ShowInfo(QStringLiteral("服务器地址无效！"));
+        ui_->lblTest->setText(QStringLiteral("服务器地址无效！"));
         return false;
     }
     QHostAddress host;

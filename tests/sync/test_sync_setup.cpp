@@ -21,6 +21,12 @@ TEST_F(SyncSetupTest, PlainHttpToAnotherHostOnlyAfterTheWarningAddressGetsHttpsP
         dlg.ui()->edtUser->setText("me");
         dlg.ui()->edtPass->setText("secret 'pw'");
         dlg.ui()->chkEnabled->setChecked(true);
+        dlg.ui()->lblTest->setText("以前的结果");
+        dlg.ui()->edtServer->setText("http://");
+        dlg.btnOK()->click(); // no host: said where the test's result shows, without a box
+        EXPECT_EQ(dlg.ui()->lblTest->text(), QStringLiteral("服务器地址无效！"));
+        EXPECT_EQ(boxes_->Count(), 0);
+        dlg.ui()->edtServer->setText("http://dav.example.org/");
         dlg.btnOK()->click(); // the warning is answered No
         ASSERT_EQ(boxes_->Count(), 1);
         EXPECT_TRUE(boxes_->LastText().contains("明文"));
