@@ -179,6 +179,34 @@ public:
 
 // Qt's own dialog rather than the desktop's, so that it speaks Chinese like the rest of the
 // program whatever the desktop's language.
+void MakeOwnDialog(QFileDialog& dialog, QFileDialog::AcceptMode mode, const QString& name) {
+    dialog.setObjectName(name);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(mode);
+    dialog.setProxyModel(new TChineseFileColumns(&dialog));
+    dialog.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint);
+}
+
+// A folder to export into may be a new one, typed into the name field: the parent must exist.
+class TFolderDialog : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+    QString Chosen;
+
+protected:
+    void accept() override {
+        const QStringList chosen = selectedFiles();
+        if (acceptMode() == AcceptSave && chosen.size() == 1 && !QFileInfo::exists(chosen[0]) &&
+            QFileInfo(QFileInfo(chosen[0]).absolutePath()).isDir()) {
+            Chosen = chosen[0];
+            QDialog::accept();
+            return;
+        }
+        QFileDialog::accept();
+    }
+};
+
 QString AskFileName(QWidget* owner, QFileDialog::AcceptMode mode, const QString& filter,
                     const QString& title, const QString& name) {
     QFileDialog dialog(owner, title, QString(), filter);
@@ -189,16 +217,12 @@ QString AskFileName(QWidget* owner, QFileDialog::AcceptMode mode, const QString&
     static const QRegularExpression suffix(QStringLiteral("\\(\\*\\.(\\w+)"));
     if (const QRegularExpressionMatch m = suffix.match(filter); m.hasMatch())
         dialog.setDefaultSuffix(m.captured(1));
-    dialog.setObjectName(mode == QFileDialog::AcceptSave ? QStringLiteral("dlgSave1")
-                                                         : QStringLiteral("dlgOpen1"));
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    MakeOwnDialog(dialog, mode,
+                  mode == QFileDialog::AcceptSave ? QStringLiteral("dlgSave1")
+                                                  : QStringLiteral("dlgOpen1"));
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
-    dialog.setAcceptMode(mode);
     dialog.setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile
                                                        : QFileDialog::ExistingFile);
-    dialog.setProxyModel(new TChineseFileColumns(&dialog));
-    dialog.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowCloseButtonHint);
     if (!name.isEmpty())
         dialog.selectFile(name);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
@@ -220,29 +244,6 @@ QString AskOpenFileName(QWidget* owner, const QString& filter, const QString& ti
         return fileHook(false, filter);
     return AskFileName(owner, QFileDialog::AcceptOpen, filter, title, QString());
 }
-
-namespace {
-
-// A folder to export into may be a new one, typed into the name field: the parent must exist.
-class TFolderDialog : public QFileDialog {
-public:
-    using QFileDialog::QFileDialog;
-    QString Chosen;
-
-protected:
-    void accept() override {
-        const QStringList chosen = selectedFiles();
-        if (acceptMode() == AcceptSave && chosen.size() == 1 && !QFileInfo::exists(chosen[0]) &&
-            QFileInfo(QFileInfo(chosen[0]).absolutePath()).isDir()) {
-            Chosen = chosen[0];
-            QDialog::accept();
-            return;
-        }
-        QFileDialog::accept();
-    }
-};
-
-} // namespace
 
 QString FileErrorText(int error) {
     switch (error) {
@@ -267,17 +268,13 @@ QString AskFolderName(QWidget* owner, bool save, const QString& title) {
     if (fileHook)
         return fileHook(save, FolderFilter);
     TFolderDialog dialog(owner, title);
-    dialog.setObjectName(save ? QStringLiteral("dlgFolderSave") : QStringLiteral("dlgFolderOpen"));
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    MakeOwnDialog(dialog, save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen,
+                  save ? QStringLiteral("dlgFolderSave") : QStringLiteral("dlgFolderOpen"));
     dialog.setOption(QFileDialog::ShowDirsOnly);
     dialog.setFileMode(QFileDialog::Directory);
-    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setLabelText(QFileDialog::Accept,
                         save ? QStringLiteral("导出(&S)") : QStringLiteral("选择(&O)"));
     dialog.setLabelText(QFileDialog::FileName, QStringLiteral("文件夹："));
-    dialog.setProxyModel(new TChineseFileColumns(&dialog));
-    dialog.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowCloseButtonHint);
     if (dialog.exec() != QDialog::Accepted)
         return QString();
     if (!dialog.Chosen.isEmpty())

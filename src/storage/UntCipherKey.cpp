@@ -73,6 +73,16 @@ void WriteStore(const QList<QByteArray>& lines) {
     file.commit(); // a store that cannot be written only costs the next start the rounds
 }
 
+// The store with line as the only one for salt, first (the newest are kept). Called with
+// keysUse held.
+void PutStoreLine(const QByteArray& salt, const QByteArray& line) {
+    QList<QByteArray> lines{line};
+    for (const QByteArray& stored : StoredLines())
+        if (!stored.startsWith(SaltField(salt)))
+            lines << stored;
+    WriteStore(lines);
+}
+
 } // namespace
 
 QByteArray CipherKey(const QByteArray& passphrase, const QByteArray& salt) {
@@ -98,13 +108,8 @@ QByteArray CipherKey(const QByteArray& passphrase, const QByteArray& salt) {
     lastPassphrase = passphrase;
     lastSalt = salt;
     lastKey = key;
-    if (!own)
-        return key;
-    QList<QByteArray> lines{entry + key.toHex()};
-    for (const QByteArray& line : StoredLines())
-        if (!line.startsWith(SaltField(salt)))
-            lines << line;
-    WriteStore(lines);
+    if (own)
+        PutStoreLine(salt, entry + key.toHex());
     return key;
 }
 
@@ -129,11 +134,7 @@ void ForgetCipherKey(const QByteArray& salt) {
 
 void RememberNotOwnKey(const QByteArray& salt) {
     const std::lock_guard<std::mutex> lock(keysUse);
-    QList<QByteArray> lines{SaltField(salt) + '-'};
-    for (const QByteArray& line : StoredLines())
-        if (!line.startsWith(SaltField(salt)))
-            lines << line;
-    WriteStore(lines);
+    PutStoreLine(salt, SaltField(salt) + '-');
 }
 
 bool KnownNotOwnKey(const QByteArray& salt) {

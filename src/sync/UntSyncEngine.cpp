@@ -760,7 +760,7 @@ void TSyncEngine::TakeGroup(const TRemote& remote) {
     p.Ok = GroupFromIcs(remote.Data, p.Group, p.Changed, p.Why);
     p.Remote.Data.clear();
     const QString& parent = p.Group.ParentUid;
-    if (p.Ok && !parent.isEmpty() && !store_.Group(parent)) {
+    if (p.Ok && !parent.isEmpty() && !store_.HasGroup(parent)) {
         waiting_.emplace(parent, std::move(p));
         return;
     }

@@ -243,6 +243,10 @@ void TSyncStore::PutGroup(const TSyncGroup& g) {
                        {Number(self), g.Note}));
 }
 
+bool TSyncStore::HasGroup(const QString& uid) {
+    return SelfIndexOf(Conn(), uid) >= 0;
+}
+
 bool TSyncStore::HasChildGroups(const QString& uid) {
     const qint64 self = SelfIndexOf(Conn(), uid);
     if (self < 0)

@@ -90,6 +90,8 @@ public:
     // Deletes the group and its note; false when it still has sub-groups here.
     bool DeleteGroup(const QString& uid);
     bool HasChildGroups(const QString& uid);
+    // The root, or a group row with that uid (its note is not read).
+    bool HasGroup(const QString& uid);
     // A new group beside uid's, named and noted as given; returns its UID.
     QString AddSiblingGroup(const QString& uid, const QString& name, const QString& note);
 
