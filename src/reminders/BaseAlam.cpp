@@ -4,7 +4,6 @@
 #include "UntAlam.h"
 #include "UntAlamContext.h"
 #include "common/UntClock.h"
-#include "common/UntDateStamp.h"
 #include "common/UntHandler.h"
 #include "common/UntLunar.h"
 #include "common/UntPublic.h"
@@ -65,6 +64,13 @@ void TFormBaseAlam::FormCreate() {
     ui_->LabModWordAlam->hide();
     ui_->pnlMonth->hide();
     ShowKindControls(true, false, false);
+    // Every month with its leap month after it: which years have one is the calendar's
+    // business, and a year without it rings in the ordinary month (ShowNextLunarDay says so).
+    for (int month = 1; month <= 12; ++month)
+        for (bool leap : {false, true})
+            ui_->cbLunarMonth->addItem(LunarMonthText(month, leap),
+                                       EncodeLunarMonthDay(month, 0, leap));
+    ui_->cbLunarMonth->setMaxVisibleItems(ui_->cbLunarMonth->count());
     for (int day = 1; day <= 30; ++day)
         ui_->cbLunarDay->addItem(LunarDayText(day), day);
 
@@ -99,7 +105,6 @@ void TFormBaseAlam::FormCreate() {
         if (on)
             RunHandler(this, [this] { rbLunarClick(); });
     });
-    connect(ui_->DBDay, &QDateEdit::dateChanged, this, Handler(this, [this] { DBDayChange(); }));
     connect(ui_->cbLunarMonth, qOverload<int>(&QComboBox::currentIndexChanged), this,
             Handler(this, [this] { cbLunarChange(); }));
     connect(ui_->cbLunarDay, qOverload<int>(&QComboBox::currentIndexChanged), this,
@@ -140,11 +145,21 @@ QString TFormBaseAlam::WeekdayName(const QDate& day) {
     return day.isValid() ? QString::fromUtf8(names[day.dayOfWeek() - 1]) : QString();
 }
 
+QString TFormBaseAlam::ChineseDateText(const QDate& day) {
+    return day.isValid()
+               ? QStringLiteral("%1年%2月%3日").arg(day.year()).arg(day.month()).arg(day.day())
+               : QString();
+}
+
 void TFormBaseAlam::tmr1Timer() {
     const QDateTime now = Clock::Now();
-    ui_->LabNow->setText(ShortDateText(now.date()) + QLatin1Char(' ') + LongTimeText(now.time()));
+    // The rest of the form is Chinese; an English system would make this "8 Dec 2026".
+    ui_->LabNow->setText(ChineseDateText(now.date()) + QLatin1Char(' ') +
+                         now.time().toString(QStringLiteral("HH:mm:ss")));
     ui_->LabLabWeeks->setText(WeekdayName(now.date()));
     ui_->LabLunarNow->setText(LunarDateText(now.date()));
+    if (ui_->rbLunar->isChecked())
+        ShowNextLunarDay(); // the time of day may have gone by meanwhile
 }
 
 // ---------------------------------------------------------------- repeat kind
@@ -161,6 +176,7 @@ void TFormBaseAlam::ShowKindControls(bool date, bool monthDay, bool weekdays, bo
          {static_cast<QWidget*>(ui_->LabLunar), static_cast<QWidget*>(ui_->cbLunarMonth),
           static_cast<QWidget*>(ui_->cbLunarDay), static_cast<QWidget*>(ui_->LabLunarNext)})
         w->setVisible(lunar);
+    ui_->LabLunarNote->setVisible(lunar && !ui_->LabLunarNote->text().isEmpty());
     ui_->LabAhead->setVisible(ahead);
     ui_->spnAhead->setVisible(ahead);
     ui_->LabAheadUnit->setVisible(ahead);
@@ -190,35 +206,25 @@ void TFormBaseAlam::rbYearClick() {
 }
 
 void TFormBaseAlam::rbLunarClick() {
-    ShowKindControls(true, false, false, true, true);
-    FillLunarPickers(0);
+    // The lunar row says the day; a Gregorian date has no say in a lunar reminder.
+    ShowKindControls(false, false, false, true, true);
+    // Until the user picks one, the lunar date of the date chosen so far is offered.
+    if (!lunarChosen_) {
+        const TLunarDate day = SolarToLunar(ui_->DBDay->date());
+        if (day.IsValid())
+            PickLunar(EncodeLunarMonthDay(day.month, day.day, day.leap));
+    }
+    ShowNextLunarDay();
 }
 
-void TFormBaseAlam::FillLunarPickers(int monthDay) {
-    const TLunarDate picked = SolarToLunar(ui_->DBDay->date());
-    if (monthDay == 0 && picked.IsValid())
-        monthDay = EncodeLunarMonthDay(picked.month, picked.day, picked.leap);
-    const bool wasSyncing = syncingLunar_;
-    syncingLunar_ = true;
-    ui_->cbLunarMonth->clear();
-    const int leapMonth = picked.IsValid() ? LeapMonthOf(picked.year) : 0;
-    for (int month = 1; month <= 12; ++month) {
-        ui_->cbLunarMonth->addItem(LunarMonthText(month, false),
-                                   EncodeLunarMonthDay(month, 0, false));
-        if (month == leapMonth)
-            ui_->cbLunarMonth->addItem(LunarMonthText(month, true),
-                                       EncodeLunarMonthDay(month, 0, true));
-    }
-    // A leap month the picked year lacks is shown as the ordinary month it falls in.
-    int monthIndex = ui_->cbLunarMonth->findData(
+void TFormBaseAlam::PickLunar(int monthDay) {
+    const bool wasPicking = pickingLunar_;
+    pickingLunar_ = true;
+    const int month = ui_->cbLunarMonth->findData(
         EncodeLunarMonthDay(LunarMonthOf(monthDay), 0, LunarLeapOf(monthDay)));
-    if (monthIndex < 0)
-        monthIndex =
-            ui_->cbLunarMonth->findData(EncodeLunarMonthDay(LunarMonthOf(monthDay), 0, false));
-    ui_->cbLunarMonth->setCurrentIndex(qMax(0, monthIndex));
+    ui_->cbLunarMonth->setCurrentIndex(qMax(0, month));
     ui_->cbLunarDay->setCurrentIndex(qMax(0, ui_->cbLunarDay->findData(LunarDayOf(monthDay))));
-    syncingLunar_ = wasSyncing;
-    ShowNextLunarDay();
+    pickingLunar_ = wasPicking;
 }
 
 int TFormBaseAlam::LunarMonthDay() const {
@@ -227,40 +233,55 @@ int TFormBaseAlam::LunarMonthDay() const {
     return ui_->cbLunarMonth->currentData().toInt() + ui_->cbLunarDay->currentData().toInt();
 }
 
-void TFormBaseAlam::DBDayChange() {
-    if (!syncingLunar_ && ui_->rbLunar->isChecked())
-        FillLunarPickers(0);
-}
-
 void TFormBaseAlam::cbLunarChange() {
-    if (syncingLunar_ || !ui_->rbLunar->isChecked())
+    if (pickingLunar_)
         return;
-    // The date picker moves to the picked lunar date in the same lunar year.
-    const TLunarDate picked = SolarToLunar(ui_->DBDay->date());
-    const QDate day = picked.IsValid() ? LunarYearlyDay(LunarMonthDay(), picked.year) : QDate();
-    if (day.isValid()) {
-        syncingLunar_ = true;
-        ui_->DBDay->setDate(day);
-        syncingLunar_ = false;
-    }
+    lunarChosen_ = true;
     ShowNextLunarDay();
 }
 
+QDate TFormBaseAlam::NextLunarRing() const {
+    const QDateTime now = Clock::Now();
+    const QTime at(qBound(0, FieldValue(ui_->edtHour, 0), 23),
+                   qBound(0, FieldValue(ui_->edtMinute, 0), 59));
+    // Today's day counts only while its minute is still to come.
+    const QDate from =
+        Clock::LocalMoment(now.date(), at) < now ? now.date().addDays(1) : now.date();
+    return NextLunarYearlyDay(LunarMonthDay(), from);
+}
+
 void TFormBaseAlam::ShowNextLunarDay() {
-    const QDate next = NextLunarYearlyDay(LunarMonthDay(), Clock::Today());
-    ui_->LabLunarNext->setText(next.isValid() ? QStringLiteral("下次：") + ShortDateText(next)
+    const int monthDay = LunarMonthDay();
+    const QDate today = Clock::Today();
+    const QDate next = NextLunarRing();
+    const TLunarDate rings = SolarToLunar(next);
+    ui_->LabLunarNext->setText(next.isValid() ? QStringLiteral("下次：") + ChineseDateText(next)
                                               : QString());
+    QString note;
+    if (rings.IsValid()) {
+        const QString year = rings.year == SolarToLunar(today).year ? QStringLiteral("今年")
+                                                                    : QStringLiteral("明年");
+        const QString ringsOn = LunarMonthText(rings.month, rings.leap) + LunarDayText(rings.day);
+        if (LunarLeapOf(monthDay) && !rings.leap)
+            note = year + QStringLiteral("没有%1，在%2提醒")
+                              .arg(LunarMonthText(LunarMonthOf(monthDay), true), ringsOn);
+        else if (rings.day != LunarDayOf(monthDay))
+            note = year + QStringLiteral("%1没有%2，在%3提醒")
+                              .arg(LunarMonthText(rings.month, rings.leap),
+                                   LunarDayText(LunarDayOf(monthDay)), ringsOn);
+    }
+    ui_->LabLunarNote->setText(note);
+    ui_->LabLunarNote->setVisible(ui_->rbLunar->isChecked() && !note.isEmpty());
 }
 
 void TFormBaseAlam::ShowYearly(const TAlam& alam) {
     if (alam.ReDay == rdYearly) {
         ui_->rbYear->setChecked(true);
     } else if (alam.ReDay == rdLunarYearly) {
+        PickLunar(alam.iMonWeek);
+        lunarChosen_ = true;
         ui_->rbLunar->setChecked(true);
-        syncingLunar_ = true;
-        ui_->DBDay->setDate(alam.AlamDate.date());
-        syncingLunar_ = false;
-        FillLunarPickers(alam.iMonWeek);
+        ShowNextLunarDay();
     } else {
         return;
     }
@@ -280,11 +301,15 @@ bool TFormBaseAlam::edtMonWeekKeyPress(QEvent* event) const {
 void TFormBaseAlam::edtHourChange() {
     if (FieldValue(ui_->edtHour, 0) > 23)
         ui_->edtHour->setText(QStringLiteral("23"));
+    else if (ui_->rbLunar->isChecked())
+        ShowNextLunarDay();
 }
 
 void TFormBaseAlam::edtMinuteChange() {
     if (FieldValue(ui_->edtMinute, 0) > 59)
         ui_->edtMinute->setText(QStringLiteral("59"));
+    else if (ui_->rbLunar->isChecked())
+        ShowNextLunarDay();
 }
 
 void TFormBaseAlam::edtMonWeekChange() {
@@ -384,7 +409,14 @@ void TFormBaseAlam::StoreInto(TAlam& alam) const {
     } else {
         alam.iMonWeek = FieldValue(ui_->edtMonWeek, 1);
     }
-    alam.AlamDate = QDateTime(ui_->DBDay->date(), QTime(0, 0));
+    QDate day = ui_->DBDay->date();
+    // A lunar reminder's date is the first day it rings, as a calendar file gives it.
+    if (ui_->rbLunar->isChecked()) {
+        const QDate next = NextLunarRing();
+        if (next.isValid())
+            day = next;
+    }
+    alam.AlamDate = QDateTime(day, QTime(0, 0));
     alam.ReMark = ui_->mmoNote->toPlainText();
     alam.AheadDays = ui_->spnAhead->value();
 }

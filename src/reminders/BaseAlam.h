@@ -30,8 +30,7 @@ public:
     void rbMonthClick();
     void rbYearClick();
     void rbLunarClick();
-    // The lunar pickers follow the date picker, and the other way round (under "农历").
-    void DBDayChange();
+    // The user picked a lunar month or day: from now on it is theirs.
     void cbLunarChange();
     void edtHourChange();
     void edtMinuteChange();
@@ -46,6 +45,8 @@ public:
 
     // "星期一" ... "星期日".
     static QString WeekdayName(const QDate& day);
+    // "2026年12月8日", whatever the system's language.
+    static QString ChineseDateText(const QDate& day);
     // The lunar month-day picked under "农历" (iMonWeek of kind 5); 0 when none is picked.
     int LunarMonthDay() const;
 
@@ -63,14 +64,20 @@ private:
     // lunar row and the days-ahead row.
     void ShowKindControls(bool date, bool monthDay, bool weekdays, bool lunar = false,
                           bool ahead = false);
-    // Offers the months of the lunar year of the date picker (its leap month included) and
-    // picks monthDay, or the date's own lunar date when monthDay is 0.
-    void FillLunarPickers(int monthDay);
+    // Selects the lunar month-day monthDay in the lunar pickers.
+    void PickLunar(int monthDay);
+    // "下次：" and the day it rings, and a note when that differs from the month-day picked
+    // (a leap month the year lacks, a 30th in a month of 29 days).
     void ShowNextLunarDay();
+    // The day the lunar reminder picked rings next, at the time of day typed.
+    QDate NextLunarRing() const;
     bool edtHourKeyPress(QEvent* event) const;
     bool edtMonWeekKeyPress(QEvent* event) const;
 
     std::unique_ptr<Ui::TFormBaseAlam> ui_;
     QTimer tmr1_;
-    bool syncingLunar_ = false; // one picker is following the other
+    bool pickingLunar_ = false; // the program, not the user, is setting the lunar pickers
+    // The lunar pickers hold the user's choice (or a stored one), which the date picker no
+    // longer replaces.
+    bool lunarChosen_ = false;
 };

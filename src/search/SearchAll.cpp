@@ -149,19 +149,44 @@ bool TFormSearchAll::Idle() const {
     return !searching_ && !tmrSearch_.isActive();
 }
 
+QPoint TFormSearchAll::PlaceBeside(const QRect& main, const QSize& own, const QRect& screen) {
+    auto clamp = [](int at, int length, int first, int room) {
+        return std::max(first, std::min(at, first + room - length));
+    };
+    auto at = [&](int x, int y) {
+        return QPoint(clamp(x, own.width(), screen.left(), screen.width()),
+                      clamp(y, own.height(), screen.top(), screen.height()));
+    };
+    // Right, left, below, above: the first that covers the least of the main window, pushed
+    // back onto the screen where the screen ends.
+    const QPoint places[] = {
+        at(main.right() + 1, main.top()), at(main.left() - own.width(), main.top()),
+        at(main.left(), main.bottom() + 1), at(main.left(), main.top() - own.height())};
+    QPoint best;
+    qint64 least = -1;
+    for (const QPoint& place : places) {
+        const QRect covered = QRect(place, own).intersected(main);
+        const qint64 area = covered.isEmpty() ? 0 : qint64(covered.width()) * covered.height();
+        if (least < 0 || area < least) {
+            least = area;
+            best = place;
+        }
+    }
+    return best;
+}
+
 void TFormSearchAll::Open() {
     if (!placed_) {
-        // Beside the main window, where it covers none of what it finds.
+        // Beside the main window, where it covers none of what it finds, or as little as the
+        // screen allows.
         placed_ = true;
         if (const QWidget* main = parentWidget() ? parentWidget()->window() : nullptr) {
             const QRect frame = main->frameGeometry();
-            const QRect screen = main->screen()->availableGeometry();
-            const int right = frame.right() + 1;
-            const int x = right + width() <= screen.right() + 1 ? right
-                          : frame.left() - frameGeometry().width() >= screen.left()
-                              ? frame.left() - frameGeometry().width()
-                              : screen.right() + 1 - frameGeometry().width();
-            move(x, std::max(screen.top(), frame.top()));
+            // Not shown yet, this window has no frame of its own; it will get one like the
+            // main window's.
+            const QSize own = isVisible() ? frameGeometry().size()
+                                          : size() + frame.size() - main->geometry().size();
+            move(PlaceBeside(frame, own, main->screen()->availableGeometry()));
         }
     }
     // Results from before may no longer stand.

@@ -45,6 +45,10 @@ public:
     // No search is running or waiting for the typing pause.
     bool Idle() const;
 
+    // Where a window of frame size own goes beside the main window's frame on screen: the
+    // top left corner of its frame.
+    static QPoint PlaceBeside(const QRect& main, const QSize& own, const QRect& screen);
+
     // How long typing must pause before the search starts.
     static constexpr int TypingPauseMs = 150;
 

@@ -21,11 +21,10 @@ TFormSyncSetup::TFormSyncSetup(TDbAccess& db, TSyncEngine& engine, QWidget* pare
     // The stored password is never shown; an empty field keeps it.
     if (settings_.InKeyring || !settings_.PassWord.isEmpty())
         ui_->edtPass->setPlaceholderText(QStringLiteral("（已保存）"));
+    storedKey_ = settings_.ServerUrl + QLatin1Char('\n') + settings_.UserName + QLatin1Char('\n');
     connect(ui_->btnTest, &QPushButton::clicked, this, [this] { btnTestClick(); });
-    connect(&engine_, &TSyncEngine::TestFinished, this, [this](bool, const QString& report) {
-        ui_->lblTest->setText(report);
-        ui_->btnTest->setEnabled(true);
-    });
+    connect(&engine_, &TSyncEngine::TestFinished, this,
+            [this](bool ok, const QString& report) { TestFinished(ok, report); });
 }
 
 TFormSyncSetup::~TFormSyncSetup() = default;
@@ -35,9 +34,26 @@ void TFormSyncSetup::FormShow() {
     ui_->edtServer->setFocus();
 }
 
+namespace {
+
+// The address as ReadInput stores it.
+QString StoredAddress(const QString& typed) {
+    const QString address = typed.trimmed();
+    return address.contains(QLatin1String("://")) || address.isEmpty()
+               ? address
+               : QStringLiteral("https://") + address;
+}
+
+} // namespace
+
+QString TFormSyncSetup::AccountKey() const {
+    return StoredAddress(ui_->edtServer->text()) + QLatin1Char('\n') + ui_->edtUser->text() +
+           QLatin1Char('\n') + ui_->edtPass->text();
+}
+
 bool TFormSyncSetup::ReadInput(TSyncSettings& settings, QString& password) {
     settings = settings_;
-    QString address = ui_->edtServer->text().trimmed();
+    const QString address = StoredAddress(ui_->edtServer->text());
     // Said in the result line, in place of an earlier result that no longer stands.
     ui_->lblTest->clear();
     if (address.isEmpty()) {
@@ -45,8 +61,6 @@ bool TFormSyncSetup::ReadInput(TSyncSettings& settings, QString& password) {
         ui_->lblTest->setText(QStringLiteral("请填写服务器地址！"));
         return false;
     }
-    if (!address.contains(QLatin1String("://")))
-        address = QStringLiteral("https://") + address;
     const QUrl url(address);
     if (!url.isValid() || url.host().isEmpty() ||
         (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http"))) {
@@ -59,9 +73,11 @@ bool TFormSyncSetup::ReadInput(TSyncSettings& settings, QString& password) {
                           (host.setAddress(url.host()) && host.isLoopback());
     settings.PlainHttp = false;
     if (url.scheme() == QLatin1String("http") && !loopback) {
-        if (!AskYesNo(QStringLiteral("这个地址没有加密（http），密码和全部提醒、笔记会以明文"
+        if (address != plainHttpAllowed_ &&
+            !AskYesNo(QStringLiteral("这个地址没有加密（http），密码和全部提醒、笔记会以明文"
                                      "在网络上传送。仍然使用吗？")))
             return false;
+        plainHttpAllowed_ = address;
         settings.PlainHttp = true;
     }
     settings.ServerUrl = address;
@@ -77,18 +93,57 @@ bool TFormSyncSetup::ReadInput(TSyncSettings& settings, QString& password) {
 void TFormSyncSetup::btnTestClick() {
     TSyncSettings settings;
     QString password;
-    if (!ReadInput(settings, password))
-        return;
+    if (!testing_ && ReadInput(settings, password))
+        StartTest(settings, password, false);
+}
+
+void TFormSyncSetup::StartTest(const TSyncSettings& settings, const QString& password, bool store) {
+    // The engine may answer at once, before TestConnection returns.
+    testing_ = true;
+    testingKey_ = AccountKey();
+    storeAfterTest_ = store;
+    testSettings_ = settings;
+    testPassword_ = password;
     ui_->lblTest->setText(QStringLiteral("正在连接…"));
     ui_->btnTest->setEnabled(false);
+    btnOK()->setEnabled(false);
     engine_.TestConnection(settings, password);
+}
+
+void TFormSyncSetup::TestFinished(bool ok, const QString& report) {
+    if (!testing_)
+        return;
+    testing_ = false;
+    testedKey_ = testingKey_;
+    ui_->btnTest->setEnabled(true);
+    btnOK()->setEnabled(true);
+    if (!storeAfterTest_) {
+        ui_->lblTest->setText(report);
+        return;
+    }
+    storeAfterTest_ = false;
+    // What was typed meanwhile has not been tried.
+    if (ok && testingKey_ == AccountKey())
+        return Store(testSettings_, testPassword_);
+    ui_->lblTest->setText(ok ? report
+                             : report + QStringLiteral("\n设置没有保存。再按“确定”仍然保存。"));
 }
 
 void TFormSyncSetup::btnOKClick() {
     TSyncSettings settings;
     QString password;
-    if (!ReadInput(settings, password))
+    if (testing_ || !ReadInput(settings, password))
         return;
+    // An account never tried may be a slip ("abc" would be stored as https://abc): it is
+    // tried first and kept once the server answers. After a failed try OK keeps it all the
+    // same (the server may just be out of reach now), the user having been told.
+    const QString key = AccountKey();
+    if (key != storedKey_ && key != testedKey_)
+        return StartTest(settings, password, true);
+    Store(settings, password);
+}
+
+void TFormSyncSetup::Store(const TSyncSettings& settings, const QString& password) {
     if (ui_->edtPass->text().isEmpty() && settings_.InKeyring) {
         settings.Save(db_); // the keyring keeps the password it has
         Done(mrOk);

@@ -28,9 +28,24 @@ protected:
 
 private:
     void btnTestClick();
+    // Tests the account read from the form; with store, keeps it once the server answers.
+    void StartTest(const TSyncSettings& settings, const QString& password, bool store);
+    void TestFinished(bool ok, const QString& report);
+    void Store(const TSyncSettings& settings, const QString& password);
+    // What a connection test depends on, as the form holds it now: the address as it would
+    // be stored, the user and the typed password.
+    QString AccountKey() const;
 
     std::unique_ptr<Ui::TFormSyncSetup> ui_;
     TDbAccess& db_;
     TSyncEngine& engine_;
     TSyncSettings settings_;
+    QString storedKey_; // the account as stored: OK keeps it without a test
+    QString testedKey_; // the account the last test answered for, well or not
+    bool testing_ = false;
+    QString testingKey_;
+    bool storeAfterTest_ = false;
+    TSyncSettings testSettings_;
+    QString testPassword_;
+    QString plainHttpAllowed_; // the unencrypted address the user already said yes to
 };

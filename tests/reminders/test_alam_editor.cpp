@@ -1,6 +1,5 @@
 #include "ReminderTestSupport.h"
 
-#include "common/UntDateStamp.h"
 #include "reminders/AddAlam.h"
 #include "reminders/ModAlam.h"
 #include "ui_BaseAlam.h"
@@ -8,8 +7,10 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QLabel>
 #include <QLocale>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSpinBox>
 #include <QTest>
 
@@ -57,15 +58,20 @@ TEST_F(AlamEditorTest, NewDialogStartsAsOnceTodayAtNine) {
     EXPECT_EQ(mod.windowTitle(), QStringLiteral("修改提醒"));
 }
 
-TEST_F(AlamEditorTest, ClockLineShowsDateTimeAndWeekdayFromTheFirstTick) {
+// The form is Chinese whatever the system's language: its dates too.
+TEST_F(AlamEditorTest, ClockLineShowsDateTimeAndWeekdayFromTheFirstTickInChinese) {
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
+    auto restore = qScopeGuard([&] { QLocale::setDefault(before); });
     EXPECT_TRUE(ui->LabNow->text().isEmpty());
     EXPECT_TRUE(ui->LabLabWeeks->text().isEmpty());
     EXPECT_EQ(dlg->tmr1()->interval(), 1000);
     EXPECT_TRUE(dlg->tmr1()->isActive());
     dlg->tmr1Timer();
-    const QLocale locale = QLocale::system();
-    EXPECT_EQ(ui->LabNow->text(), locale.toString(Monday, QLocale::ShortFormat) + " " +
-                                      LongTimeText(QTime(10, 15, 20)));
+    EXPECT_EQ(ui->LabNow->text(), QStringLiteral("2026年12月7日 10:15:20"));
+    ui->DBDay->setDate(QDate(2026, 9, 25));
+    ui->rbLunar->click();
+    EXPECT_EQ(ui->LabLunarNext->text(), QStringLiteral("下次：2027年9月15日"));
     EXPECT_EQ(ui->LabLabWeeks->text(), QStringLiteral("星期一"));
     QStringList names;
     for (int d = 0; d < 7; ++d)
@@ -365,44 +371,64 @@ TEST_F(AlamEditorTest, YearlyKindsShowTheirControlsAndSave) {
     EXPECT_EQ(alam_.AheadDays, 3);
 }
 
-TEST_F(AlamEditorTest, LunarPickersFollowThePickedDateAndShowTheNextDay) {
+// The lunar row starts at the lunar date of the date chosen so far; what the user picks there
+// is kept whatever happens to that date. Every month can be picked as a leap month; a year
+// without it rings in the ordinary month, and the form says so.
+TEST_F(AlamEditorTest, LunarChoiceIsTheUsersOwnAndOffersEveryLeapMonth) {
     dlg->show();
-    ui->DBDay->setDate(QDate(2026, 9, 25));
     ui->rbLunar->click();
-    EXPECT_TRUE(ui->DBDay->isVisible());
+    EXPECT_EQ(ui->cbLunarMonth->currentText() + ui->cbLunarDay->currentText(),
+              QStringLiteral("十月廿九")); // today
+    ui->edtHour->setText("11");
+    EXPECT_EQ(ui->LabLunarNext->text(), QStringLiteral("下次：2026年12月7日"));
+    ui->edtHour->setText("9"); // gone by today
+    EXPECT_NE(ui->LabLunarNext->text(), QStringLiteral("下次：2026年12月7日"));
+
+    ui->rbYear->click();
+    ui->DBDay->setDate(QDate(2025, 7, 25)); // 闰六月初一
+    ui->rbLunar->click();
+    EXPECT_FALSE(ui->DBDay->isVisible());
     EXPECT_TRUE(ui->cbLunarMonth->isVisible());
     EXPECT_TRUE(ui->spnAhead->isVisible());
-    EXPECT_EQ(ui->cbLunarMonth->currentText(), QStringLiteral("八月"));
-    EXPECT_EQ(ui->cbLunarDay->currentText(), QStringLiteral("十五"));
-    EXPECT_EQ(ui->cbLunarDay->count(), 30);
-    EXPECT_EQ(ui->LabLunarNext->text(),
-              QStringLiteral("下次：") + ShortDateText(QDate(2027, 9, 15)));
-
-    // 2025 has 闰六月, offered after 六月; picking a date in it selects it.
-    ui->DBDay->setDate(QDate(2025, 7, 25));
-    EXPECT_EQ(ui->cbLunarMonth->count(), 13);
-    EXPECT_EQ(ui->cbLunarMonth->itemText(6), QStringLiteral("闰六月"));
     EXPECT_EQ(ui->cbLunarMonth->currentText(), QStringLiteral("闰六月"));
     EXPECT_EQ(ui->cbLunarDay->currentText(), QStringLiteral("初一"));
+    EXPECT_EQ(ui->cbLunarDay->count(), 30);
+    EXPECT_EQ(ui->cbLunarMonth->count(), 24);
+    for (int i = 0; i < ui->cbLunarMonth->count(); i += 2)
+        EXPECT_EQ(ui->cbLunarMonth->itemText(i + 1), "闰" + ui->cbLunarMonth->itemText(i));
 
-    // Picking a lunar date moves the date picker within the same lunar year.
-    ui->cbLunarMonth->setCurrentIndex(0);
-    EXPECT_EQ(ui->DBDay->date(), QDate(2025, 1, 29)); // 正月初一
-    EXPECT_EQ(ui->cbLunarMonth->count(), 13);
-    ui->cbLunarDay->setCurrentIndex(1);
-    EXPECT_EQ(ui->DBDay->date(), QDate(2025, 1, 30));
-    ui->cbLunarMonth->setCurrentIndex(ui->cbLunarMonth->findText(QStringLiteral("八月")));
-    ui->cbLunarDay->setCurrentIndex(14);
+    // This 腊月 has 29 days: New Year's Eve is its 廿九.
+    ui->cbLunarMonth->setCurrentIndex(ui->cbLunarMonth->findText(QStringLiteral("腊月")));
+    ui->cbLunarDay->setCurrentIndex(ui->cbLunarDay->findText(QStringLiteral("三十")));
+    EXPECT_EQ(ui->LabLunarNext->text(), QStringLiteral("下次：2027年2月5日"));
+    EXPECT_EQ(ui->LabLunarNote->text(), QStringLiteral("今年腊月没有三十，在腊月廿九提醒"));
+
+    // 2026 and 2027 have no 闰四月: picked all the same, it rings on 四月初八.
+    ui->cbLunarMonth->setCurrentIndex(ui->cbLunarMonth->findText(QStringLiteral("闰四月")));
+    ui->cbLunarDay->setCurrentIndex(ui->cbLunarDay->findText(QStringLiteral("初八")));
+    EXPECT_EQ(ui->LabLunarNext->text(), QStringLiteral("下次：2027年5月13日"));
+    EXPECT_TRUE(ui->LabLunarNote->isVisible());
+    EXPECT_EQ(ui->LabLunarNote->text(), QStringLiteral("明年没有闰四月，在四月初八提醒"));
+
+    ui->DBDay->setDate(QDate(2026, 9, 25));
+    ui->rbYear->click();
+    EXPECT_FALSE(ui->LabLunarNote->isVisible());
+    ui->DBDay->setDate(QDate(2028, 1, 1));
+    ui->rbLunar->click();
+    EXPECT_EQ(ui->cbLunarMonth->currentText(), QStringLiteral("闰四月"));
+    EXPECT_EQ(ui->cbLunarDay->currentText(), QStringLiteral("初八"));
+    EXPECT_TRUE(ui->LabLunarNote->isVisible());
+
     ui->spnAhead->setValue(5);
-    ui->mmoNote->setPlainText(QStringLiteral("中秋"));
+    ui->mmoNote->setPlainText(QStringLiteral("浴佛"));
     PressOK();
     ASSERT_TRUE(Accepted()) << boxes_->LastText();
     const QString id = QString::number(GetIntValue(QStringLiteral("select max(ID) from Alam")));
     alam_.Load(id);
     EXPECT_EQ(alam_.ReDay, rdLunarYearly);
-    EXPECT_EQ(alam_.iMonWeek, 815);
+    EXPECT_EQ(alam_.iMonWeek, 10408);
     EXPECT_EQ(alam_.AheadDays, 5);
-    EXPECT_EQ(alam_.AlamDate.date(), QDate(2025, 10, 6));
+    EXPECT_EQ(alam_.AlamDate.date(), QDate(2027, 5, 13)); // the first day it rings
 }
 
 TEST_F(AlamEditorTest, ModifyShowsAStoredLeapMonthReminder) {
@@ -416,6 +442,8 @@ TEST_F(AlamEditorTest, ModifyShowsAStoredLeapMonthReminder) {
         EXPECT_EQ(d->findChild<QComboBox*>("cbLunarDay")->currentText(), QStringLiteral("初一"));
         EXPECT_EQ(d->findChild<QSpinBox*>("spnAhead")->value(), 7);
         EXPECT_EQ(d->findChild<QDateEdit*>("DBDay")->date(), QDate(2025, 7, 25));
+        EXPECT_EQ(d->findChild<QLabel*>("LabLunarNote")->text(),
+                  QStringLiteral("明年没有闰六月，在六月初一提醒"));
         d->reject();
     });
     EXPECT_EQ(ShowModAlam(id), int(mrCancel));

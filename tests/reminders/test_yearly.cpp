@@ -110,6 +110,22 @@ TEST_F(YearlyTest, DueOnItsDayAndItsNoticeDayAtItsMinute) {
     EXPECT_EQ(due("2027-09-15 09:05:00"), QStringList({mid + ":赏月"}));
 }
 
+// What the editor's note promises: a leap-month reminder rings in its leap month where the
+// year has one (闰四月 2020), and in the ordinary month of that number where it has not.
+TEST_F(YearlyTest, LeapMonthReminderRingsInTheOrdinaryMonthOfAYearWithoutIt) {
+    const QString id =
+        Add(rdLunarYearly, EncodeLunarMonthDay(4, 8, true), QDate(2027, 5, 13), 0, "浴佛");
+    auto due = [&](const char* moment) {
+        QStringList ids;
+        for (const TDueAlam& d : alam_.DueList(At(moment)))
+            ids << d.ID;
+        return ids;
+    };
+    EXPECT_EQ(due("2020-04-30 09:05:00"), QStringList());     // 四月初八
+    EXPECT_EQ(due("2020-05-30 09:05:00"), QStringList({id})); // 闰四月初八
+    EXPECT_EQ(due("2027-05-13 09:05:00"), QStringList({id})); // 四月初八, no 闰四月
+}
+
 TEST_F(YearlyTest, AddUpdateAndLoadKeepDaysAhead) {
     const QString id = Add(rdLunarYearly, 10408, QDate(2028, 5, 2), 45, "x");
     alam_.Load(id);

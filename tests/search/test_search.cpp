@@ -380,3 +380,16 @@ TEST_F(SearchWindowTest, ThePlaceColumnFitsALongPlace) {
     ASSERT_GT(place, 200);
     EXPECT_GE(list->columnWidth(0), std::min(place, list->viewport()->width() / 2));
 }
+
+// Beside the main window where the screen has room; where it has none, on the side that
+// covers least of it, overlapping only what it must.
+TEST(SearchPlacement, BesideTheMainWindowOrOverAsLittleOfItAsTheScreenAllows) {
+    const QRect screen(0, 0, 1280, 800);
+    const QSize own(400, 500);
+    EXPECT_EQ(TFormSearchAll::PlaceBeside(QRect(100, 50, 600, 600), own, screen), QPoint(700, 50));
+    EXPECT_EQ(TFormSearchAll::PlaceBeside(QRect(600, 50, 600, 600), own, screen), QPoint(200, 50));
+    // 300 pixels on the left, 80 on the right: 100 of it is covered on the left.
+    EXPECT_EQ(TFormSearchAll::PlaceBeside(QRect(300, 50, 900, 600), own, screen), QPoint(0, 50));
+    // As wide as the screen and low: below it.
+    EXPECT_EQ(TFormSearchAll::PlaceBeside(QRect(0, 0, 1280, 250), own, screen), QPoint(0, 250));
+}

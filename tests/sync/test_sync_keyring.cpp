@@ -82,7 +82,8 @@ void ConfirmSetup(TMachine& m, const QString& url, const QString& user, const QS
         dlg.ui()->edtUser->setText(user);
         dlg.ui()->edtPass->setText(password);
         dlg.ui()->chkEnabled->setChecked(true);
-        dlg.btnOK()->click();
+        dlg.btnOK()->click(); // kept once the server has answered
+        ASSERT_TRUE(WaitFor([&] { return dlg.result() == QDialog::Accepted; }, 20000));
     }
     ASSERT_TRUE(WaitFor([&] { return stored.count() == 1; }, 20000));
 }

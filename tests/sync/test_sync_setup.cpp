@@ -1,17 +1,61 @@
-#include "TestSupport.h"
+#include "SyncTestSupport.h"
 
 #include "sync/SyncSetup.h"
 #include "sync/UntSyncEngine.h"
 #include "sync/UntSyncPassword.h"
 #include "ui_SyncSetup.h"
 
+#include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 
 namespace {
 
-class SyncSetupTest : public DbTest {};
+class SyncSetupTest : public DbTest {
+protected:
+    static QString StoredUrl() {
+        TSyncSettings s;
+        s.Load(*DbAccess);
+        return s.ServerUrl;
+    }
+    // The try that OK starts before it keeps an untried account has answered.
+    static bool Tried(TFormSyncSetup& dlg) {
+        return WaitFor([&] { return dlg.btnOK()->isEnabled(); });
+    }
+};
+
+// By keyboard as a new user types: an address never tried is tried first, "abc" is not kept
+// as https://abc without a word, and a server that answers is kept once it has.
+TEST_F(SyncSetupTest, EnterTriesANewAddressFirstAndKeepsItOnlyOnceTheServerAnswers) {
+    TSyncEngine engine(*DbAccess);
+    TFormSyncSetup dlg(*DbAccess, engine);
+    dlg.show();
+    dlg.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+    QLineEdit* server = dlg.ui()->edtServer;
+    ASSERT_TRUE(server->hasFocus());
+    QTest::keyClicks(server, "abc");
+    QTest::keyClick(server, Qt::Key_Return);
+    ASSERT_TRUE(Tried(dlg));
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_TRUE(dlg.ui()->lblTest->text().contains("“abc”")) << dlg.ui()->lblTest->text();
+    EXPECT_TRUE(dlg.ui()->lblTest->text().contains("设置没有保存"));
+    EXPECT_EQ(StoredUrl(), QString());
+
+    TRadicale& radicale = TRadicale::Shared();
+    const QString user = radicale.AddUser();
+    server->selectAll();
+    QTest::keyClicks(server, radicale.Url());
+    QTest::keyClicks(dlg.ui()->edtUser, user);
+    QTest::keyClicks(dlg.ui()->edtPass, user + "-pw");
+    QTest::keyClick(dlg.ui()->edtPass, Qt::Key_Return);
+    EXPECT_EQ(dlg.ui()->lblTest->text(), QStringLiteral("正在连接…"));
+    EXPECT_EQ(StoredUrl(), QString()) << "not before the server has answered";
+    ASSERT_TRUE(WaitFor([&] { return dlg.result() == QDialog::Accepted; }, 30000))
+        << dlg.ui()->lblTest->text();
+    EXPECT_EQ(StoredUrl(), radicale.Url());
+}
 
 TEST_F(SyncSetupTest, PlainHttpToAnotherHostOnlyAfterTheWarningAddressGetsHttpsPasswordIsKept) {
     TSyncEngine engine(*DbAccess);
@@ -36,8 +80,11 @@ TEST_F(SyncSetupTest, PlainHttpToAnotherHostOnlyAfterTheWarningAddressGetsHttpsP
 
         dlg.ui()->edtServer->setText("dav.example.org/cal");
         dlg.ui()->edtInterval->setValue(15);
-        boxes_->AnswerYes(); // keep the password in the data file, when no keyring can
-        dlg.btnOK()->click();
+        dlg.btnOK()->click(); // tried first: no such server
+        ASSERT_TRUE(Tried(dlg));
+        EXPECT_EQ(StoredUrl(), QString());
+        boxes_->AnswerYes();  // keep the password in the data file, when no keyring can
+        dlg.btnOK()->click(); // told, the user keeps it all the same
         EXPECT_EQ(boxes_->Count(), KeyringAvailable() ? 1 : 2);
     }
     ASSERT_TRUE(WaitFor([] {
@@ -73,6 +120,8 @@ TEST_F(SyncSetupTest, StoredSettingsAreAnnouncedAndALateAnswerSparesAGoneEngine)
         dlg.ui()->edtServer->setText("https://dav.example.org/");
         dlg.ui()->edtUser->setText("me");
         dlg.ui()->edtPass->setText(password);
+        dlg.btnOK()->click(); // tried first
+        ASSERT_TRUE(Tried(dlg));
         dlg.btnOK()->click();
     };
     confirm("first");
