@@ -5,14 +5,21 @@
     python3 scripts/make-holidays.py /tmp/package > src/resources/holidays/china-holidays.txt
     cp /tmp/package/LICENSE src/resources/holidays/LICENSE-chinese-days.txt
 
-The argument is the unpacked package folder (or its dist/chinese-days.json).
+The argument is the unpacked package folder, its dist/chinese-days.json, or the package file
+that npm pack writes. With --check, nothing is written: exits 0 when the shipped file and
+licence are what the package gives, else 1 with the differences.
 Standard library only; the same package gives the same bytes.
 """
 import datetime
+import difflib
+import io
 import json
 import pathlib
 import re
 import sys
+import tarfile
+
+SHIPPED = pathlib.Path(__file__).resolve().parent.parent / "src" / "resources" / "holidays"
 
 # The data set shortens some names; the State Council notices, and so our UI, say 清明节 etc.
 NOTICE_NAMES = {"清明": "清明节", "端午": "端午节", "中秋": "中秋节"}
@@ -25,16 +32,22 @@ def holiday_name(value):
     return NOTICE_NAMES.get(zh, zh)
 
 
-def main(argv):
-    if len(argv) != 2:
-        sys.exit(__doc__)
-    arg = pathlib.Path(argv[1])
+def read_package(arg):
+    """package.json, LICENSE and dist/chinese-days.json, as texts."""
+    names = ("package.json", "LICENSE", "dist/chinese-days.json")
+    if arg.is_file() and tarfile.is_tarfile(arg):
+        with tarfile.open(arg) as tar:  # npm's package files hold everything under package/
+            return [tar.extractfile("package/" + n).read().decode("utf-8") for n in names]
     package = arg if arg.is_dir() else arg.parent.parent
-    data_file = package / "dist" / "chinese-days.json" if arg.is_dir() else arg
-    meta = json.loads((package / "package.json").read_text(encoding="utf-8"))
-    licence = (package / "LICENSE").read_text(encoding="utf-8")
+    data_file = package / names[2] if arg.is_dir() else arg
+    return [(package / n).read_text(encoding="utf-8") for n in names[:2]] + [
+        data_file.read_text(encoding="utf-8")]
+
+
+def generate(meta_text, licence, data_text):
+    meta = json.loads(meta_text)
     copyright_line = next(l.strip() for l in licence.splitlines() if l.startswith("Copyright"))
-    data = json.loads(data_file.read_text(encoding="utf-8"))
+    data = json.loads(data_text)
     off, on = data["holidays"], data["workdays"]
 
     clash = sorted(set(off) & set(on))
@@ -66,7 +79,35 @@ def main(argv):
     ]
     # A year's line sorts just before its days ("\t" < "-"), so the whole body stays in order.
     out += sorted([f"{y}\t年" for y in years] + ["\t".join(day) for day in days])
-    sys.stdout.buffer.write(("\n".join(out) + "\n").encode("utf-8"))
+    return ("\n".join(out) + "\n").encode("utf-8")
+
+
+def differences(name, ours, theirs):
+    if ours == theirs:
+        return []
+    return list(difflib.unified_diff(ours.decode("utf-8").splitlines(),
+                                     theirs.decode("utf-8").splitlines(),
+                                     f"shipped {name}", "from the package", lineterm=""))
+
+
+def main(argv):
+    check = "--check" in argv[1:]
+    args = [a for a in argv[1:] if a != "--check"]
+    if len(args) != 1:
+        sys.exit(__doc__)
+    meta, licence, data = read_package(pathlib.Path(args[0]))
+    text = generate(meta, licence, data)
+    if not check:
+        sys.stdout.buffer.write(text)
+        return
+    diff = differences("china-holidays.txt", (SHIPPED / "china-holidays.txt").read_bytes(), text)
+    diff += differences("LICENSE-chinese-days.txt",
+                        (SHIPPED / "LICENSE-chinese-days.txt").read_bytes(),
+                        licence.encode("utf-8"))
+    if diff:
+        print("\n".join(diff[:200]))
+        sys.exit(1)
+    print(f"china-holidays.txt and its licence are the package's ({len(text)} bytes)")
 
 
 if __name__ == "__main__":

@@ -3,6 +3,7 @@
 #include "UntTextMatch.h"
 #include "common/UntClock.h"
 #include "common/UntLunar.h"
+#include "common/UntWorkdays.h"
 
 #include <QByteArrayView>
 #include <QDate>
@@ -194,6 +195,22 @@ void FnWeekDay(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     if (!d.isValid())
         return sqlite3_result_null(ctx);
     sqlite3_result_int(ctx, d.dayOfWeek() % 7 + 1);
+}
+
+// DayKind(d): 1 on an official day off (休), 2 on a make-up working day (班), else 0.
+void FnDayKind(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+    const QDate d = AnyNull(argc, argv) ? QDate() : DateArg(argv[0]);
+    if (!d.isValid())
+        return sqlite3_result_null(ctx);
+    sqlite3_result_int(ctx, Workdays::DayKind(d));
+}
+
+// IsWorkday(d): 1 on an official workday, else 0 (see Workdays::IsWorkday).
+void FnIsWorkday(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+    const QDate d = AnyNull(argc, argv) ? QDate() : DateArg(argv[0]);
+    if (!d.isValid())
+        return sqlite3_result_null(ctx);
+    sqlite3_result_int(ctx, Workdays::IsWorkday(d) ? 1 : 0);
 }
 
 // The decimal text of a number, as UTF-8; a text stays as it is.
@@ -452,7 +469,10 @@ QString ShortCircuit(const QString& s, qsizetype from, qsizetype to) {
 
 // Date() and Time() count as deterministic: every statement is stepped to its end as soon as
 // it is prepared, inside one moment, so the engine may work them out once per statement
-// instead of once per row (the due check over 10,000 reminders depends on it).
+// instead of once per row (the due check over 10,000 reminders depends on it). DayKind and
+// IsWorkday answer differently once a schedule is imported, even while another thread's
+// statement runs; the flag only lets the engine keep one answer per statement, which is right
+// either way. Never put them in an index or a CHECK: an import would leave those stale.
 struct Function {
     const char* name;
     int args;
@@ -476,6 +496,8 @@ const Function functions[] = {
     {"NextYearly", 4, FnNextYearly, true},
     {"LunarText", 1, FnLunarText, true},
     {"TextHas", 3, FnTextHas, true},
+    {"DayKind", 1, FnDayKind, true},
+    {"IsWorkday", 1, FnIsWorkday, true},
 };
 
 } // namespace

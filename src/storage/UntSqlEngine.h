@@ -4,8 +4,9 @@ struct sqlite3;
 
 // Registers the engine functions the program's statements rely on: Date(), Time(), Hour,
 // Minute, Day, Month, WeekDay, CStr, Str, Format and IIf, for yearly reminders NextYearly
-// and LunarText, and TextHas (the search across notes). Date() and Time() read the program's
-// clock. Returns an SQLite result code.
+// and LunarText, TextHas (the search across notes), and DayKind and IsWorkday (China's
+// official schedule of holidays and make-up working days). Date() and Time() read the
+// program's clock. Returns an SQLite result code.
 int RegisterEngineFunctions(sqlite3* db);
 
 class QString;
