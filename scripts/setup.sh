@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 
 packages=(cmake g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-multimedia-dev libxkbcommon-dev libsqlcipher-dev libssl-dev sqlcipher
-  liblunar-date-dev libicu-dev
+  liblunar-date-dev libicu-dev libzstd-dev libdtl-dev
   fonts-wqy-zenhei xvfb xauth x11-utils xdotool openbox imagemagick libfaketime
   libical-dev python3-icalendar python3-dateutil khal calcurse qtkeychain-qt6-dev radicale xandikos
   python3-caldav python3-workalendar

@@ -1,13 +1,17 @@
 #include "NotepadPage.h"
 
+#include "NoteHistory.h"
 #include "UntMemoText.h"
 #include "UntNote.h"
+#include "UntNoteHistory.h"
 #include "UntTree.h"
+#include "common/UntClock.h"
 #include "common/UntDateStamp.h"
 #include "common/UntHandler.h"
 #include "common/UntMenu.h"
 #include "common/UntTypingHint.h"
 #include "storage/UntDbAccess.h"
+#include "storage/UntRecycleBin.h"
 #include "storage/UntSqlText.h"
 #include "ui_NotepadPage.h"
 
@@ -38,6 +42,12 @@ const QString NoteLoadingText = QStringLiteral("正在载入…");
 constexpr int NoteWaitMs = 500;
 // How soon a keystroke that found the writer's lock taken is stored again.
 constexpr int SaveRetryMs = 20;
+// A version is kept once typing has paused this long, and during a long stretch of typing
+// this often.
+constexpr int VersionPauseMs = 30 * 1000;
+constexpr int VersionStretchMs = 5 * 60 * 1000;
+// The versions are thinned this long after the notes are first shown, then once a day.
+constexpr int ThinAfterStartMs = 20 * 1000;
 
 // Runs a function on every event of the watched object; true from it swallows the event.
 class TEventHook : public QObject {
@@ -115,6 +125,7 @@ TNotepadPage::TNotepadPage(QWidget* parent)
         {{"NAddNoteType", QStringLiteral("新建组"), [this] { NAddNoteTypeClick(); }},
          {"NModNoteType", QStringLiteral("重命名组"), [this] { NModNoteTypeClick(); }},
          {"NDelNoteType", QStringLiteral("删除组"), [this] { NDelNoteTypeClick(); }},
+         {"NNoteHistory", QStringLiteral("历史版本…"), [this] { NNoteHistoryClick(); }},
          {"NFindAll", QStringLiteral("全部查找"), [this] { Q_EMIT SearchAllRequested(); }}});
 
     // Group names are shown whole: the column is as wide as the longest, with a scroll bar
@@ -207,6 +218,23 @@ TNotepadPage::TNotepadPage(QWidget* parent)
         Qt::WidgetWithChildrenShortcut);
     new QShortcut(QKeySequence(Qt::Key_F3), this, Handler(this, [this] { btn2Click(); }),
                   Qt::WidgetWithChildrenShortcut);
+    new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_H), this,
+                  Handler(this, [this] { NNoteHistoryClick(); }), Qt::WidgetWithChildrenShortcut);
+    // The menu names the key; the tab's own shortcut above is the one that works.
+    if (auto* history = pmNoteType_->findChild<QAction*>(QStringLiteral("NNoteHistory"))) {
+        history->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+        history->setShortcutContext(Qt::WidgetShortcut);
+        history->setShortcutVisibleInContextMenu(true);
+    }
+
+    pauseTimer_ = new QTimer(this);
+    pauseTimer_->setSingleShot(true);
+    pauseTimer_->setInterval(VersionPauseMs);
+    stretchTimer_ = new QTimer(this);
+    stretchTimer_->setSingleShot(true);
+    stretchTimer_->setInterval(VersionStretchMs);
+    for (QTimer* timer : {pauseTimer_, stretchTimer_})
+        connect(timer, &QTimer::timeout, this, Handler(this, [this] { KeepVersion(false); }));
     connect(ui_->edtQuery, &QLineEdit::returnPressed, this, Handler(this, [this] { btn2Click(); }));
 
     ui_->spl2->setStretchFactor(0, 0);
@@ -223,6 +251,8 @@ void TNotepadPage::LoadNotepad(bool noteAfterPaint) {
     NoteTree_->LoadTree();
     const QScopedValueRollback<bool> later(noteAfterPaint_, noteAfterPaint);
     ShowRootNote();
+    if (!thinned_.isValid())
+        QTimer::singleShot(ThinAfterStartMs, this, Handler(this, [this] { ThinHistory(); }));
 }
 
 void TNotepadPage::ShowRootNote() {
@@ -236,6 +266,7 @@ void TNotepadPage::FreeNotepad() {
     RunHandler(this, [this] {
         ShowPendingNote();
         FlushMemo();
+        KeepVersion();
     });
     hint_->Timer()->stop();
     NoteTree_.reset();
@@ -315,6 +346,8 @@ void TNotepadPage::ShowNode(QTreeWidgetItem* node) {
 
 void TNotepadPage::SetNoteText(const QString& text) {
     FlushMemo(); // what is still to be stored belongs to the text being replaced
+    KeepVersion();
+    keptBefore_ = -1;
     const QScopedValueRollback<bool> setting(settingNote_, true);
     SetExactPlainText(ui_->mmoNote, text);
     noteBase_ = text;
@@ -428,12 +461,33 @@ void TNotepadPage::SaveMemo(int group, QString text, bool wait) {
             return;
         }
         unsaved_.reset();
+        if (keptBefore_ != group && NoteHistory::KeepingWhileTyping) {
+            // The text as it stood before the first change here: a select-all and a key
+            // cannot take it away.
+            NoteHistory::Keep(DbAccess->Connection,
+                              NoteHistory::GroupUid(DbAccess->Connection, group), StoredNote(group),
+                              Clock::Now(), QDateTime());
+        }
         SaveNoteText(*NoteData, QString::number(group), text, &noteBase_, &underneath);
+        if (!underneath.isEmpty()) // the other machine's text is among the versions too
+            NoteHistory::Keep(DbAccess->Connection,
+                              NoteHistory::GroupUid(DbAccess->Connection, group), underneath,
+                              Clock::Now(), QDateTime());
         transaction.Commit();
     }
     noteBase_ = text;
     if (!underneath.isEmpty())
         KeepConflictCopy(group, underneath);
+    if (!NoteHistory::KeepingWhileTyping)
+        return;
+    keptBefore_ = group;
+    if (unversionedGroup_ >= 0 && unversionedGroup_ != group)
+        KeepVersion();
+    unversionedGroup_ = group;
+    lastChange_ = Clock::Now();
+    pauseTimer_->start();
+    if (!stretchTimer_->isActive())
+        stretchTimer_->start();
 }
 
 void TNotepadPage::FlushMemo() {
@@ -526,6 +580,7 @@ void TNotepadPage::tvNoteEdited(int group, const QString& text) {
 void TNotepadPage::NDelNoteTypeClick() {
     if (!NoteTree_)
         return;
+    KeepVersion();
     const QString id = QString::number(NoteTree_->SelectedIndex());
     NoteTree_->DeleteGroup();
     NoteData->Delete(id);
@@ -555,4 +610,74 @@ void TNotepadPage::ShowGroupMatch(int group,
     cursor.setPosition(position + length, QTextCursor::KeepAnchor);
     memo->setTextCursor(cursor);
     memo->ensureCursorVisible();
+}
+
+void TNotepadPage::KeepVersion(bool wait) {
+    FlushMemo();
+    pauseTimer_->stop();
+    stretchTimer_->stop();
+    if (unversionedGroup_ < 0)
+        return;
+    const int group = unversionedGroup_;
+    {
+        TTransaction transaction(DbAccess->Connection,
+                                 wait ? TTransaction::Immediate : TTransaction::IfFree);
+        if (!transaction.Open()) {
+            pauseTimer_->start(SaveRetryMs * 50);
+            return;
+        }
+        TConnection& connection = DbAccess->Connection;
+        // What is stored: the memo may show another group by now.
+        NoteHistory::Keep(connection, NoteHistory::GroupUid(connection, group), StoredNote(group),
+                          Clock::Now(), lastChange_);
+        transaction.Commit();
+    }
+    unversionedGroup_ = -1;
+    if (thinned_.isValid() && thinned_ != Clock::Today())
+        ThinHistory();
+}
+
+void TNotepadPage::ThinHistory() {
+    thinned_ = Clock::Today();
+    DbAccess->Write([](TConnection& connection) {
+        RecycleBin::Expire(connection, Clock::Now());
+        NoteHistory::Thin(connection, Clock::Now());
+    });
+}
+
+void TNotepadPage::NNoteHistoryClick() {
+    if (!NoteTree_ || !NoteTree_->Selected())
+        return;
+    ShowPendingNote();
+    KeepVersion();
+    const int group = NoteTree_->SelectedIndex();
+    TConnection& connection = DbAccess->Connection;
+    const QString uid = NoteHistory::GroupUid(connection, group);
+    if (uid.isEmpty())
+        return;
+    std::optional<qint64> chosen;
+    {
+        TFormNoteHistory form(connection, uid, ExactPlainText(ui_->mmoNote),
+                              TCardTree::PositionText(NoteTree_->Selected()), window());
+        form.exec();
+        chosen = form.Chosen();
+    }
+    // The dialog ran its own loop: the group is looked up again, and may be gone.
+    if (!chosen || !NoteTree_ || !NoteTree_->NodeOfIndex(group))
+        return;
+    FlushMemo();
+    QString text;
+    DbAccess->Write([&](TConnection& c) {
+        if (NoteHistory::GroupUid(c, group) != uid)
+            return;
+        text = NoteHistory::TReader(c, uid).Text(*chosen);
+        NoteHistory::Keep(c, uid, StoredNote(group), Clock::Now(), QDateTime());
+        SaveNoteText(*NoteData, QString::number(group), text);
+    });
+    keptBefore_ = -1;
+    if (NoteTree_->SelectedIndex() == group) {
+        SetNoteText(text);
+        ui_->statHint->showMessage(
+            QStringLiteral("已恢复到所选的版本；恢复前的内容也已保存为一个版本。"));
+    }
 }

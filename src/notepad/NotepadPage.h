@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QPointer>
 #include <QWidget>
 #include <functional>
@@ -47,6 +48,15 @@ public:
     void NAddNoteTypeClick();
     void NModNoteTypeClick();
     void NDelNoteTypeClick();
+    // "历史版本": the selected group's earlier versions; the one chosen replaces the note,
+    // which becomes a version itself.
+    void NNoteHistoryClick();
+    // Keeps what the memo stored since the last version as a version now (a pause in
+    // typing, the group left, the window closing). Without wait, while another connection
+    // writes, it is tried again a moment later instead.
+    void KeepVersion(bool wait = true);
+    // Thins the note versions and empties the recycle bin of what they keep no longer.
+    void ThinHistory();
     // The in-place editor of the caption of group closed with text.
     void tvNoteEdited(int group, const QString& text);
     void tmrHintTimer();
@@ -113,4 +123,13 @@ private:
     };
     std::optional<TUnsaved> unsaved_;
     QTimer* saveRetry_ = nullptr;
+    // Versions: the group whose stored text changed since its last version (-1: none), when it
+    // last changed, the group whose text before its first change here is kept already, and
+    // the timers that keep a version at a pause in typing and during a long stretch of it.
+    int unversionedGroup_ = -1;
+    QDateTime lastChange_;
+    int keptBefore_ = -1;
+    QTimer* pauseTimer_ = nullptr;
+    QTimer* stretchTimer_ = nullptr;
+    QDate thinned_;
 };

@@ -61,3 +61,21 @@ QString ExactPlainText(const QPlainTextEdit* memo) {
     }
     return text;
 }
+
+QStringList MemoLines(const QString& text) {
+    QStringList lines;
+    int start = 0;
+    for (int i = 0; i < text.size();) {
+        int state = -1;
+        const int length = LineEndAt(text, i, state);
+        if (length == 0) {
+            ++i;
+            continue;
+        }
+        lines << text.mid(start, i - start);
+        i += length;
+        start = i;
+    }
+    lines << text.mid(start);
+    return lines;
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QPlainTextEdit;
 
@@ -10,3 +11,6 @@ class QPlainTextEdit;
 // ended it, so a stored note comes back byte for byte.
 void SetExactPlainText(QPlainTextEdit* memo, const QString& text);
 QString ExactPlainText(const QPlainTextEdit* memo);
+
+// The lines of text as the memo shows them: one for each block SetExactPlainText makes.
+QStringList MemoLines(const QString& text);

@@ -1,6 +1,7 @@
 #include "UntTree.h"
 
 #include "AddType.h"
+#include "UntNoteBin.h"
 #include "common/UntListRows.h"
 #include "common/UntPublic.h"
 #include "storage/UException.h"
@@ -398,7 +399,8 @@ void TCardTree::DeleteGroup() {
     if (node->childCount() > 0)
         throw EAppError(QStringLiteral("还有下级分组，不能删除该分组！"));
     const int index = SelectedIndex();
-    if (!AskYesNo(QStringLiteral("确定要删除 ") + node->text(0) + QStringLiteral(" 分组吗？")))
+    if (!AskYesNo(QStringLiteral("确定要删除 ") + node->text(0) +
+                  QStringLiteral(" 分组吗？\n（可从回收站恢复）")))
         Abort();
     // The question runs its own loop: the group may be gone, or have a sub-group, by now.
     node = NodeOfIndex(index);
@@ -415,7 +417,14 @@ void TCardTree::DeleteGroup() {
     SqlText = FormatSql(QStringLiteral("delete from %s where selfIndex=%s "), {TableName, n}) +
               BatchSeparator +
               FormatSql(QStringLiteral("delete from %s where ParentIndex=%s "), {TableName, n});
-    ExecSql(SqlText);
+    // The group and its note go to the recycle bin on their way out.
+    DbAccess->Write(
+        [this, index](TConnection& connection) {
+            PutGroupInBin(connection, index);
+            for (const QString& piece : SplitBatch(SqlText))
+                connection.Exec(piece);
+        },
+        SqlText);
     if (LastRecord == RecordOf(node))
         LastRecord = nullptr;
     delete node;

@@ -126,7 +126,7 @@ void TRemindersPage::NDelAlamClick() {
     // The question runs a loop of its own, in which an alert may change the list.
     const QString key = selected.first()->text(0);
     if (!AskYesNo(QStringLiteral("确实要删除 ") + selected.first()->text(2) +
-                  QStringLiteral(" 的提醒吗？")))
+                  QStringLiteral(" 的提醒吗？\n（可从回收站恢复）")))
         Abort();
     QTreeWidgetItem* row = RowOfKey(ui_->lv1, key);
     if (!row)

@@ -1,5 +1,6 @@
 #include "UntAlam.h"
 
+#include "UntAlamBin.h"
 #include "common/UntClock.h"
 #include "common/UntThreadHeap.h"
 #include "storage/UException.h"
@@ -245,7 +246,12 @@ void TAlam::RefreshList(QTreeWidget* view, int filter) {
 
 void TAlam::Delete(const QString& id) {
     SqlText = FormatSql(QStringLiteral("delete from Alam where ID=%s "), {id});
-    ExecSql(SqlText);
+    DbAccess->Write(
+        [this, &id](TConnection& connection) {
+            PutReminderInBin(connection, id);
+            connection.Exec(SqlText);
+        },
+        SqlText);
 }
 
 void TAlam::Load(const QString& id) {

@@ -1,5 +1,6 @@
 #include "Main.h"
 
+#include "RecycleBin.h"
 #include "ShowAlam.h"
 #include "UntApplication.h"
 #include "UntDueCheck.h"
@@ -67,7 +68,9 @@ void TFormMain::FormCreate() {
                           {"N15", QStringLiteral("软件设置"), [this] { N15Click(); }},
                           {"N7", QString(), {}},
                           {"Ndfdf1", QStringLiteral("数据备份"), [this] { Ndfdf1Click(); }},
-                          {"N11", QStringLiteral("数据恢复"), [this] { N11Click(); }}});
+                          {"N11", QStringLiteral("数据恢复"), [this] { N11Click(); }},
+                          {"NRecycleBin", QStringLiteral("回收站…"),
+                           [this] { ShowRecycleBin(this, ui_->ts3, ui_->ts2); }}});
     AddExchangeItems(pmSystem_, this, ui_->ts3, ui_->ts2);
     connect(ui_->btnSystem, &QPushButton::clicked, this,
             Handler(this, [this] { btnSystemClick(); }));

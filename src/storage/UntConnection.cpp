@@ -217,6 +217,22 @@ TTransaction::~TTransaction() {
         sqlite3_exec(connection_.Handle(), "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
+TSavepoint::TSavepoint(TConnection& connection) : connection_(connection) {
+    connection_.Exec(QStringLiteral("SAVEPOINT keep_whole"));
+}
+
+TSavepoint::~TSavepoint() {
+    if (open_ && connection_.IsOpen()) {
+        sqlite3_exec(connection_.Handle(), "ROLLBACK TO keep_whole", nullptr, nullptr, nullptr);
+        sqlite3_exec(connection_.Handle(), "RELEASE keep_whole", nullptr, nullptr, nullptr);
+    }
+}
+
+void TSavepoint::Release() {
+    connection_.Exec(QStringLiteral("RELEASE keep_whole"));
+    open_ = false;
+}
+
 void TTransaction::Commit() {
     connection_.Exec(QStringLiteral("COMMIT"));
     open_ = false;

@@ -96,6 +96,22 @@ private:
     bool open_ = false;
 };
 
+// A savepoint: its work is undone on destruction unless Release() ran. Nests inside a
+// transaction or another savepoint, and outside any acts as a deferred transaction, so a
+// store can keep its several writes whole whoever calls it.
+class TSavepoint {
+public:
+    explicit TSavepoint(TConnection& connection);
+    ~TSavepoint();
+    TSavepoint(const TSavepoint&) = delete;
+    TSavepoint& operator=(const TSavepoint&) = delete;
+    void Release();
+
+private:
+    TConnection& connection_;
+    bool open_ = true;
+};
+
 inline const QString DatabaseKey = QStringLiteral("40718293561072");
 inline const QString DatabaseFileName = QStringLiteral("bookkeep.dat");
 // Every file of the program is encrypted in pages of this size (part of its format: the

@@ -265,6 +265,16 @@ void TDbAccess::ExecuteBatch(const QString& text) {
     }
 }
 
+void TDbAccess::Write(const std::function<void(TConnection&)>& work, const QString& what) {
+    try {
+        TTransaction transaction(Connection);
+        work(Connection);
+        transaction.Commit();
+    } catch (const EEngineError& e) {
+        throw EDBException(What(e), QStringLiteral("数据库操作失败！"), what, EngineCodeOf(e));
+    }
+}
+
 TDbAccess::TDbAccess() {
     SideWriter.main_ = &Connection;
     SideWriter.afterCommit_ = [this](int frames) { LogGrew(frames); };

@@ -47,6 +47,9 @@ public:
     // Posts MainCursor's appended or edited row; a failure is a failed write like any other.
     void PostMainCursor();
     void ExecuteBatch(const QString& text);
+    // Runs work on Connection in one transaction, for a store whose writes must stay whole;
+    // a failure is a failed write like any other (what names the work in the report).
+    void Write(const std::function<void(TConnection&)>& work, const QString& what = QString());
     // Writes the data as the connection sees it into a new file that replaces path; the live
     // file is never opened a second time (that would drop this process's locks on it).
     void BackupTo(const QString& path);

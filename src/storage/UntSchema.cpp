@@ -191,11 +191,39 @@ CREATE TABLE SyncCopy (
 );
 )sql";
 
+// Version 5: every earlier version of each note and a recycle bin, kept in this file only
+// (neither syncs nor exports carry them). A version is stored whole when it is its group's
+// newest (Base 0), else packed against the next newer one (Base, its ID); Since is when its
+// text had last changed before it was taken, empty when that is not known. A bin entry holds
+// the deleted rows as JSON; Uids names the groups in it, whose versions it keeps.
+const char* const UpgradeTo5 = R"sql(
+CREATE TABLE NoteVersion (
+    ID INTEGER PRIMARY KEY AUTOINCREMENT,
+    GroupUid TEXT NOT NULL,
+    Taken TEXT NOT NULL,
+    Since TEXT NOT NULL DEFAULT '',
+    Chars INTEGER NOT NULL DEFAULT 0,
+    Base INTEGER NOT NULL DEFAULT 0,
+    Data BLOB NOT NULL
+);
+CREATE INDEX NoteVersionGroup ON NoteVersion(GroupUid, ID);
+CREATE TABLE RecycleBin (
+    ID INTEGER PRIMARY KEY AUTOINCREMENT,
+    Kind INTEGER NOT NULL,
+    Deleted TEXT NOT NULL,
+    Caption TEXT NOT NULL DEFAULT '',
+    Place TEXT NOT NULL DEFAULT '',
+    Uids TEXT NOT NULL DEFAULT '',
+    Data TEXT NOT NULL DEFAULT ''
+);
+)sql";
+
 struct TUpgradeStep {
     int to;
     const char* statements;
 };
-const TUpgradeStep UpgradeSteps[] = {{2, UpgradeTo2}, {3, UpgradeTo3}, {4, UpgradeTo4}};
+const TUpgradeStep UpgradeSteps[] = {
+    {2, UpgradeTo2}, {3, UpgradeTo3}, {4, UpgradeTo4}, {5, UpgradeTo5}};
 
 int UserVersion(TConnection& connection) {
     TCursor version;

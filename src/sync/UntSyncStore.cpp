@@ -1,4 +1,8 @@
 #include "UntSyncStore.h"
+#include "common/UntClock.h"
+#include "notepad/UntNoteBin.h"
+#include "notepad/UntNoteHistory.h"
+#include "reminders/UntAlamBin.h"
 
 #include "storage/UntDbAccess.h"
 #include "storage/UntSchema.h"
@@ -164,6 +168,11 @@ void TSyncStore::PutReminder(const TSyncReminder& r) {
 }
 
 void TSyncStore::DeleteReminder(const QString& uid) {
+    // Deleted on another machine: kept in this one's recycle bin all the same.
+    TCursor c;
+    c.Open(Conn(), FormatSql(QStringLiteral("select ID from Alam where Uid='%s'"), {uid}));
+    for (c.First(); !c.Eof(); c.Next())
+        PutReminderInBin(Conn(), c.AsString(0));
     Exec(FormatSql(QStringLiteral("delete from Alam where Uid='%s'"), {uid}));
 }
 
@@ -235,10 +244,16 @@ void TSyncStore::PutGroup(const TSyncGroup& g) {
     note.Open(Conn(),
               FormatSql(QStringLiteral("select rowid from NoteBook where TypeID=%s limit 1"),
                         {Number(self)}));
-    if (!note.Eof())
+    if (!note.Eof()) {
+        // What another machine's text replaces stays among the note's versions.
+        TCursor old;
+        old.Open(Conn(), FormatSql(QStringLiteral("select ReMark from NoteBook where rowid=%s"),
+                                   {Number(note.AsInteger(0))}));
+        if (!old.Eof() && old.AsString(0) != g.Note)
+            NoteHistory::Keep(Conn(), g.Uid, old.AsString(0), Clock::Now(), QDateTime());
         Exec(FormatSql(QStringLiteral("update NoteBook set ReMark='%s' where rowid=%s"),
                        {g.Note, Number(note.AsInteger(0))}));
-    else if (!g.Note.isEmpty())
+    } else if (!g.Note.isEmpty())
         Exec(FormatSql(QStringLiteral("insert into NoteBook(TypeID,ReMark) values (%s,'%s')"),
                        {Number(self), g.Note}));
 }
@@ -264,9 +279,9 @@ bool TSyncStore::DeleteGroup(const QString& uid) {
         return self < 0;
     if (HasChildGroups(uid))
         return false;
-    // The note first: its trigger finds the group's UID through the group row.
-    Exec(FormatSql(QStringLiteral("delete from NoteBook where TypeID=%s"), {Number(self)}));
-    Exec(FormatSql(QStringLiteral("delete from NoteType where SelfIndex=%s"), {Number(self)}));
+    // Into this machine's recycle bin too; the note goes first there: its trigger finds the
+    // group's UID through the group row.
+    PutGroupInBin(Conn(), int(self));
     return true;
 }
 

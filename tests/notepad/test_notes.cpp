@@ -81,7 +81,8 @@ TEST_F(NotepadTest, TabIsSetUpAndShowsTheRootAtStartUp) {
     for (QAction* a : Child<QMenu>(Main(), "pmNoteType")->actions())
         captions << a->text();
     EXPECT_EQ(captions, QStringList({QStringLiteral("新建组"), QStringLiteral("重命名组"),
-                                     QStringLiteral("删除组"), QStringLiteral("全部查找")}));
+                                     QStringLiteral("删除组"), QStringLiteral("历史版本…"),
+                                     QStringLiteral("全部查找")}));
     EXPECT_EQ(Tree()->editTriggers(), QAbstractItemView::NoEditTriggers);
     EXPECT_FALSE(NodeOf(Tree(), 1)->flags() & Qt::ItemIsEditable);
 }
@@ -210,7 +211,7 @@ TEST_F(NotepadTest, RefusedOrDeclinedDeleteLeavesTheNote) {
     Select(2);
     boxes_->AnswerNo();
     RunHandler(nullptr, [&] { MenuItem("NDelNoteType")->trigger(); });
-    EXPECT_EQ(boxes_->LastText(), QStringLiteral("确定要删除 二 分组吗？"));
+    EXPECT_EQ(boxes_->LastText(), QStringLiteral("确定要删除 二 分组吗？\n（可从回收站恢复）"));
     EXPECT_EQ(StoredNote(1), QStringLiteral("保留"));
     EXPECT_NE(NodeOf(Tree(), 2), nullptr);
 }

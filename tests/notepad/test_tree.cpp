@@ -232,7 +232,8 @@ TEST_F(TreeTest, DeleteTakesTheGroupAsShownAndNeverASubGroupNotShownYet) {
     tree.DeleteGroup();
     ASSERT_EQ(boxes_->Count(), 1);
     EXPECT_EQ(boxes_->Boxes()[0].kind, BoxKind::Question);
-    EXPECT_EQ(boxes_->Boxes()[0].text, QStringLiteral("确定要删除 六 分组吗？"));
+    EXPECT_EQ(boxes_->Boxes()[0].text,
+              QStringLiteral("确定要删除 六 分组吗？\n（可从回收站恢复）"));
     EXPECT_EQ(NodeOf(view_.get(), 6), nullptr);
     EXPECT_EQ(CountRows(QStringLiteral("select count(*) from NoteType where SelfIndex=6 or "
                                        "ParentIndex=6")),
@@ -264,7 +265,7 @@ TEST_F(TreeTest, DeleteRefusalsAndTheSilentNo) {
     boxes_->AnswerNo();
     Run([&] { tree.DeleteGroup(); });
     ASSERT_EQ(boxes_->Count(), 1); // the question, then nothing
-    EXPECT_EQ(boxes_->LastText(), QStringLiteral("确定要删除 项目 分组吗？"));
+    EXPECT_EQ(boxes_->LastText(), QStringLiteral("确定要删除 项目 分组吗？\n（可从回收站恢复）"));
     EXPECT_EQ(tree.SqlText, QStringLiteral("untouched"));
     EXPECT_NE(NodeOf(view_.get(), 2), nullptr);
     EXPECT_EQ(Groups(), 2);

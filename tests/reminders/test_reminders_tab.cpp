@@ -165,7 +165,8 @@ TEST_F(RemindersTabTest, DeleteAsksAndNoKeepsTheRow) {
     ASSERT_EQ(boxes_->Count(), 1);
     EXPECT_EQ(boxes_->Boxes()[0].kind, BoxKind::Question);
     EXPECT_EQ(boxes_->Boxes()[0].caption, QStringLiteral("确认"));
-    EXPECT_EQ(boxes_->LastText(), QStringLiteral("确实要删除 2026-12-06  9时 5分 的提醒吗？"));
+    EXPECT_EQ(boxes_->LastText(),
+              QStringLiteral("确实要删除 2026-12-06  9时 5分 的提醒吗？\n（可从回收站恢复）"));
     EXPECT_EQ(lv1->topLevelItemCount(), 1);
     EXPECT_EQ(Count(), 1);
 }

@@ -3,6 +3,7 @@
 #include "reminders/RemindersPage.h"
 #include "reminders/UntAlam.h"
 #include "shell/Main.h"
+#include "shell/RecycleBin.h"
 #include "shell/ShowAlam.h"
 #include "shell/UntApplication.h"
 #include "shell/UntDueCheck.h"
@@ -89,6 +90,24 @@ TEST(DueMinutes, ClockSetBackNeverShowsAMinuteTwice) {
     // A large step back (the clock was wrong) starts afresh.
     EXPECT_EQ(due.Tick(At("2026-12-07 08:00:00")), Minutes({"2026-12-07 08:00:00"}));
     EXPECT_EQ(due.Tick(At("2026-12-07 08:01:00")), Minutes({"2026-12-07 08:01:00"}));
+}
+
+// Between minutes the due check sleeps until the next second 0; a clock that jumps is looked
+// at at once, so the minute it jumps into is checked all the same. Alerts are lifted above a
+// modal dialog within a second, so while one is open it looks every second.
+TEST_F(MainWindowTest, DueCheckSleepsUntilSecondZeroAndLooksAgainWhenTheClockJumps) {
+    ExecSql("Insert into Alam(iHour,iMinute,iMonWeek,ReDay,AlamDate,ReMark) "
+            " values(10,0,1,0,'2026-12-07','十点开会') ");
+    QTimer* tmr1 = Child<QTimer>(Main(), "tmr1");
+    TPinnedClock clock(At("2026-12-07 09:59:50"));
+    EXPECT_TRUE(WaitFor(
+        [&] { return tmr1->remainingTime() > 9000 && tmr1->remainingTime() <= 10000; }, 2000))
+        << tmr1->remainingTime();
+    clock.Set(At("2026-12-07 10:00:00"));
+    ASSERT_TRUE(WaitFor([] { return !OpenAlerts().isEmpty(); }, 2000));
+    EXPECT_EQ(OpenAlerts()[0]->ui()->mmo1->toPlainText(), QStringLiteral("十点开会"));
+    EXPECT_LE(tmr1->remainingTime(), 1000);
+    CloseAllAlerts();
 }
 
 class AlertTest : public MainWindowTest {
@@ -333,6 +352,39 @@ TEST_F(AlertAnswerTest, KeepMarksSeenAndDeleteRemovesEveryRowOfTheReminder) {
     EXPECT_EQ(Column(0), QStringList({keepId}));
 }
 
+// Esc on an alert deletes a one-off reminder; from the recycle bin it comes back whole, and,
+// its moment being past and unseen, its alert opens again at once.
+TEST_F(AlertAnswerTest, AReminderDeletedByItsAlertComesBackFromTheBinAndIsDueAgain) {
+    Reminder(10, 0, 0, 1, "2026-12-07", "误删的提醒");
+    Reload();
+    ASSERT_EQ(TickAt("2026-12-07 10:00:00"), QStringList({"误删的提醒"}));
+    Answer(OpenAlerts().back(), [](TFormShowAlam* a) {
+        a->activateWindow();
+        QTest::keyClick(a, Qt::Key_Escape);
+    });
+    ASSERT_EQ(GetIntValue("select count(*) from Alam"), 0);
+    clock_->Set(At("2026-12-07 10:03:00"));
+    WhenModal<TFormRecycleBin>([](TFormRecycleBin* form) {
+        auto* list = form->findChild<QTreeWidget*>(QStringLiteral("lvBin"));
+        ASSERT_EQ(list->topLevelItemCount(), 1);
+        EXPECT_TRUE(list->topLevelItem(0)->text(2).contains(QStringLiteral("10时")));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form));
+        UserClick(form->findChild<QPushButton*>(QStringLiteral("btnRestore")));
+    });
+    RunHandler(nullptr, [&] {
+        Child<QMenu>(Main(), "pmSystem")
+            ->findChild<QAction*>(QStringLiteral("NRecycleBin"))
+            ->trigger();
+    });
+    EXPECT_EQ(ReadRows("select iHour, iMinute, ReDay, AlamDate, ReMark, bLook from Alam"),
+              TRows({{"10", "0", "0", "2026-12-07", "误删的提醒", "0"}}));
+    EXPECT_EQ(Column(3), QStringList({"误删的提醒"}));
+    ASSERT_FALSE(OpenAlerts().isEmpty());
+    TFormShowAlam* again = OpenAlerts().back();
+    EXPECT_EQ(again->ui()->mmo1->toPlainText(), QStringLiteral("误删的提醒"));
+    EXPECT_EQ(again->AlamID, QString::number(GetIntValue("select ID from Alam")));
+}
+
 TEST_F(AlertAnswerTest, SnoozeAtTwoMinutesToMidnightMovesToTheNextDayAndReloads) {
     Reminder(23, 58, 0, 1, "2026-12-07", "睡前");
     Reload();
@@ -374,7 +426,8 @@ TEST_F(AlertAnswerTest, AlertAnsweredInsideTheDeleteQuestionThenYes) {
         List()->setCurrentItem(List()->topLevelItem(row));
         const QString id = List()->topLevelItem(row)->text(0);
         const QString question = QStringLiteral("确实要删除 ") +
-                                 List()->topLevelItem(row)->text(2) + QStringLiteral(" 的提醒吗？");
+                                 List()->topLevelItem(row)->text(2) +
+                                 QStringLiteral(" 的提醒吗？\n（可从回收站恢复）");
         QTimer::singleShot(0, [&] {
             QPointer<QMessageBox> box = WaitForRealBox(question);
             ASSERT_TRUE(box);

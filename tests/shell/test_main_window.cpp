@@ -90,7 +90,7 @@ TEST_F(MainFrameTest, WindowHasItsCaptionSizeTabsAndMenus) {
     EXPECT_EQ(MenuTexts(Child<QMenu>(Main(), "PopupMenu")),
               QStringList({"新建提醒", "软件主页", "立即同步", "-", "显示窗口", "关闭"}));
     EXPECT_EQ(MenuTexts(Child<QMenu>(Main(), "pmSystem")),
-              QStringList({"软件主页", "-", "软件设置", "-", "数据备份", "数据恢复", "-",
+              QStringList({"软件主页", "-", "软件设置", "-", "数据备份", "数据恢复", "回收站…", "-",
                            "导出提醒到日历文件…", "从日历文件导入提醒…", "导出笔记到文件夹…",
                            "从文件夹导入笔记…", "-", "同步设置…", "立即同步"}));
     ASSERT_NE(Main()->findChild<QSystemTrayIcon*>(), nullptr);
@@ -243,6 +243,25 @@ TEST_F(MainFrameTest, NotepadHintTypesItselfInSixteenTicks) {
         EXPECT_EQ(Child<QLabel>(Main(), "statHintPanel")->text(), QString()) << "tick 16";
     }
     EXPECT_EQ(Child<QTimer>(Main(), "tmrHint")->interval(), 200);
+}
+
+// The hint moves only while it can be seen: not behind the other tab, nor in the tray;
+// shown again, it moves on at once.
+TEST_F(MainFrameTest, NotepadHintTimerRunsOnlyWhileTheHintCanBeSeen) {
+    auto* tabs = Child<QTabWidget>(Main(), "pgc1");
+    QTimer* hint = Child<QTimer>(Main(), "tmrHint");
+    tabs->setCurrentWidget(NotepadPageOf(Main()));
+    EXPECT_TRUE(hint->isActive());
+    tabs->setCurrentIndex(tabs->indexOf(NotepadPageOf(Main())) == 0 ? 1 : 0);
+    EXPECT_FALSE(hint->isActive());
+    tabs->setCurrentWidget(NotepadPageOf(Main()));
+    EXPECT_TRUE(hint->isActive());
+    OverrideTrayAvailable(1);
+    Main()->showMinimized();
+    ASSERT_TRUE(WaitFor([&] { return !Main()->isVisible(); }, 2000));
+    EXPECT_FALSE(hint->isActive());
+    Main()->NShowFormClick();
+    EXPECT_TRUE(hint->isActive());
 }
 
 TEST_F(MainFrameTest, ImportsThroughTheSettingsMenuReloadTheListAndTheTree) {

@@ -414,7 +414,8 @@ TEST_F(StorageTest, ALogGrownWhileWritingNeverPausesIsMovedIntoTheFileAnyway) {
 // Groups that once shared an index (and so one note) each get an index and a note of their
 // own when the file is upgraded; no text is lost.
 TEST_F(StorageTest, TheUpgradeGivesGroupsThatSharedAnIndexOneEachAndKeepsEveryNote) {
-    ExecSql("drop index NoteTypeOwnIndex @#@ drop table SyncCopy @#@ PRAGMA user_version = 3 @#@ "
+    ExecSql("drop index NoteTypeOwnIndex @#@ drop table SyncCopy @#@ drop table NoteVersion @#@ "
+            "drop table RecycleBin @#@ PRAGMA user_version = 3 @#@ "
             "insert into NoteType(SelfIndex,ParentIndex,TypeName) values (1,0,'a') @#@ "
             "insert into NoteType(SelfIndex,ParentIndex,TypeName) values (1,0,'b') @#@ "
             "insert into NoteType(SelfIndex,ParentIndex,TypeName) values (1,0,'c') @#@ "
@@ -424,7 +425,7 @@ TEST_F(StorageTest, TheUpgradeGivesGroupsThatSharedAnIndexOneEachAndKeepsEveryNo
             "insert into NoteBook(TypeID,ReMark) values (1,'nb') @#@ "
             "insert into NoteBook(TypeID,ReMark) values (2,'nx')");
     Reconnect();
-    EXPECT_EQ(GetIntValue("PRAGMA user_version"), 4);
+    EXPECT_EQ(GetIntValue("PRAGMA user_version"), SchemaVersion);
     EXPECT_EQ(ReadRows("select t.TypeName, b.ReMark from NoteType t join NoteBook b on "
                        "b.TypeID=t.SelfIndex order by t.TypeName"),
               TRows({{"a", "na"}, {"b", "nb"}, {"c", "na"}, {"x", "nx"}, {"y", "nx"}}));

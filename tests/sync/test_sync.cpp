@@ -1,5 +1,6 @@
 #include "SyncTestSupport.h"
 
+#include "notepad/UntNoteHistory.h"
 #include "storage/UntSqlText.h"
 #include "sync/UntSyncIcs.h"
 #include "sync/UntSyncStore.h"
@@ -186,6 +187,15 @@ TEST_F(SyncTest, APassAfterALocalChangeSendsItAndStillKeepsAConflictingOne) {
     ASSERT_TRUE(syncChanges(*a_)); // refused where B wrote first: a whole round follows
     EXPECT_EQ(Note(*a_, "日记"), "B 的文字");
     EXPECT_EQ(Note(*a_, "日记（冲突副本）"), "A 的文字");
+    // What B's text replaced on A is among the note's versions there too.
+    {
+        const QString uid = a_->UidOfGroup("日记");
+        NoteHistory::TReader versions(a_->Db().Connection, uid);
+        QStringList texts;
+        for (const NoteHistory::TVersion& v : NoteHistory::List(a_->Db().Connection, uid))
+            texts << versions.Text(v.ID);
+        EXPECT_TRUE(texts.contains("A 的文字")) << texts.join('|');
+    }
     SyncOk(*b_);
     EXPECT_EQ(a_->Snapshot(), b_->Snapshot());
 }
@@ -203,6 +213,15 @@ TEST_F(SyncTest, NoteChangedOnBothSidesKeepsBothTextsTheOtherInASiblingCopy) {
     Converge();
     EXPECT_EQ(Note(*a_, "日记"), "B 的文字");
     EXPECT_EQ(Note(*a_, "日记（冲突副本）"), "A 的文字");
+    // What B's text replaced on A is among the note's versions there too.
+    {
+        const QString uid = a_->UidOfGroup("日记");
+        NoteHistory::TReader versions(a_->Db().Connection, uid);
+        QStringList texts;
+        for (const NoteHistory::TVersion& v : NoteHistory::List(a_->Db().Connection, uid))
+            texts << versions.Text(v.ID);
+        EXPECT_TRUE(texts.contains("A 的文字")) << texts.join('|');
+    }
     EXPECT_EQ(a_->Count("select count(*) from NoteType t join NoteType p on "
                         "p.SelfIndex=t.ParentIndex where t.TypeName='日记（冲突副本）' and "
                         "p.TypeName='上级'"),
@@ -238,6 +257,8 @@ TEST_F(SyncTest, GroupDeletedOnOneSideWhileItsNoteChangedOnTheOtherComesBack) {
         EXPECT_EQ(Note(*m, "删在B"), "A 改了");
         EXPECT_TRUE(m->UidOfGroup("照删").isEmpty());
     }
+    // Deleted on A, it is in B's recycle bin.
+    EXPECT_EQ(b_->Count("select count(*) from RecycleBin where Caption='照删'"), 1);
     EXPECT_EQ(a_->Snapshot(), b_->Snapshot());
 }
 
