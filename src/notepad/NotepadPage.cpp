@@ -30,6 +30,7 @@
 #include <QTextCursor>
 #include <QTimer>
 #include <QToolTip>
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -100,6 +101,24 @@ QString AsciiUpper(QString text) {
         if (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
             c = QChar(c.unicode() - ('a' - 'A'));
     return text;
+}
+
+// A change that takes this many characters of the text away at once is more than typing.
+constexpr qsizetype MuchReplaced = 20;
+
+// Whether going from before to after removed or replaced MuchReplaced characters or more in
+// one go: what the two do not share at their start and end.
+bool ReplacesMuch(const QString& before, const QString& after) {
+    if (before.size() < MuchReplaced)
+        return false;
+    const QChar* b = before.constData();
+    const QChar* a = after.constData();
+    const qsizetype shorter = std::min(before.size(), after.size());
+    const qsizetype head = std::mismatch(b, b + shorter, a).first - b;
+    qsizetype tail = 0;
+    while (tail < shorter - head && b[before.size() - 1 - tail] == a[after.size() - 1 - tail])
+        ++tail;
+    return before.size() - head - tail >= MuchReplaced;
 }
 
 TGroupNameDelegate* NameDelegate(QTreeWidget* view) {
@@ -467,6 +486,12 @@ void TNotepadPage::SaveMemo(int group, QString text, bool wait) {
             NoteHistory::Keep(DbAccess->Connection,
                               NoteHistory::GroupUid(DbAccess->Connection, group), StoredNote(group),
                               Clock::Now(), QDateTime());
+        } else if (NoteHistory::KeepingWhileTyping && ReplacesMuch(noteBase_, text)) {
+            // One change took much of what was there (a select-all and a key, a cut, a paste
+            // over a selection): what it replaced is kept first, however briefly it stood.
+            NoteHistory::Keep(DbAccess->Connection,
+                              NoteHistory::GroupUid(DbAccess->Connection, group), noteBase_,
+                              Clock::Now(), lastChange_);
         }
         SaveNoteText(*NoteData, QString::number(group), text, &noteBase_, &underneath);
         if (!underneath.isEmpty()) // the other machine's text is among the versions too

@@ -21,6 +21,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTextCursor>
 #include <QTreeWidget>
 #include <map>
 
@@ -193,6 +194,14 @@ TEST_F(HistoryWindowTest, ASelectAllSlipIsUndoneFromTheHistory) {
     const QString uid = StoredText("select Uid from NoteType where SelfIndex=1");
     NoteHistory::TReader reader(Conn(), uid);
     EXPECT_EQ(reader.Text(Ids(uid).first()), QStringLiteral("糟"));
+
+    // Typed a moment ago and never kept yet: a second slip keeps it all the same.
+    Memo()->moveCursor(QTextCursor::End);
+    TypeText(Memo(), QStringLiteral("再加一句"));
+    QTest::keyClick(Memo(), Qt::Key_A, Qt::ControlModifier);
+    TypeText(Memo(), QStringLiteral("又"));
+    NoteHistory::TReader again(Conn(), uid);
+    EXPECT_EQ(again.Text(Ids(uid).first()), Awkward + QStringLiteral("再加一句"));
 }
 
 // Deleting from the tree's menu puts the group in the bin; the bin's 恢复 brings it back into
