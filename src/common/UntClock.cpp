@@ -7,6 +7,7 @@ namespace {
 // Milliseconds since the epoch; read by every thread that runs a statement, set by tests.
 constexpr qint64 NotPinned = std::numeric_limits<qint64>::min();
 std::atomic<qint64> pinned{NotPinned};
+std::function<void()> setHook;
 } // namespace
 
 namespace Clock {
@@ -42,14 +43,22 @@ QDateTime LocalMoment(const QDate& day, const QTime& time) {
 
 void SetNow(const QDateTime& moment) {
     pinned = moment.isValid() ? moment.toMSecsSinceEpoch() : NotPinned;
+    if (setHook)
+        setHook();
 }
 
 void Reset() {
     pinned = NotPinned;
+    if (setHook)
+        setHook();
 }
 
 bool IsPinned() {
     return pinned != NotPinned;
+}
+
+void OnSet(std::function<void()> hook) {
+    setHook = std::move(hook);
 }
 
 } // namespace Clock

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <functional>
 
 // The program's one source of "now". Everything that reads the time (the due check,
 // the engine's Date()/Time(), log names, editors) asks here, so tests can pin it.
@@ -18,5 +19,8 @@ void SetNow(const QDateTime& moment);
 // Returns to the system clock.
 void Reset();
 bool IsPinned();
+// Called after every SetNow and Reset, so that whatever waits for a moment of this clock can
+// look again. One hook; a second replaces the first.
+void OnSet(std::function<void()> hook);
 
 } // namespace Clock

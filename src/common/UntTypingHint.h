@@ -8,7 +8,7 @@ class QTimer;
 
 // The typing hint of a status bar: every 200 ms tick extends its first panel by the hint's
 // next character until the hint is complete, empties it on the following tick, and starts
-// again; never part of a character.
+// again; never part of a character. The timer runs only while the bar can be seen.
 class TTypingHint {
 public:
     TTypingHint(QStatusBar* bar, const QString& hint);
@@ -18,7 +18,8 @@ public:
     // The owner's timer handler calls this on every tick.
     void Tick();
     QLabel* Panel() const { return panel_; }
-    // The 200 ms timer, a child of the bar named tmrHint; the owner connects and starts it.
+    // The 200 ms timer, a child of the bar named tmrHint; the owner connects and starts it,
+    // and it stops while the bar is hidden and starts again when the bar is shown.
     QTimer* Timer() { return timer_; }
 
 private:

@@ -3,6 +3,7 @@
 #include "RecycleBin.h"
 #include "ShowAlam.h"
 #include "UntApplication.h"
+#include "UntClockWatch.h"
 #include "UntDueCheck.h"
 #include "UntExchangeCommands.h"
 #include "UntRunAtStartup.h"
@@ -91,9 +92,21 @@ void TFormMain::FormCreate() {
             [this](const QString& id) { dueCheck_->Forget(id); });
     tmr1_ = new QTimer(this);
     tmr1_->setObjectName(QStringLiteral("tmr1"));
-    tmr1_->setInterval(1000);
-    connect(tmr1_, &QTimer::timeout, this, Handler(this, [this] { tmr1Timer(); }));
-    tmr1_->start();
+    tmr1_->setSingleShot(true);
+    tmr1_->setTimerType(Qt::PreciseTimer);
+    connect(tmr1_, &QTimer::timeout, this, Handler(this, [this] {
+                ArmTmr1(); // it keeps ticking in a box the check opens
+                tmr1Timer();
+                // Alerts it opened want a look every second; unless the program is ending.
+                if (tmr1_->isActive() && !OpenAlerts().isEmpty())
+                    ArmTmr1();
+            }));
+    // A jump of the clock is looked at at once, as a tick would have a second later.
+    connect(TClockWatch::Instance(), &TClockWatch::Jumped, this, [this] {
+        if (tmr1_->isActive())
+            tmr1_->start(0);
+    });
+    ArmTmr1();
     new TTodayLine(ui_->LabToday, this); // the bottom bar's date, lunar date included
     InstallSearchAll(ui_->pgc1, ui_->ts2, ui_->ts3);
 }
@@ -231,6 +244,16 @@ void TFormMain::N11Click() {
 
 void TFormMain::tmr1Timer() {
     dueCheck_->Tick(this);
+}
+
+void TFormMain::ArmTmr1() {
+    // Nothing falls due before the next second 0. Open alerts are the exception: a modal
+    // dialog opened over them must let them through within a second; and where jumps of the
+    // clock go unseen, only a look every second notices them.
+    if (OpenAlerts().isEmpty() && TClockWatch::Instance()->SeesSystemJumps())
+        tmr1_->start(MsToNextMinute(Clock::Now()));
+    else
+        tmr1_->start(1000);
 }
 
 bool TFormMain::event(QEvent* event) {

@@ -52,6 +52,8 @@ private:
     void FormClose();
     void RefuseLogin();
     void EndRun();
+    // Starts tmr1 for its next tick: the next second 0 of the clock, or a second.
+    void ArmTmr1();
 
     std::unique_ptr<Ui::TFormMain> ui_;
     bool shown_ = false;

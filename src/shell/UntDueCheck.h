@@ -43,9 +43,10 @@ void ShowDueAlerts(const QDateTime& minute, TDueMinutes& minutes);
 
 class QObject;
 
-// The due check that the main window's tmr1 runs every second. A failure is reported by the
-// check itself, in a box whose loop the timer keeps ticking in: no other check (and box)
-// starts until that box is answered; the missed minutes follow then.
+// The due check that the main window's tmr1 runs at every second 0 (and every second while
+// alerts are open). A failure is reported by the check itself, in a box whose loop the timer
+// keeps ticking in: no other check (and box) starts until that box is answered; the missed
+// minutes follow then.
 class TDueCheck {
 public:
     explicit TDueCheck(const QDateTime& start) : minutes_(start) {}

@@ -1,10 +1,12 @@
 #include "UntTodayLine.h"
 
+#include "UntClockWatch.h"
 #include "common/UntClock.h"
 #include "common/UntLunar.h"
 #include "reminders/BaseAlam.h"
 
 #include <QLabel>
+#include <algorithm>
 
 QString TodayLineText(const QDate& day) {
     QString text = QStringLiteral("%1年%2月%3日 ").arg(day.year()).arg(day.month()).arg(day.day()) +
@@ -14,15 +16,20 @@ QString TodayLineText(const QDate& day) {
 }
 
 TTodayLine::TTodayLine(QLabel* label, QObject* parent) : QObject(parent), label_(label) {
-    // A once-a-second look also notices the clock being set or the machine waking up.
-    timer_.setInterval(1000);
+    // Asleep until midnight: the clock being set or the machine waking up is told.
+    timer_.setSingleShot(true);
+    timer_.setTimerType(Qt::PreciseTimer);
     connect(&timer_, &QTimer::timeout, this, [this] { Refresh(); });
-    timer_.start();
+    connect(TClockWatch::Instance(), &TClockWatch::Jumped, this, [this] { Refresh(); });
     Refresh();
 }
 
 void TTodayLine::Refresh() {
-    const QDate today = Clock::Today();
+    const QDateTime now = Clock::Now();
+    const QDate today = now.date();
+    // Waking a little early (the monotonic and the wall clock drift apart) just waits again.
+    const qint64 wait = now.msecsTo(Clock::LocalMoment(today.addDays(1), QTime(0, 0)));
+    timer_.start(int(std::clamp<qint64>(wait, 1, 26 * 3600 * 1000)));
     if (today == shown_)
         return;
     shown_ = today;
