@@ -7,6 +7,7 @@
 #include "common/UntHandler.h"
 #include "common/UntLunar.h"
 #include "common/UntPublic.h"
+#include "common/UntWorkdays.h"
 #include "storage/UException.h"
 #include "storage/UntSqlText.h"
 #include "ui_BaseAlam.h"
@@ -105,6 +106,10 @@ void TFormBaseAlam::FormCreate() {
         if (on)
             RunHandler(this, [this] { rbLunarClick(); });
     });
+    connect(ui_->rbWorkday, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            RunHandler(this, [this] { rbWorkdayClick(); });
+    });
     connect(ui_->cbLunarMonth, qOverload<int>(&QComboBox::currentIndexChanged), this,
             Handler(this, [this] { cbLunarChange(); }));
     connect(ui_->cbLunarDay, qOverload<int>(&QComboBox::currentIndexChanged), this,
@@ -120,12 +125,19 @@ void TFormBaseAlam::FormCreate() {
 
     // By keyboard the form reads as it is laid out: the time, how it repeats, the day, then the
     // text and the buttons. Tab leaves the text (a reminder has no use for tab characters).
-    QWidget* order[] = {ui_->edtHour, ui_->edtMinute,      ui_->rbOnly,     ui_->rbDay,
-                        ui_->rbWeek,  ui_->rbMonth,        ui_->rbYear,     ui_->rbLunar,
-                        ui_->DBDay,   ui_->edtMonWeek,     ui_->chk1,       ui_->chk2,
-                        ui_->chk3,    ui_->chk4,           ui_->chk5,       ui_->chk6,
-                        ui_->chk7,    ui_->cbLunarMonth,   ui_->cbLunarDay, ui_->spnAhead,
-                        ui_->mmoNote, ui_->btnAlamContext, btnOK(),         btnCancel()};
+    QWidget* order[] = {ui_->edtHour,      ui_->edtMinute,
+                        ui_->rbOnly,       ui_->rbDay,
+                        ui_->rbWeek,       ui_->rbMonth,
+                        ui_->rbYear,       ui_->rbLunar,
+                        ui_->rbWorkday,    ui_->DBDay,
+                        ui_->edtMonWeek,   ui_->chk1,
+                        ui_->chk2,         ui_->chk3,
+                        ui_->chk4,         ui_->chk5,
+                        ui_->chk6,         ui_->chk7,
+                        ui_->cbLunarMonth, ui_->cbLunarDay,
+                        ui_->spnAhead,     ui_->chkSkipHolidays,
+                        ui_->mmoNote,      ui_->btnAlamContext,
+                        btnOK(),           btnCancel()};
     ui_->mmoNote->setTabChangesFocus(true);
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
@@ -158,6 +170,8 @@ void TFormBaseAlam::tmr1Timer() {
                          now.time().toString(QStringLiteral("HH:mm:ss")));
     ui_->LabLabWeeks->setText(WeekdayName(now.date()));
     ui_->LabLunarNow->setText(LunarDateText(now.date()));
+    // 休 with the holiday's name, or 班 on a make-up working day.
+    ui_->LabDayStatus->setText(Workdays::StatusText(now.date()));
     if (ui_->rbLunar->isChecked())
         ShowNextLunarDay(); // the time of day may have gone by meanwhile
 }
@@ -180,6 +194,7 @@ void TFormBaseAlam::ShowKindControls(bool date, bool monthDay, bool weekdays, bo
     ui_->LabAhead->setVisible(ahead);
     ui_->spnAhead->setVisible(ahead);
     ui_->LabAheadUnit->setVisible(ahead);
+    ui_->chkSkipHolidays->setVisible(ui_->rbDay->isChecked() || ui_->rbWeek->isChecked());
 }
 
 void TFormBaseAlam::rbOnlyClick() {
@@ -215,6 +230,10 @@ void TFormBaseAlam::rbLunarClick() {
             PickLunar(EncodeLunarMonthDay(day.month, day.day, day.leap));
     }
     ShowNextLunarDay();
+}
+
+void TFormBaseAlam::rbWorkdayClick() {
+    ShowKindControls(false, false, false);
 }
 
 void TFormBaseAlam::PickLunar(int monthDay) {
@@ -392,8 +411,11 @@ void TFormBaseAlam::StoreInto(TAlam& alam) const {
         alam.ReDay = rdYearly;
     else if (ui_->rbLunar->isChecked())
         alam.ReDay = rdLunarYearly;
+    else if (ui_->rbWorkday->isChecked())
+        alam.ReDay = rdWorkdays;
     else
         alam.ReDay = rdOnce;
+    alam.SkipHolidays = CanSkipHolidays(alam.ReDay) && ui_->chkSkipHolidays->isChecked();
     alam.iHour = FieldValue(ui_->edtHour, 0);
     alam.iMinute = FieldValue(ui_->edtMinute, 0);
     if (ui_->rbWeek->isChecked()) {

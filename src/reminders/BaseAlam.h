@@ -30,6 +30,7 @@ public:
     void rbMonthClick();
     void rbYearClick();
     void rbLunarClick();
+    void rbWorkdayClick();
     // The user picked a lunar month or day: from now on it is theirs.
     void cbLunarChange();
     void edtHourChange();

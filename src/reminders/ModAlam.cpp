@@ -26,9 +26,13 @@ void TFormModAlam::FormShow() {
     case rdMonthly:
         ui()->rbMonth->setChecked(true);
         break;
+    case rdWorkdays:
+        ui()->rbWorkday->setChecked(true);
+        break;
     default:
         ui()->rbOnly->setChecked(true);
     }
+    ui()->chkSkipHolidays->setChecked(AlamData->SkipHolidays);
     const QString days = QString::number(AlamData->iMonWeek);
     if (ui()->rbWeek->isChecked()) {
         QCheckBox* boxes[] = {ui()->chk1, ui()->chk2, ui()->chk3, ui()->chk4,

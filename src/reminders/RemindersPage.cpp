@@ -77,6 +77,8 @@ void TRemindersPage::lv1CustomDrawItem(const QModelIndex& index,
         option->palette.setColor(QPalette::Text, AlamYearlyColor);
     else if (kind == AlamLunarYearlyText)
         option->palette.setColor(QPalette::Text, AlamLunarYearlyColor);
+    else if (kind == AlamWorkdaysText)
+        option->palette.setColor(QPalette::Text, AlamWorkdaysColor);
 }
 
 void TRemindersPage::rgAlamClick() {

@@ -46,6 +46,8 @@ public:
 Q_SIGNALS:
     // A reminder's time was changed: the due check may show it again.
     void ReminderMoved(const QString& id);
+    // A holiday schedule was imported: what a day is (休, 班) may have changed.
+    void HolidaysChanged();
 
 private:
     std::unique_ptr<Ui::TRemindersPage> ui_;

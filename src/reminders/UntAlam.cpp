@@ -28,28 +28,32 @@ QString DateText(const QDateTime& moment) {
 }
 
 const QString ListBase =
-    QStringLiteral("select ID,IIf(ReDay=0,'仅一次',IIf(ReDay=1,'每天',IIf(ReDay=2,'每周',"
-                   "IIf(ReDay=4,'每年',IIf(ReDay=5,'农历每年','每月'))))),  ") +
+    QStringLiteral(
+        "select ID,IIf(ReDay=0,'仅一次',IIf(ReDay=1,'每天',IIf(ReDay=2,'每周',"
+        "IIf(ReDay=4,'每年',IIf(ReDay=5,'农历每年',IIf(ReDay=6,'法定工作日','每月')))))),"
+        "  ") +
     AlamTimeTextSql + QStringLiteral(",  Remark,IIF(bLook,'看过的','') from  Alam where 1=1   ");
 
 // A yearly reminder falls on a day when its next day from there is that day, or is that day
 // plus its days ahead (the notice); yearly days lie far further apart than 30 days.
 QString YearlyOn(const QString& day) {
-    return QStringLiteral(" (ReDay>=4 and NextYearly(ReDay,AlamDate,iMonWeek,%1) in (%1,"
+    return QStringLiteral(" (ReDay in (4,5) and NextYearly(ReDay,AlamDate,iMonWeek,%1) in (%1,"
                           "date(%1,'+'||AheadDays||' day')) ) ")
         .arg(day);
 }
 
-// Due in the minute the engine's Time() names, by kind: a one-off on its date, a daily one,
-// a weekly one whose digits hold today (Monday = 1), a monthly one on its day, a yearly one
-// on its day or its notice day. Ahead is the days left when it is the notice.
+// Due in the minute the engine's Time() names, by kind: a one-off on its date, a daily one
+// (not on an official holiday when it skips them), a weekly one whose digits hold today
+// (Monday = 1; likewise), a monthly one on its day, a yearly one on its day or its notice
+// day, a 法定工作日 one on an official workday. Ahead is the days left when it is the notice.
 const QString DueQuery =
-    QStringLiteral("select ID,ReDay,Remark,IIf(ReDay>=4 and NextYearly(ReDay,AlamDate,iMonWeek,"
-                   "Date())<>Date(),AheadDays,0) as Ahead from Alam  where "
+    QStringLiteral("select ID,ReDay,Remark,IIf(ReDay in (4,5) and NextYearly(ReDay,AlamDate,"
+                   "iMonWeek,Date())<>Date(),AheadDays,0) as Ahead from Alam  where "
                    "Hour(Time())=iHour and Minute(Time())=iMinute  "
-                   "and ((AlamDate=Date() and ReDay=0) or (ReDay=1) or  (ReDay=2 and "
-                   "InStr(CStr(iMonWeek),CStr(WeekDay(date(Date(),'-1 day'))))<>0 ) or  (ReDay=3 "
-                   "and Day(Date())=iMonWeek ) or") +
+                   "and ((AlamDate=Date() and ReDay=0) or ((ReDay=1) or  (ReDay=2 and "
+                   "InStr(CStr(iMonWeek),CStr(WeekDay(date(Date(),'-1 day'))))<>0 )) and "
+                   "(SkipHolidays=0 or DayKind(Date())<>1) or  (ReDay=3 "
+                   "and Day(Date())=iMonWeek ) or (ReDay=6 and IsWorkday(Date())=1) or") +
     YearlyOn(QStringLiteral("Date()")) + QStringLiteral(") ");
 
 // A one-off reminder not seen is missed once its day has passed, or on its own day once the
@@ -75,8 +79,8 @@ QString FilterCondition(int filter) {
                YearlyOn(QStringLiteral("date(Date(),'+1 day')")) + QStringLiteral(")");
     case 3:
         return QStringLiteral("and ") + MissedCondition;
-    case 4:
-        return QStringLiteral("and ReDay = 1 ");
+    case 4: // 法定工作日 reminders are daily ones that know the holidays
+        return QStringLiteral("and (ReDay = 1 or ReDay = 6) ");
     case 5:
         return QStringLiteral("and ReDay = 2 ");
     case 6:
@@ -119,14 +123,18 @@ void TAlam::Add() {
 }
 
 QString TAlam::AddStatement(bool seen) const {
-    // Days ahead only for the yearly kinds; the seen mark only from an import.
+    // Days ahead only for the yearly kinds, the holidays' skip only when a daily or weekly
+    // reminder asks for it; the seen mark only from an import.
+    const bool skip = CanSkipHolidays(ReDay) && SkipHolidays;
     const QString pattern =
         QStringLiteral("Insert into Alam(iHour,iMinute,iMonWeek,ReDay,AlamDate,ReMark") +
         (HasAheadDays() ? QStringLiteral(",AheadDays") : QString()) +
+        (skip ? QStringLiteral(",SkipHolidays") : QString()) +
         (seen ? QStringLiteral(",bLook") : QString()) +
         QStringLiteral(")  values(%s,%s,%s,%s,'%s','%s'") +
         (HasAheadDays() ? QStringLiteral(",%s") : QString()) +
-        (seen ? QStringLiteral(",1") : QString()) + QStringLiteral(") ");
+        (skip ? QStringLiteral(",1") : QString()) + (seen ? QStringLiteral(",1") : QString()) +
+        QStringLiteral(") ");
     if (HasAheadDays())
         return FormatSql(pattern,
                          {SqlNum(iHour), SqlNum(iMinute), SqlNum(iMonWeek), SqlNum(ReDay),
@@ -268,6 +276,7 @@ void TAlam::Load(const QString& id) {
     AlamDate = cursor.AsDateTime(QStringLiteral("AlamDate"));
     ReMark = cursor.AsString(QStringLiteral("ReMark"));
     AheadDays = static_cast<int>(cursor.AsInteger(QStringLiteral("AheadDays")));
+    SkipHolidays = cursor.AsBoolean(QStringLiteral("SkipHolidays"));
 }
 
 bool TAlam::HasAheadDays() const {
@@ -289,6 +298,10 @@ void TAlam::Update(const QString& id) {
                       {SqlNum(iHour), SqlNum(iMinute), SqlNum(iMonWeek), SqlNum(ReDay),
                        DateText(AlamDate), ReMark, id});
     }
+    if (CanSkipHolidays(ReDay)) // the choice is the daily and weekly kinds' own
+        SqlText += BatchSeparator +
+                   FormatSql(QStringLiteral("update Alam set SkipHolidays=%s where ID=%s"),
+                             {SqlNum(SkipHolidays ? 1 : 0), id});
     ExecSql(SqlText);
 }
 

@@ -19,7 +19,12 @@ enum TReDay {
     rdMonthly = 3,
     rdYearly = 4,      // on AlamDate's month and day
     rdLunarYearly = 5, // on the lunar month-day in iMonWeek (month * 100 + day, +10000 leap)
+    rdWorkdays = 6,    // on China's official workdays; Monday to Friday beyond the known years
 };
+// The kinds that can skip official holidays (column SkipHolidays).
+inline bool CanSkipHolidays(int reDay) {
+    return reDay == 1 || reDay == 2;
+}
 
 // Days ahead of a yearly reminder: it also falls due that many days before its day.
 constexpr int MaxAheadDays = 30;
@@ -41,8 +46,9 @@ public:
     int iHour = 0;
     int iMinute = 0;
     int iMonWeek = 1;
-    int AheadDays = 0; // kinds 4 and 5 only
-    QString SqlText;   // the statement built last
+    int AheadDays = 0;         // kinds 4 and 5 only
+    bool SkipHolidays = false; // kinds 1 and 2 only: not on official holidays
+    QString SqlText;           // the statement built last
 
     void Add();
     // The statement Add runs for the fields; seen also stores the seen mark (an import keeps
@@ -102,13 +108,15 @@ QString AlamFilterCondition(int filter);
 // ahead after the time.
 inline const QString AlamTimeTextSql = QStringLiteral(
     "IIf(ReDay=0,Format(AlamDate,'YYYY-MM-DD')||' '||Str(iHour)||'时'||Str(iMinute)||'分',  "
-    "IIf(ReDay=1,Str(iHour)||'时'||Str(iMinute)||'分',  "
-    "IIF(ReDay=2,'每周'||Str(iMonWeek)||' '||Str(iHour)||'时'||Str(iMinute)||'分',  "
+    "IIf(ReDay=1,Str(iHour)||'时'||Str(iMinute)||'分'||IIf(SkipHolidays=1,'（节假日不提醒）',''),  "
+    "IIF(ReDay=2,'每周'||Str(iMonWeek)||' '||Str(iHour)||'时'||Str(iMinute)||'分'"
+    "||IIf(SkipHolidays=1,'（节假日不提醒）',''),  "
     "IIF(ReDay=4,'每年 '||CStr(Month(AlamDate))||'月'||CStr(Day(AlamDate))||'日 '||Str(iHour)"
     "||'时'||Str(iMinute)||'分'||IIf(AheadDays>0,'（提前'||CStr(AheadDays)||'天）',''),  "
     "IIF(ReDay=5,'农历 '||LunarText(iMonWeek)||' '||Str(iHour)||'时'||Str(iMinute)||'分'"
     "||IIf(AheadDays>0,'（提前'||CStr(AheadDays)||'天）',''),  "
-    "'每月'||Str(iMonWeek)||'号 '||Str(iHour)||'时'||Str(iMinute)||'分' )))))");
+    "IIF(ReDay=6,Str(iHour)||'时'||Str(iMinute)||'分'||WorkdayNote(Date()),  "
+    "'每月'||Str(iMonWeek)||'号 '||Str(iHour)||'时'||Str(iMinute)||'分' ))))))");
 
 // Texts of the reminder list's columns 1 and 4.
 inline const QString AlamOnceText = QStringLiteral("仅一次");
@@ -117,9 +125,11 @@ inline const QString AlamWeeklyText = QStringLiteral("每周");
 inline const QString AlamMonthlyText = QStringLiteral("每月");
 inline const QString AlamYearlyText = QStringLiteral("每年");
 inline const QString AlamLunarYearlyText = QStringLiteral("农历每年");
+inline const QString AlamWorkdaysText = QStringLiteral("法定工作日");
 // Row colours of the yearly kinds in the list, apart from those of the other kinds and
 // readable on white (contrast above 4.5:1).
 inline const QColor AlamYearlyColor = QColor(128, 0, 128);
 inline const QColor AlamLunarYearlyColor = QColor(176, 96, 0);
+inline const QColor AlamWorkdaysColor = QColor(0, 112, 112);
 inline const QString AlamSeenText = QStringLiteral("看过的");
 inline const QString AlamMissedText = QStringLiteral("错过的");

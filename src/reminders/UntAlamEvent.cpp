@@ -2,6 +2,7 @@
 
 #include "UntAlam.h"
 #include "common/UntLunar.h"
+#include "common/UntWorkdays.h"
 #include "storage/UntSqlText.h"
 
 #include <QList>
@@ -25,6 +26,11 @@ const char* const KindProperty = "X-QUILLET-KIND";
 const char* const MonWeekProperty = "X-QUILLET-MONWEEK";
 const char* const CopyProperty = "X-QUILLET-COPY-OF";
 const char* const SummaryRaw = "X-QUILLET-SUMMARY-RAW";
+// The official calendar's kind and option: without them the rule and its exceptions read as
+// a plain weekly (daily) repeat with exceptions, which Quillet does not take from others.
+const char* const WorkdaysProperty = "X-QUILLET-WORKDAYS";
+const char* const SkipHolidaysProperty = "X-QUILLET-SKIP-HOLIDAYS";
+const char* const OfficialCalendar = "CN";
 const char* const WeekdayCodes[] = {"MO", "TU", "WE", "TH", "FR", "SA", "SU"};
 
 bool WeekdayChosen(int monWeek, int dayOfWeek) {
@@ -53,11 +59,77 @@ void AddAlarm(icalcomponent* event, const QString& trigger, const QString& text)
     icalcomponent_add_component(event, alarm);
 }
 
+bool SkipsHolidays(const TAlamRecord& a) {
+    return CanSkipHolidays(a.ReDay) && a.SkipHolidays;
+}
+
+// A day the rule (without the schedule's exceptions) falls on.
+bool RuleHits(const TAlamRecord& a, const QDate& day) {
+    switch (a.ReDay) {
+    case rdDaily:
+        return true;
+    case rdWeekly:
+        return WeekdayChosen(a.iMonWeek, day.dayOfWeek());
+    case rdWorkdays:
+        return day.dayOfWeek() <= 5;
+    default:
+        return false;
+    }
+}
+
+// The last day the holiday schedule can say something about: a year's schedule may hold the
+// first days of the next, unknown year.
+QDate ScheduleEnd() {
+    const QList<int> years = Workdays::KnownYears();
+    return years.isEmpty() ? QDate() : QDate(years.last() + 1, 12, 31);
+}
+
+// A day written as an exception or extra day of a reminder: at its time, floating.
+QString DayAt(const QDate& day, const TAlamRecord& a) {
+    return day.toString(QStringLiteral("yyyyMMdd")) +
+           QTime(a.iHour, a.iMinute).toString(QStringLiteral("'T'HHmm'00'"));
+}
+
+// The first day on or after from that the reminder's rule itself falls on and it rings: a
+// 法定工作日 reminder's first workday from Monday to Friday, since programs refuse or skip a
+// DTSTART off the rule (calcurse refuses the event); an earlier 班 weekend day is an RDATE.
+QDate RuleStart(const TAlamRecord& a, const QDate& from) {
+    if (a.ReDay != rdWorkdays)
+        return FirstDueDay(a, from);
+    for (int i = 0; i < 366; ++i)
+        if (const QDate day = from.addDays(i); day.dayOfWeek() <= 5 && Workdays::IsWorkday(day))
+            return day;
+    return QDate();
+}
+
+// What the schedule changes in a reminder's rule: EXDATE on each 休 day the rule falls on from
+// start on, RDATE on each 班 weekend day of a 法定工作日 reminder from today on. Beyond the
+// schedule the rule alone is what Quillet rings.
+void AddScheduleDays(icalcomponent* e, const TAlamRecord& a, const QDate& today,
+                     const QDate& start) {
+    const bool workdays = a.ReDay == rdWorkdays;
+    if (!workdays && !SkipsHolidays(a))
+        return;
+    const QDate end = ScheduleEnd();
+    QStringList extra;
+    for (QDate day = today; day.isValid() && day <= end; day = day.addDays(1)) {
+        const TDayKind kind = Workdays::DayKind(day);
+        if (kind == dkHoliday && day >= start && RuleHits(a, day))
+            AddProperty(e, QStringLiteral("EXDATE:") + DayAt(day, a));
+        else if (kind == dkMakeUpWork && workdays && day.dayOfWeek() > 5)
+            extra << QStringLiteral("RDATE:") + DayAt(day, a);
+    }
+    for (const QString& line : extra)
+        AddProperty(e, line);
+}
+
 // The rule of a repeating kind, empty for a one-off and for lunar days (plain dates there).
 QString RuleOf(const TAlamRecord& a) {
     switch (a.ReDay) {
     case rdDaily:
         return QStringLiteral("FREQ=DAILY");
+    case rdWorkdays:
+        return QStringLiteral("FREQ=WEEKLY;BYDAY=MO,TU,WE,TH,FR");
     case rdWeekly: {
         QStringList codes;
         for (int d : Weekdays(a.iMonWeek))
@@ -89,6 +161,12 @@ QDateTime LocalMoment(const icaltimetype& t) {
     return QDateTime(QDate(t.year, t.month, t.day), QTime(t.hour, t.minute, t.second));
 }
 
+// The schedule gives day this kind, or does not know its year (another machine that does
+// wrote it).
+bool ScheduleSays(const QDate& day, TDayKind kind) {
+    return Workdays::DayKind(day) == kind || !Workdays::IsYearKnown(day.year());
+}
+
 bool HasBy(const short* list) {
     return list[0] != ICAL_RECURRENCE_ARRAY_MAX;
 }
@@ -111,8 +189,10 @@ private:
     QString ReadStart();
     QString ReadRule(const icalrecurrencetype& rule, TAlamRecord* a);
     QString ReadKept(TAlamRecord* a);
+    void ReadSchedule(TAlamRecord* a);
+    bool Marked(const char* name) const;
     QString CheckZone(TAlamRecord* a);
-    QString CheckExceptions();
+    QString CheckExceptions(const TAlamRecord& a);
     QString CheckExtraDates(const TAlamRecord& a);
     int AheadDays();
     bool Ended(const icalrecurrencetype& rule);
@@ -172,6 +252,7 @@ QString TEventReader::Read(TAlamRecord* a) {
     a->iMonWeek = 1;
     a->bLook = IcsText::X(e_, SeenProperty).trimmed() == QLatin1String("1");
     a->AheadDays = AheadDays();
+    a->SkipHolidays = false;
     if (!IcsText::X(e_, KindProperty).isEmpty())
         return ReadKept(a);
 
@@ -198,15 +279,16 @@ QString TEventReader::Read(TAlamRecord* a) {
             icalproperty_get_rrule(icalcomponent_get_first_property(e_, ICAL_RRULE_PROPERTY));
         if (QString why = ReadRule(rule, a); !why.isEmpty())
             return why;
+        ReadSchedule(a);
     }
-    if (QString why = CheckExceptions(); !why.isEmpty())
+    if (QString why = CheckExceptions(*a); !why.isEmpty())
         return why;
     if (QString why = CheckZone(a); !why.isEmpty())
         return why;
     if (QString why = CheckExtraDates(*a); !why.isEmpty())
         return why;
     // Quillet repeats from today on: a rule that begins later would fire too early.
-    const QDate first = FirstDueDay(*a, how_.Now.date());
+    const QDate first = RuleStart(*a, how_.Now.date());
     if (!first.isValid())
         return QStringLiteral("重复规则无法表示");
     if (how_.OnlyToCome && first < local_.date())
@@ -230,7 +312,22 @@ QString TEventReader::ReadKept(TAlamRecord* a) {
         return QStringLiteral("重复规则无法表示");
     if (const QDate kept = KeptDate(); kept.isValid())
         a->AlamDate = kept;
+    a->SkipHolidays = CanSkipHolidays(a->ReDay) && Marked(SkipHolidaysProperty);
     return QString();
+}
+
+bool TEventReader::Marked(const char* name) const {
+    return IcsText::X(e_, name).trimmed() == QLatin1String(OfficialCalendar);
+}
+
+// Quillet's own marks of the official calendar, taken while the rule is still the one it
+// wrote; the schedule's exceptions are then checked against the schedule.
+void TEventReader::ReadSchedule(TAlamRecord* a) {
+    if (a->ReDay == rdWeekly && a->iMonWeek == 12345 && Marked(WorkdaysProperty)) {
+        a->ReDay = rdWorkdays;
+        a->iMonWeek = 1;
+    }
+    a->SkipHolidays = CanSkipHolidays(a->ReDay) && Marked(SkipHolidaysProperty);
 }
 
 QString TEventReader::ReadRule(const icalrecurrencetype& rule, TAlamRecord* a) {
@@ -343,21 +440,26 @@ QString TEventReader::ReadRule(const icalrecurrencetype& rule, TAlamRecord* a) {
     }
 }
 
-// Extra dates are only kept as the plain-date copy of a lunar reminder's own days.
+// Extra dates are only kept as the plain-date copy of a lunar reminder's own days, or as the
+// 班 weekend days of a 法定工作日 one.
 QString TEventReader::CheckExtraDates(const TAlamRecord& a) {
     for (icalproperty* p = icalcomponent_get_first_property(e_, ICAL_RDATE_PROPERTY); p;
          p = icalcomponent_get_next_property(e_, ICAL_RDATE_PROPERTY)) {
         const icaldatetimeperiodtype rdate = icalproperty_get_rdate(p);
         icaltimetype t = rdate.time;
-        if (icaltime_is_null_time(t) || a.ReDay != rdLunarYearly)
+        if (icaltime_is_null_time(t) || (a.ReDay != rdLunarYearly && a.ReDay != rdWorkdays))
             return QStringLiteral("有另加的日期（RDATE）");
         if (!t.zone && !icaltime_is_utc(t))
             t.zone = start_.zone;
         const QDateTime local =
             t.is_date ? QDateTime(QDate(t.year, t.month, t.day), QTime(a.iHour, a.iMinute))
                       : LocalMoment(t);
-        if (local.time() != QTime(a.iHour, a.iMinute) ||
-            NextLunarYearlyDay(a.iMonWeek, local.date()) != local.date())
+        if (local.time() != QTime(a.iHour, a.iMinute))
+            return QStringLiteral("有另加的日期（RDATE）");
+        if (a.ReDay == rdWorkdays
+                ? local.date() >= how_.Now.date() &&
+                      (local.date().dayOfWeek() <= 5 || !ScheduleSays(local.date(), dkMakeUpWork))
+                : NextLunarYearlyDay(a.iMonWeek, local.date()) != local.date())
             return QStringLiteral("有另加的日期（RDATE）");
     }
     return QString();
@@ -412,13 +514,21 @@ bool TEventReader::Ended(const icalrecurrencetype& rule) {
     return ended;
 }
 
-QString TEventReader::CheckExceptions() {
+// Exceptions to come are only kept as the 休 days of a reminder that knows the holidays.
+QString TEventReader::CheckExceptions(const TAlamRecord& a) {
+    const bool holidays = a.ReDay == rdWorkdays || a.SkipHolidays;
     for (icalproperty* p = icalcomponent_get_first_property(e_, ICAL_EXDATE_PROPERTY); p;
          p = icalcomponent_get_next_property(e_, ICAL_EXDATE_PROPERTY)) {
         const icaltimetype t = icalproperty_get_datetime_with_component(p, e_);
-        const QDate day = t.is_date ? QDate(t.year, t.month, t.day) : LocalMoment(t).date();
+        const QDateTime local = t.is_date ? QDateTime() : LocalMoment(t);
+        const QDate day = t.is_date ? QDate(t.year, t.month, t.day) : local.date();
+        if (!day.isValid())
+            return QStringLiteral("有例外日期（EXDATE）");
         // Exceptions that have passed change nothing to come.
-        if (!day.isValid() || day >= how_.Now.date())
+        if (day < how_.Now.date())
+            continue;
+        if (!holidays || t.is_date || local.time().hour() != a.iHour ||
+            local.time().minute() != a.iMinute || !ScheduleSays(day, dkHoliday))
             return QStringLiteral("有例外日期（EXDATE）");
     }
     return QString();
@@ -492,6 +602,15 @@ icaltimetype IcsUtcTime(const QDateTime& moment) {
 }
 
 QDate FirstDueDay(const TAlamRecord& a, const QDate& from) {
+    if (SkipsHolidays(a)) {
+        TAlamRecord plain = a;
+        plain.SkipHolidays = false;
+        QDate day = FirstDueDay(plain, from);
+        // Holidays last days, not a year.
+        for (int i = 0; i < 366 && day.isValid() && Workdays::DayKind(day) == dkHoliday; ++i)
+            day = FirstDueDay(plain, day.addDays(1));
+        return day;
+    }
     switch (a.ReDay) {
     case rdOnce:
         return a.AlamDate;
@@ -518,6 +637,11 @@ QDate FirstDueDay(const TAlamRecord& a, const QDate& from) {
         return NextYearlyDay(a.AlamDate, from);
     case rdLunarYearly:
         return NextLunarYearlyDay(a.iMonWeek, from);
+    case rdWorkdays:
+        for (int i = 0; i < 366; ++i)
+            if (Workdays::IsWorkday(from.addDays(i)))
+                return from.addDays(i);
+        return QDate();
     default:
         return QDate();
     }
@@ -527,8 +651,8 @@ std::vector<TComponent> AlamToEvents(const TAlamRecord& a, const QDateTime& now,
                                      const TEventForm& form) {
     QuietLibical();
     std::vector<TComponent> events;
-    QDate start = FirstDueDay(a, now.date());
-    const bool neverDue = !start.isValid() || a.ReDay < rdOnce || a.ReDay > rdLunarYearly;
+    QDate start = RuleStart(a, now.date());
+    const bool neverDue = !start.isValid() || a.ReDay < rdOnce || a.ReDay > rdWorkdays;
     if (neverDue && !form.KeepNeverDue)
         return events;
     if (neverDue)
@@ -561,6 +685,9 @@ std::vector<TComponent> AlamToEvents(const TAlamRecord& a, const QDateTime& now,
             IcsText::AddX(e, MonWeekProperty, QString::number(a.iMonWeek));
         } else if (const QString rule = RuleOf(a); !rule.isEmpty()) {
             AddProperty(e, QStringLiteral("RRULE:") + rule);
+            AddScheduleDays(e, a, now.date(), start);
+            if (a.ReDay == rdWorkdays)
+                IcsText::AddX(e, WorkdaysProperty, QLatin1String(OfficialCalendar));
         } else if (lunar) {
             if (!form.LunarDaysAsEvents)
                 for (const QDate& other : lunarDays)
@@ -571,6 +698,8 @@ std::vector<TComponent> AlamToEvents(const TAlamRecord& a, const QDateTime& now,
             if (n > 0)
                 IcsText::AddX(e, CopyProperty, uid);
         }
+        if (SkipsHolidays(a))
+            IcsText::AddX(e, SkipHolidaysProperty, QLatin1String(OfficialCalendar));
         if (form.Uid.isEmpty())
             IcsText::AddX(e, IdProperty, QString::number(a.ID));
         IcsText::AddX(e, SeenProperty, a.bLook ? QStringLiteral("1") : QStringLiteral("0"));

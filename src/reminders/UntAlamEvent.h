@@ -21,7 +21,8 @@ struct TAlamRecord {
     QDate AlamDate;
     QString ReMark;
     bool bLook = false;
-    int AheadDays = 0; // yearly kinds: also due this many days before
+    int AheadDays = 0;         // yearly kinds: also due this many days before
+    bool SkipHolidays = false; // daily and weekly kinds: not on official holidays
 };
 
 struct TComponentFree {
@@ -49,9 +50,11 @@ struct TEventForm {
 
 // The events of a reminder: one, none when it never falls due and the form leaves such out,
 // or a lunar one's days as events of their own. A repeat's DTSTART is its first due day on or
-// after now's day. A lunar yearly reminder is written as its coming days (ten years of them)
+// after now's day (a 法定工作日 one's first from Monday to Friday, with a 班 weekend day before
+// it as an RDATE). A lunar yearly reminder is written as its coming days (ten years of them)
 // with its month-day in X-QUILLET-LUNAR, never as an RSCALE rule, which most programs and
-// servers refuse.
+// servers refuse. The official holiday schedule's days, as far as it knows them, are EXDATEs
+// and RDATEs of a 法定工作日 reminder and of a daily or weekly one that skips holidays.
 std::vector<TComponent> AlamToEvents(const TAlamRecord& a, const QDateTime& now,
                                      const TEventForm& form);
 

@@ -86,12 +86,13 @@ QString Key(const TAlamRecord& a) {
     default:
         break;
     }
-    return QStringLiteral("%1|%2|%3:%4|%5|")
+    return QStringLiteral("%1|%2|%3:%4|%5|%6|")
                .arg(a.ReDay)
                .arg(day)
                .arg(a.iHour)
                .arg(a.iMinute)
-               .arg(a.AheadDays) +
+               .arg(a.AheadDays)
+               .arg(a.SkipHolidays ? 1 : 0) +
            a.ReMark;
 }
 
@@ -220,14 +221,17 @@ TAlamRecord AlamRecordAt(const TCursor& cursor) {
     a.bLook = cursor.AsBoolean(QStringLiteral("bLook"));
     if (const int ahead = cursor.FieldIndex(QStringLiteral("AheadDays")); ahead >= 0)
         a.AheadDays = static_cast<int>(cursor.AsInteger(ahead));
+    // Another kind may keep an old choice in the column; it counts for daily and weekly only.
+    if (const int skip = cursor.FieldIndex(QStringLiteral("SkipHolidays")); skip >= 0)
+        a.SkipHolidays = CanSkipHolidays(a.ReDay) && cursor.AsInteger(skip) != 0;
     return a;
 }
 
 QList<TAlamRecord> ReadAlams(int filter, TProgress* progress) {
     QList<TAlamRecord> alams;
     DbAccess->Reader.ReadRows(
-        QStringLiteral("select ID,iHour,iMinute,iMonWeek,ReDay,AlamDate,ReMark,bLook,AheadDays "
-                       "from Alam where 1=1 ") +
+        QStringLiteral("select ID,iHour,iMinute,iMonWeek,ReDay,AlamDate,ReMark,bLook,AheadDays,"
+                       "SkipHolidays from Alam where 1=1 ") +
             AlamFilterCondition(filter) + QStringLiteral(" order by ID"),
         {},
         [&alams](const TRowView& row) {
@@ -243,6 +247,7 @@ QList<TAlamRecord> ReadAlams(int filter, TProgress* progress) {
             // Only the yearly kinds use days ahead; the column may keep an old value for others.
             if (a.ReDay == rdYearly || a.ReDay == rdLunarYearly)
                 a.AheadDays = static_cast<int>(row.Integer(8));
+            a.SkipHolidays = CanSkipHolidays(a.ReDay) && row.Integer(9) != 0; // likewise
             alams << a;
             return true;
         },
@@ -310,6 +315,7 @@ TImportSummary ImportIcs(const QString& path, TProgress* progress) {
         alam.AlamDate = QDateTime(a.AlamDate, QTime(0, 0));
         alam.ReMark = a.ReMark;
         alam.AheadDays = a.AheadDays;
+        alam.SkipHolidays = a.SkipHolidays;
         for (const QString& piece : SplitBatch(alam.AddStatement(a.bLook)))
             if (!IsBlank(piece))
                 statements << piece;

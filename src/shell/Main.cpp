@@ -107,7 +107,8 @@ void TFormMain::FormCreate() {
             tmr1_->start(0);
     });
     ArmTmr1();
-    new TTodayLine(ui_->LabToday, this); // the bottom bar's date, lunar date included
+    auto* today = new TTodayLine(ui_->LabToday, this); // the bottom bar's date and its status
+    connect(ui_->ts3, &TRemindersPage::HolidaysChanged, today, [today] { today->Reload(); });
     InstallSearchAll(ui_->pgc1, ui_->ts2, ui_->ts3);
 }
 

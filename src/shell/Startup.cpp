@@ -21,6 +21,7 @@
 #include "storage/UntCipherKey.h"
 #include "storage/UntDbAccess.h"
 #include "storage/UntFileLocks.h"
+#include "storage/UntHolidayStore.h"
 
 #include <QCoreApplication>
 #include <QScopeGuard>
@@ -80,6 +81,8 @@ QString RunRequest(const TExchangeRequest& request) {
         return ImportIcs(request.Path).Text();
     if (request.Option == QLatin1String("export-notes"))
         return ExportNotes(request.Path).Text;
+    if (request.Option == QLatin1String("import-holidays"))
+        return ImportHolidays(request.Path);
     return ImportNotes(request.Path, 0).Text;
 }
 

@@ -35,7 +35,9 @@ const TExchangeOption ExchangeOptions[] = {
     {"export-ics", "FILE", "Write every reminder to the iCalendar file FILE and exit."},
     {"import-ics", "FILE", "Add the reminders of the iCalendar file FILE and exit."},
     {"export-notes", "DIR", "Write the notes into the new or empty folder DIR and exit."},
-    {"import-notes", "DIR", "Add the notes of the folder DIR under the root group and exit."}};
+    {"import-notes", "DIR", "Add the notes of the folder DIR under the root group and exit."},
+    {"import-holidays", "FILE",
+     "Read China's official holiday schedule from the iCalendar file FILE and exit."}};
 
 void AddExchangeOptions(QCommandLineParser& parser) {
     for (const TExchangeOption& o : ExchangeOptions)

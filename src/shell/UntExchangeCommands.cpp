@@ -9,6 +9,7 @@
 #include "notepad/UntTree.h"
 #include "reminders/RemindersPage.h"
 #include "reminders/UntAlamIcs.h"
+#include "storage/UntHolidayStore.h"
 
 #include <QMenu>
 #include <QTreeWidget>
@@ -28,7 +29,9 @@ void AddExchangeItems(QMenu* menu, QWidget* owner, TRemindersPage* reminders,
                   {"NExportNotes", QStringLiteral("导出笔记到文件夹…"),
                    [owner] { ExportNotesCommand(owner); }},
                   {"NImportNotes", QStringLiteral("从文件夹导入笔记…"),
-                   [owner, notepad] { ImportNotesCommand(owner, notepad); }}});
+                   [owner, notepad] { ImportNotesCommand(owner, notepad); }},
+                  {"NImportHolidays", QStringLiteral("导入节假日安排…"),
+                   [owner, reminders] { ImportHolidaysCommand(owner, reminders); }}});
 }
 
 void ExportIcsCommand(QWidget* owner, const TRemindersPage* reminders) {
@@ -46,6 +49,17 @@ void ExportIcsCommand(QWidget* owner, const TRemindersPage* reminders) {
         result = ExportIcs(path, filtered ? filter : 0, &progress);
     });
     ShowInfo(result.Text);
+}
+
+void ImportHolidaysCommand(QWidget* owner, TRemindersPage* reminders) {
+    const QString path =
+        AskOpenFileName(owner, IcsFilter, QStringLiteral("导入节假日安排（放假安排日历文件）"));
+    if (path.isEmpty())
+        return;
+    const QString said = ImportHolidays(path);
+    reminders->rgAlamClick(); // what rings, and the list's notes, may change with it
+    Q_EMIT reminders->HolidaysChanged();
+    ShowInfo(said);
 }
 
 void ImportIcsCommand(QWidget* owner, TRemindersPage* reminders) {

@@ -12,5 +12,7 @@ void AddExchangeItems(QMenu* menu, QWidget* owner, TRemindersPage* reminders,
 
 void ExportIcsCommand(QWidget* owner, const TRemindersPage* reminders);
 void ImportIcsCommand(QWidget* owner, TRemindersPage* reminders);
+// "导入节假日安排…": next years' official schedules from a calendar file.
+void ImportHolidaysCommand(QWidget* owner, TRemindersPage* reminders);
 void ExportNotesCommand(QWidget* owner);
 void ImportNotesCommand(QWidget* owner, TNotepadPage* notepad);

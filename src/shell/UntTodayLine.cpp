@@ -3,6 +3,7 @@
 #include "UntClockWatch.h"
 #include "common/UntClock.h"
 #include "common/UntLunar.h"
+#include "common/UntWorkdays.h"
 #include "reminders/BaseAlam.h"
 
 #include <QLabel>
@@ -11,8 +12,11 @@
 QString TodayLineText(const QDate& day) {
     QString text = QStringLiteral("%1年%2月%3日 ").arg(day.year()).arg(day.month()).arg(day.day()) +
                    TFormBaseAlam::WeekdayName(day);
-    const QString lunar = LunarDateText(day);
-    return lunar.isEmpty() ? text : text + QLatin1Char(' ') + lunar;
+    for (const QString& more :
+         {LunarDateText(day), Workdays::StatusText(day), Workdays::MissingScheduleText(day)})
+        if (!more.isEmpty())
+            text += QLatin1Char(' ') + more;
+    return text;
 }
 
 TTodayLine::TTodayLine(QLabel* label, QObject* parent) : QObject(parent), label_(label) {
@@ -34,4 +38,9 @@ void TTodayLine::Refresh() {
         return;
     shown_ = today;
     label_->setText(TodayLineText(today));
+}
+
+void TTodayLine::Reload() {
+    shown_ = QDate();
+    Refresh();
 }

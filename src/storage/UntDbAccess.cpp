@@ -2,6 +2,7 @@
 
 #include "UException.h"
 #include "UntCompactDatabase.h"
+#include "UntHolidayStore.h"
 #include "UntSchema.h"
 #include "UntSqlEngine.h"
 #include "UntSqlText.h"
@@ -366,6 +367,7 @@ void TDbAccess::OpenData() {
         UpgradeSchema(Connection);
         Connection.UseWriteAheadLog();
         Connection.OnCommit([this](int frames) { LogGrew(frames); });
+        LoadImportedHolidays(Connection);
     } catch (...) {
         Connection.Close();
         throw;

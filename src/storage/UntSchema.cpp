@@ -218,12 +218,24 @@ CREATE TABLE RecycleBin (
 );
 )sql";
 
+// Version 6: China's official workdays. A reminder of kind 6 falls due on them; a daily or
+// weekly one may skip official holidays; the schedules of years imported from a holiday
+// calendar (each year's days in the shipped file's line form) replace the shipped ones.
+const char* const UpgradeTo6 = R"sql(
+ALTER TABLE Alam ADD COLUMN SkipHolidays INTEGER NOT NULL DEFAULT 0;
+CREATE TABLE HolidayYear (
+    Year INTEGER PRIMARY KEY,
+    Days TEXT NOT NULL DEFAULT '',
+    Imported TEXT NOT NULL DEFAULT ''
+);
+)sql";
+
 struct TUpgradeStep {
     int to;
     const char* statements;
 };
 const TUpgradeStep UpgradeSteps[] = {
-    {2, UpgradeTo2}, {3, UpgradeTo3}, {4, UpgradeTo4}, {5, UpgradeTo5}};
+    {2, UpgradeTo2}, {3, UpgradeTo3}, {4, UpgradeTo4}, {5, UpgradeTo5}, {6, UpgradeTo6}};
 
 int UserVersion(TConnection& connection) {
     TCursor version;

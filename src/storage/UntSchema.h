@@ -6,7 +6,7 @@
 class TConnection;
 
 // The schema version this program writes into a new database (PRAGMA user_version).
-constexpr int SchemaVersion = 5;
+constexpr int SchemaVersion = 6;
 
 // Creates the initial database at path: the five tables and one SysSet row. Built beside the
 // target and renamed into place, so a failure never leaves a half-made file. Throws

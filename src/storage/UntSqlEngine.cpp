@@ -213,6 +213,22 @@ void FnIsWorkday(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     sqlite3_result_int(ctx, Workdays::IsWorkday(d) ? 1 : 0);
 }
 
+// WorkdayNote(d): what the list adds to a 法定工作日 reminder while the schedule it follows
+// runs out: "（2027年起按周一至周五）" in a year without one, or from 1 November of a year whose
+// next year has none yet; else empty.
+void FnWorkdayNote(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+    const QDate d = AnyNull(argc, argv) ? QDate() : DateArg(argv[0]);
+    if (!d.isValid())
+        return sqlite3_result_null(ctx);
+    int from = 0;
+    if (!Workdays::IsYearKnown(d.year()))
+        from = d.year();
+    else if (d.month() >= 11 && !Workdays::IsYearKnown(d.year() + 1))
+        from = d.year() + 1;
+    ResultUtf8(ctx, from == 0 ? QByteArray()
+                              : QStringLiteral("（%1年起按周一至周五）").arg(from).toUtf8());
+}
+
 // The decimal text of a number, as UTF-8; a text stays as it is.
 QByteArray NumberText(sqlite3_value* v) {
     switch (sqlite3_value_type(v)) {
@@ -498,6 +514,7 @@ const Function functions[] = {
     {"TextHas", 3, FnTextHas, true},
     {"DayKind", 1, FnDayKind, true},
     {"IsWorkday", 1, FnIsWorkday, true},
+    {"WorkdayNote", 1, FnWorkdayNote, true},
 };
 
 } // namespace

@@ -71,6 +71,7 @@ bool Ours(icalproperty* p) {
     case ICAL_SUMMARY_PROPERTY:
     case ICAL_RRULE_PROPERTY:
     case ICAL_RDATE_PROPERTY:
+    case ICAL_EXDATE_PROPERTY: // the holiday schedule's; others' to come are never taken
         return true;
     case ICAL_X_PROPERTY:
         return QByteArray(icalproperty_get_x_name(p)).startsWith("X-QUILLET-");

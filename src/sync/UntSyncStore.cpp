@@ -2,6 +2,7 @@
 #include "common/UntClock.h"
 #include "notepad/UntNoteBin.h"
 #include "notepad/UntNoteHistory.h"
+#include "reminders/UntAlam.h"
 #include "reminders/UntAlamBin.h"
 
 #include "storage/UntDbAccess.h"
@@ -61,6 +62,9 @@ QString TSyncReminder::Hash() const {
         AddField(h, QString::number(n));
     AddField(h, AlamDate.toString(Qt::ISODate));
     AddField(h, ReMark);
+    // Only when set, so the reminders agreed on before the option existed keep their hash.
+    if (CanSkipHolidays(ReDay) && SkipHolidays)
+        AddField(h, QStringLiteral("SkipHolidays"));
     return QString::fromLatin1(h.result().toHex());
 }
 
@@ -153,18 +157,21 @@ std::optional<TSyncReminder> TSyncStore::Reminder(const QString& uid) {
 
 void TSyncStore::PutReminder(const TSyncReminder& r) {
     const QString date = r.AlamDate.toString(Qt::ISODate);
+    const QString skip = Number(CanSkipHolidays(r.ReDay) && r.SkipHolidays ? 1 : 0);
     if (Reminder(r.Uid))
-        Exec(FormatSql(QStringLiteral("update Alam set iHour=%s,iMinute=%s,iMonWeek=%s,ReDay=%s,"
-                                      "AheadDays=%s,AlamDate='%s',ReMark='%s',bLook=%s "
-                                      "where Uid='%s'"),
-                       {Number(r.iHour), Number(r.iMinute), Number(r.iMonWeek), Number(r.ReDay),
-                        Number(r.AheadDays), date, r.ReMark, Number(r.bLook ? 1 : 0), r.Uid}));
+        Exec(
+            FormatSql(QStringLiteral("update Alam set iHour=%s,iMinute=%s,iMonWeek=%s,ReDay=%s,"
+                                     "AheadDays=%s,AlamDate='%s',ReMark='%s',bLook=%s,"
+                                     "SkipHolidays=%s where Uid='%s'"),
+                      {Number(r.iHour), Number(r.iMinute), Number(r.iMonWeek), Number(r.ReDay),
+                       Number(r.AheadDays), date, r.ReMark, Number(r.bLook ? 1 : 0), skip, r.Uid}));
     else
-        Exec(FormatSql(QStringLiteral("insert into Alam(iHour,iMinute,iMonWeek,ReDay,AheadDays,"
-                                      "AlamDate,ReMark,bLook,Uid) values(%s,%s,%s,%s,%s,'%s',"
-                                      "'%s',%s,'%s')"),
-                       {Number(r.iHour), Number(r.iMinute), Number(r.iMonWeek), Number(r.ReDay),
-                        Number(r.AheadDays), date, r.ReMark, Number(r.bLook ? 1 : 0), r.Uid}));
+        Exec(
+            FormatSql(QStringLiteral("insert into Alam(iHour,iMinute,iMonWeek,ReDay,AheadDays,"
+                                     "AlamDate,ReMark,bLook,SkipHolidays,Uid) values(%s,%s,%s,"
+                                     "%s,%s,'%s','%s',%s,%s,'%s')"),
+                      {Number(r.iHour), Number(r.iMinute), Number(r.iMonWeek), Number(r.ReDay),
+                       Number(r.AheadDays), date, r.ReMark, Number(r.bLook ? 1 : 0), skip, r.Uid}));
 }
 
 void TSyncStore::DeleteReminder(const QString& uid) {

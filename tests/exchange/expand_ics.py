@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Reads a calendar file with an independent parser (icalendar, dateutil) and prints, for
-every event, the minutes on which its alarms ring between two days: "ID YYYY-MM-DD HH:MM".
+every event, the minutes on which its alarms ring between two days, its exceptions (EXDATE)
+left out: "ID YYYY-MM-DD HH:MM".
 Problems with the file's form go to standard error and make the exit status 1."""
 import datetime
 import sys
@@ -51,6 +52,12 @@ for event in cal.walk("VEVENT"):
     if not isinstance(rdates, list):
         rdates = [rdates]
     extra = [d.dt for r in rdates for d in r.dts]
+    exdates = event.get("EXDATE", [])
+    if not isinstance(exdates, list):
+        exdates = [exdates]
+    excluded = {d.dt for x in exdates for d in x.dts}
+    need(all(isinstance(d, datetime.datetime) and d.tzinfo is None for d in excluded | set(extra)),
+         "%s: EXDATE or RDATE is not a floating date-time" % ident)
     rule = event.get("RRULE")
     need(rule is None or "RSCALE" not in rule, "%s: a calendar scale most programs refuse" % ident)
     if rule is None:
@@ -61,7 +68,7 @@ for event in cal.walk("VEVENT"):
         begin = datetime.datetime.combine(first - datetime.timedelta(days=40), datetime.time())
         end = datetime.datetime.combine(last + datetime.timedelta(days=40), datetime.time())
         days = expanded.between(begin, end, inc=True)
-    for day in set(days) | set(extra):
+    for day in (set(days) | set(extra)) - excluded:
         for offset in offsets:
             moment = day + offset
             if first <= moment.date() < last:

@@ -2,6 +2,7 @@
 
 #include "common/UntBackground.h"
 #include "common/UntClock.h"
+#include "common/UntWorkdays.h"
 #include "reminders/UntAlam.h"
 #include "reminders/UntAlamIcs.h"
 #include "storage/UException.h"
@@ -47,9 +48,10 @@ protected:
     }
 
     qint64 Add(int reDay, int hour, int minute, int monWeek, const QDate& day, const QString& text,
-               bool seen = false, int aheadDays = 0) {
+               bool seen = false, int aheadDays = 0, bool skipHolidays = false) {
         TAlam alam;
         alam.AheadDays = aheadDays;
+        alam.SkipHolidays = skipHolidays;
         alam.ReDay = reDay;
         alam.iHour = hour;
         alam.iMinute = minute;
@@ -132,7 +134,7 @@ QStringList Describe(const QList<TAlamRecord>& alams) {
 QStringList Whole(const QList<TAlamRecord>& alams) {
     QStringList rows;
     for (const TAlamRecord& a : alams)
-        rows << QStringLiteral("%1 %2 %3:%4 %5 %6 %7 %8")
+        rows << QStringLiteral("%1 %2 %3:%4 %5 %6 %7 %8 %9")
                     .arg(a.ReDay)
                     .arg(a.iMonWeek)
                     .arg(a.iHour)
@@ -140,13 +142,15 @@ QStringList Whole(const QList<TAlamRecord>& alams) {
                     .arg(a.AlamDate.toString(Qt::ISODate))
                     .arg(a.AheadDays)
                     .arg(a.bLook ? 1 : 0)
+                    .arg(a.SkipHolidays ? 1 : 0)
                     .arg(a.ReMark);
     return rows;
 }
 
 TAlamRecord Record(int reDay, int monWeek, const QDate& day, const QString& text, int ahead = 0,
-                   bool seen = false) {
+                   bool seen = false, bool skipHolidays = false) {
     TAlamRecord a;
+    a.SkipHolidays = skipHolidays;
     a.ReDay = reDay;
     a.iHour = 8;
     a.iMinute = 15;
@@ -187,7 +191,9 @@ TEST_F(IcsTest, EveryKindComesBackWholeThroughBothForms) {
         Record(rdYearly, 1, QDate(2027, 12, 9), QStringLiteral("存的是明年"), 30, true),
         Record(rdLunarYearly, 815, QDate(2026, 9, 25), QStringLiteral("中秋"), 3),
         Record(rdLunarYearly, 10408, QDate(2026, 1, 1), QStringLiteral("闰四月初八")),
-        Record(rdLunarYearly, 1230, QDate(2026, 1, 1), QStringLiteral("三十"), 1)};
+        Record(rdLunarYearly, 1230, QDate(2026, 1, 1), QStringLiteral("三十"), 1),
+        Record(rdWorkdays, 1, QDate(2026, 3, 2), QStringLiteral("法定工作日"), 0, true),
+        Record(rdWeekly, 246, QDate(2026, 2, 1), QStringLiteral("节假日不提醒"), 0, false, true)};
     const QDateTime now = At("2026-12-07 10:00:00");
 
     QStringList skipped;
@@ -394,6 +400,58 @@ TEST_F(IcsTest, ExportedOccurrencesMatchTheDueCheckForTwoYears) {
     const QStringList ours = QuilletRings(first, last);
     EXPECT_GT(ours.size(), 950);
     EXPECT_EQ(ParserRings(Ics(), first, last), ours);
+}
+
+// The official calendar: a 法定工作日 reminder and daily and weekly ones that skip holidays,
+// expanded from the file by another parser, ring on exactly the days the program's schedule
+// says, in the known year and beyond it; the file brings back the same reminders. The same
+// rule and exceptions from another program are not taken for the kind.
+TEST_F(IcsTest, WorkdaysAndSkippedHolidaysAsAnotherParserExpandsThem) {
+    clock_->Set(At("2026-01-03 10:00:00")); // a 休 Saturday before a 班 Sunday
+    const qint64 workdays = Add(rdWorkdays, 9, 0, 1, QDate(2026, 1, 3), QStringLiteral("打卡"));
+    const qint64 daily =
+        Add(rdDaily, 7, 30, 1, QDate(2026, 1, 3), QStringLiteral("吃药"), true, 0, true);
+    const qint64 weekly =
+        Add(rdWeekly, 18, 0, 135, QDate(2026, 1, 3), QStringLiteral("健身"), false, 0, true);
+    ExportIcs(Ics());
+
+    const QDate first(2026, 1, 1), last(2027, 3, 1);
+    QStringList ours;
+    for (QDate day = Clock::Now().date(); day < last; day = day.addDays(1)) {
+        const QString on = day.toString(Qt::ISODate);
+        if (Workdays::IsWorkday(day))
+            ours << QStringLiteral("%1 %2 09:00").arg(workdays).arg(on);
+        if (Workdays::DayKind(day) != dkHoliday) {
+            ours << QStringLiteral("%1 %2 07:30").arg(daily).arg(on);
+            if (day.dayOfWeek() % 2 == 1 && day.dayOfWeek() < 7)
+                ours << QStringLiteral("%1 %2 18:00").arg(weekly).arg(on);
+        }
+    }
+    ours.sort();
+    EXPECT_GT(ours.size(), 800);
+    EXPECT_EQ(ParserRings(Ics(), first, last), ours);
+
+    const QStringList before = Whole(ReadAlams());
+    ExecSql(QStringLiteral("delete from Alam"));
+    EXPECT_EQ(ImportIcs(Ics()).Text(), QStringLiteral("导入了3条提醒，跳过0条。"));
+    EXPECT_EQ(Whole(ReadAlams()), before);
+
+    // Without the kind's mark, or with an exception that is no holiday, it is another
+    // program's weekly event with exceptions.
+    const QByteArray file = ReadAll(Ics());
+    for (const auto& [from, to] :
+         {std::pair<QByteArray, QByteArray>("X-QUILLET-WORKDAYS:CN\r\n", ""),
+          std::pair<QByteArray, QByteArray>(
+              "X-QUILLET-WORKDAYS:CN\r\n",
+              "X-QUILLET-WORKDAYS:CN\r\nEXDATE:20260310T090000\r\n")}) {
+        ExecSql(QStringLiteral("delete from Alam"));
+        QFile f(Ics());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(QByteArray(file).replace(from, to));
+        f.close();
+        EXPECT_TRUE(
+            ImportIcs(Ics()).Skipped.contains(QStringLiteral("“打卡”：有例外日期（EXDATE）")));
+    }
 }
 
 TEST_F(IcsTest, ReimportAddsNothingAndAFreshFileGetsTheSameReminders) {

@@ -371,6 +371,46 @@ TEST_F(AlamEditorTest, YearlyKindsShowTheirControlsAndSave) {
     EXPECT_EQ(alam_.AheadDays, 3);
 }
 
+// 法定工作日 is a kind of its own; 节假日不提醒 belongs to the daily and weekly kinds, is
+// stored with them, shown in the list and read back by 修改提醒. The clock line says 休.
+TEST_F(AlamEditorTest, WorkdayKindAndSkippingHolidaysAreStoredListedAndShownAgain) {
+    clock_.Set(At("2026-10-01 08:00:00"));
+    dlg->show();
+    dlg->tmr1Timer();
+    EXPECT_EQ(ui->LabDayStatus->text(), QStringLiteral("休 国庆节"));
+    EXPECT_FALSE(ui->chkSkipHolidays->isVisible());
+    ui->rbWorkday->click();
+    EXPECT_FALSE(ui->DBDay->isVisible());
+    EXPECT_FALSE(ui->chkSkipHolidays->isVisible());
+    ui->mmoNote->setPlainText(QStringLiteral("打卡"));
+    PressOK();
+    ASSERT_TRUE(Accepted()) << boxes_->LastText();
+
+    dlg = std::make_unique<TFormAddAlam>();
+    ui = dlg->ui();
+    dlg->show();
+    ui->rbWeek->click();
+    ui->chk1->setChecked(true);
+    ASSERT_TRUE(ui->chkSkipHolidays->isVisible());
+    ui->chkSkipHolidays->setChecked(true);
+    ui->mmoNote->setPlainText(QStringLiteral("周会"));
+    PressOK();
+    ASSERT_TRUE(Accepted()) << boxes_->LastText();
+    EXPECT_EQ(ReadRows("select ReDay, SkipHolidays, ReMark from Alam order by ID"),
+              TRows({{"6", "0", "打卡"}, {"2", "1", "周会"}}));
+    const TRows listed = AlamData->ListRows(4); // 每天 holds the workday kind too
+    ASSERT_EQ(listed.size(), 1);
+    EXPECT_EQ(listed[0][1], QStringLiteral("法定工作日"));
+    EXPECT_TRUE(
+        AlamData->ListRows(5).value(0).value(2).endsWith(QStringLiteral("（节假日不提醒）")));
+
+    TFormModAlam mod;
+    mod.AlamID = ReadRows("select max(ID) from Alam").value(0).value(0);
+    mod.show();
+    EXPECT_TRUE(mod.ui()->rbWeek->isChecked());
+    EXPECT_TRUE(mod.ui()->chkSkipHolidays->isChecked());
+}
+
 // The lunar row starts at the lunar date of the date chosen so far; what the user picks there
 // is kept whatever happens to that date. Every month can be picked as a leap month; a year
 // without it rings in the ordinary month, and the form says so.

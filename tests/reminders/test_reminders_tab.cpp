@@ -281,15 +281,15 @@ TEST_F(RemindersTabTest, MenuKeyAndShiftF10OpenTheListsMenu) {
 
 TEST_F(RemindersTabTest, BottomBarShowsTodayWithItsLunarDateAndTurnsAtMidnight) {
     QLabel* today = Child<QLabel>(Main(), "LabToday");
-    EXPECT_EQ(today->text(), QStringLiteral("2026年12月7日 星期一 农历十月廿九"));
+    EXPECT_EQ(today->text(), QStringLiteral("2026年12月7日 星期一 农历十月廿九 2027年放假安排未导入"));
     EXPECT_TRUE(today->isVisible());
     clock_.Set(At("2026-12-07 23:59:59"));
     QTest::qWait(1100);
-    EXPECT_EQ(today->text(), QStringLiteral("2026年12月7日 星期一 农历十月廿九"));
+    EXPECT_EQ(today->text(), QStringLiteral("2026年12月7日 星期一 农历十月廿九 2027年放假安排未导入"));
     clock_.Set(At("2026-12-08 00:00:00"));
     EXPECT_TRUE(
         WaitFor([&] { return today->text().startsWith(QStringLiteral("2026年12月8日")); }, 3000));
-    EXPECT_EQ(today->text(), QStringLiteral("2026年12月8日 星期二 农历十月三十"));
+    EXPECT_EQ(today->text(), QStringLiteral("2026年12月8日 星期二 农历十月三十 2027年放假安排未导入"));
 }
 
 TEST_F(RemindersTabTest, ARefreshChangesTheListInPlaceAndEndsAsAFillWould) {

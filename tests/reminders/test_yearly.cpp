@@ -191,9 +191,9 @@ TEST_F(UpgradeTest, VersionOneFileIsUpgradedInPlaceKeepingEveryRow) {
     EXPECT_EQ(boxes_->Count(), 0);
     EXPECT_EQ(GetIntValue(QStringLiteral("PRAGMA user_version")), SchemaVersion);
     EXPECT_EQ(Dump(), QStringLiteral("ID=1,iHour=9,iMinute=5,iMonWeek=135,ReDay=2,AlamDate=2026-12-"
-                                     "01,ReMark=周一'三五,bLook=1,AheadDays=0\n"
+                                     "01,ReMark=周一'三五,bLook=1,AheadDays=0,SkipHolidays=0\n"
                                      "ID=2,iHour=23,iMinute=59,iMonWeek=31,ReDay=3,AlamDate=2026-"
-                                     "11-30,ReMark=月底,bLook=0,AheadDays=0"));
+                                     "11-30,ReMark=月底,bLook=0,AheadDays=0,SkipHolidays=0"));
     EXPECT_EQ(GetIntValue(QStringLiteral("select count(*) from SysSet where bPass=-1 and "
                                          "PassWord='pw'")),
               1);

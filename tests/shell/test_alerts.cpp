@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include "common/UntWorkdays.h"
 #include "reminders/RemindersPage.h"
 #include "reminders/UntAlam.h"
 #include "shell/Main.h"
@@ -8,6 +9,7 @@
 #include "shell/UntApplication.h"
 #include "shell/UntDueCheck.h"
 #include "storage/UntDbAccess.h"
+#include "storage/UntHolidayStore.h"
 #include "ui_ShowAlam.h"
 #include <QTreeWidget>
 
@@ -542,6 +544,32 @@ TEST_F(BerlinTest, EditorDueCheckAndSnoozeAcrossBothClockChanges) {
             second << a->ui()->mmo1->toPlainText();
     }
     EXPECT_EQ(second, QStringList({"再次提醒"}));
+}
+
+// The official schedule decides: a 法定工作日 reminder rings on a make-up Saturday and not on a
+// holiday Monday, a daily one that skips holidays likewise; an imported year's schedule
+// changes what rings then, and stays in the data file.
+TEST_F(AlertTest, WorkdayRemindersFollowTheOfficialScheduleAndAnImportedYear) {
+    Reminder(9, 0, 6, 1, "2026-09-01", "上班打卡");
+    ExecSql("insert into Alam(iHour,iMinute,iMonWeek,ReDay,AlamDate,ReMark,SkipHolidays) "
+            "values(9,0,1,1,'2026-09-01','吃药',1)");
+    EXPECT_TRUE(TickAt("2026-10-05 09:00:00").isEmpty()); // Monday, 国庆节
+    EXPECT_EQ(TickAt("2026-10-10 09:00:00"), QStringList({"上班打卡", "吃药"})); // Saturday, 班
+    EXPECT_EQ(TickAt("2026-10-17 09:00:00"), QStringList({"吃药"}));             // Saturday
+    CloseAllAlerts();
+    // 2027 is not known yet: Monday to Friday.
+    EXPECT_EQ(TickAt("2027-01-31 09:00:00"), QStringList({"吃药"})); // Sunday
+    EXPECT_EQ(TickAt("2027-02-08 09:00:00"), QStringList({"上班打卡", "吃药"}));
+    CloseAllAlerts();
+    EXPECT_TRUE(
+        ImportHolidays(QStringLiteral(QUILLET_SOURCE_DIR "/tests/calendar/holidays-2027.ics"))
+            .contains(QStringLiteral("2027年全年")));
+    Workdays::Reset(); // as at the next start, which reads the imported year from the file
+    LoadImportedHolidays(DbAccess->Connection);
+    EXPECT_EQ(TickAt("2027-02-20 09:00:00"), QStringList({"上班打卡", "吃药"})); // Saturday, 班
+    EXPECT_TRUE(TickAt("2027-02-09 09:00:00").isEmpty());                        // 春节
+    CloseAllAlerts();
+    Workdays::Reset();
 }
 
 TEST_F(AlertTest, LunarYearlyFiresOnceOnItsDayAndOnItsNoticeDay) {

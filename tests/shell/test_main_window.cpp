@@ -92,7 +92,7 @@ TEST_F(MainFrameTest, WindowHasItsCaptionSizeTabsAndMenus) {
     EXPECT_EQ(MenuTexts(Child<QMenu>(Main(), "pmSystem")),
               QStringList({"软件主页", "-", "软件设置", "-", "数据备份", "数据恢复", "回收站…", "-",
                            "导出提醒到日历文件…", "从日历文件导入提醒…", "导出笔记到文件夹…",
-                           "从文件夹导入笔记…", "-", "同步设置…", "立即同步"}));
+                           "从文件夹导入笔记…", "导入节假日安排…", "-", "同步设置…", "立即同步"}));
     ASSERT_NE(Main()->findChild<QSystemTrayIcon*>(), nullptr);
     EXPECT_EQ(Main()->findChild<QSystemTrayIcon*>()->toolTip(),
               QStringLiteral("MorvaneQuillet软件"));

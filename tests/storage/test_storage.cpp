@@ -415,7 +415,14 @@ TEST_F(StorageTest, ALogGrownWhileWritingNeverPausesIsMovedIntoTheFileAnyway) {
 // own when the file is upgraded; no text is lost.
 TEST_F(StorageTest, TheUpgradeGivesGroupsThatSharedAnIndexOneEachAndKeepsEveryNote) {
     ExecSql("drop index NoteTypeOwnIndex @#@ drop table SyncCopy @#@ drop table NoteVersion @#@ "
-            "drop table RecycleBin @#@ PRAGMA user_version = 3 @#@ "
+            "drop table RecycleBin @#@ drop table HolidayYear @#@ "
+            "drop trigger AlamUidNew @#@ drop trigger AlamChanged @#@ drop trigger AlamGone @#@ "
+            "drop table Alam @#@ create table Alam (ID INTEGER PRIMARY KEY AUTOINCREMENT, iHour "
+            "INTEGER, iMinute INTEGER, iMonWeek INTEGER, ReDay INTEGER, AlamDate TEXT, ReMark "
+            "TEXT, bLook INTEGER NOT NULL DEFAULT 0, AheadDays INTEGER DEFAULT 0, Uid TEXT) @#@ "
+            "drop table SysSet @#@ create table SysSet (bPass INTEGER NOT NULL DEFAULT 0, "
+            "PassWord TEXT DEFAULT '') @#@ insert into SysSet(bPass,PassWord) values (0,'') @#@ "
+            "PRAGMA user_version = 3 @#@ "
             "insert into NoteType(SelfIndex,ParentIndex,TypeName) values (1,0,'a') @#@ "
             "insert into NoteType(SelfIndex,ParentIndex,TypeName) values (1,0,'b') @#@ "
             "insert into NoteType(SelfIndex,ParentIndex,TypeName) values (1,0,'c') @#@ "

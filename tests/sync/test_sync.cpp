@@ -163,6 +163,28 @@ TEST_F(SyncTest, ReminderChangedOnBothSidesLaterChangeWinsOtherKeptAsConflictCop
     EXPECT_EQ(a_->Snapshot(), b_->Snapshot());
 }
 
+// A 法定工作日 reminder and 节假日不提醒 reach the other machine with the schedule's exceptions
+// as the mapping's own (no copy of another program's parts is kept), and a change of the
+// choice alone travels back.
+TEST_F(SyncTest, WorkdayRemindersAndTheHolidaySkipTravelBothWays) {
+    TPinnedClock clock(At("2026-01-03 10:00:00")); // the schedule has days to come
+    AddReminder(*a_, 6, 9, 0, 1, 0, "2026-01-03", "打卡");
+    AddReminder(*a_, 2, 7, 30, 135, 0, "2026-01-03", "吃药");
+    a_->Exec("update Alam set SkipHolidays=1 where ReMark='吃药'");
+    SyncOk(*a_);
+    SyncOk(*b_);
+    const QString skips = "select count(*) from Alam where ReMark='吃药' and SkipHolidays=1";
+    EXPECT_EQ(b_->Count("select count(*) from Alam where ReMark='打卡' and ReDay=6 and iHour=9"),
+              1);
+    EXPECT_EQ(b_->Count(skips), 1);
+    EXPECT_EQ(b_->Count("select count(*) from SyncCopy"), 0);
+    b_->Exec("update Alam set SkipHolidays=0 where ReMark='吃药'");
+    SyncOk(*b_);
+    SyncOk(*a_);
+    EXPECT_EQ(a_->Count(skips), 0);
+    EXPECT_EQ(a_->Snapshot(), b_->Snapshot());
+}
+
 TEST_F(SyncTest, APassAfterALocalChangeSendsItAndStillKeepsAConflictingOne) {
     AddGroup(*a_, 1, 0, "日记", "原文");
     AddGroup(*a_, 2, 0, "杂项", "原文");
