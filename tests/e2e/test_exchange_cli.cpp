@@ -87,6 +87,28 @@ TEST(ExchangeCommandLine, ImportsRefuseDamageAndARunningCopyAndChangeNothing) {
     EXPECT_EQ(program.Run({"--export-ics"}, &out), 2) << "an option without its file";
 }
 
+// Next year's holiday schedule from the command line is kept in the data file; a calendar
+// without holiday events is refused and changes nothing.
+TEST(ExchangeCommandLine, AHolidayScheduleIsImportedAndKept) {
+    QTemporaryDir dir;
+    TProgramRun program(dir.path() + "/a");
+    QString out;
+    const QString plain = dir.path() + "/plain.ics";
+    WriteFile(plain, DailyIcs);
+    EXPECT_NE(program.Run({"--import-holidays", plain}, &out), 0);
+    EXPECT_TRUE(out.startsWith("quillet: ")) << out;
+    ASSERT_EQ(program.Run({"--import-holidays",
+                           QStringLiteral(QUILLET_SOURCE_DIR "/tests/calendar/holidays-2027.ics")},
+                          &out),
+              0)
+        << out;
+    EXPECT_TRUE(out.contains(QStringLiteral("2027年全年"))) << out;
+    EXPECT_EQ(Sqlcipher(program.Data(), SqlcipherUnlock +
+                                            "select Year from HolidayYear where Days like "
+                                            "'%2027-02-20\t班%';\n"),
+              "2027");
+}
+
 TEST(ExchangeCommandLine, LoginPasswordIsAskedOnTheTerminal) {
     QTemporaryDir dir;
     TProgramRun program(dir.path());
