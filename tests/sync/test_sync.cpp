@@ -13,6 +13,16 @@
 
 namespace {
 
+// The texts of the versions a machine keeps of a group's note, newest first.
+QStringList VersionTexts(TMachine& m, const QString& group) {
+    const QString uid = m.UidOfGroup(group);
+    NoteHistory::TReader versions(m.Db().Connection, uid);
+    QStringList texts;
+    for (const NoteHistory::TVersion& v : NoteHistory::List(m.Db().Connection, uid))
+        texts << versions.Text(v.ID);
+    return texts;
+}
+
 const QString Crlf = QStringLiteral("第一行\r\n第二行 \"引号\" 'single' @#@ 😀\r\n");
 
 class SyncTest : public ::testing::Test {
@@ -210,14 +220,7 @@ TEST_F(SyncTest, APassAfterALocalChangeSendsItAndStillKeepsAConflictingOne) {
     EXPECT_EQ(Note(*a_, "日记"), "B 的文字");
     EXPECT_EQ(Note(*a_, "日记（冲突副本）"), "A 的文字");
     // What B's text replaced on A is among the note's versions there too.
-    {
-        const QString uid = a_->UidOfGroup("日记");
-        NoteHistory::TReader versions(a_->Db().Connection, uid);
-        QStringList texts;
-        for (const NoteHistory::TVersion& v : NoteHistory::List(a_->Db().Connection, uid))
-            texts << versions.Text(v.ID);
-        EXPECT_TRUE(texts.contains("A 的文字")) << texts.join('|');
-    }
+    EXPECT_TRUE(VersionTexts(*a_, "日记").contains("A 的文字"));
     SyncOk(*b_);
     EXPECT_EQ(a_->Snapshot(), b_->Snapshot());
 }
@@ -236,14 +239,7 @@ TEST_F(SyncTest, NoteChangedOnBothSidesKeepsBothTextsTheOtherInASiblingCopy) {
     EXPECT_EQ(Note(*a_, "日记"), "B 的文字");
     EXPECT_EQ(Note(*a_, "日记（冲突副本）"), "A 的文字");
     // What B's text replaced on A is among the note's versions there too.
-    {
-        const QString uid = a_->UidOfGroup("日记");
-        NoteHistory::TReader versions(a_->Db().Connection, uid);
-        QStringList texts;
-        for (const NoteHistory::TVersion& v : NoteHistory::List(a_->Db().Connection, uid))
-            texts << versions.Text(v.ID);
-        EXPECT_TRUE(texts.contains("A 的文字")) << texts.join('|');
-    }
+    EXPECT_TRUE(VersionTexts(*a_, "日记").contains("A 的文字"));
     EXPECT_EQ(a_->Count("select count(*) from NoteType t join NoteType p on "
                         "p.SelfIndex=t.ParentIndex where t.TypeName='日记（冲突副本）' and "
                         "p.TypeName='上级'"),
