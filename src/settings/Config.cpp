@@ -64,6 +64,7 @@ void TFormConfig::FormShow() {
         ui_->chkPass->setChecked(true);
     ui_->chkEncrypt->setChecked(DbAccess->KeyIsPassword());
     ui_->chkEncrypt->setEnabled(ui_->chkPass->isChecked());
+    ui_->chkNotify->setChecked(ConfigData->bNotify);
     ShowStoredPassword();
     // The check box is what the dialog is about: the keyboard starts there.
     ui_->chkPass->setFocus();
@@ -118,7 +119,9 @@ void TFormConfig::btnOKClick() {
     const bool rekey = encrypt ? !plain.isEmpty() && plain != DbAccess->Key() : encrypted;
 
     const bool oldPass = ConfigData->bPass;
+    const bool oldNotify = ConfigData->bNotify;
     ConfigData->bPass = on;
+    ConfigData->bNotify = ui_->chkNotify->isChecked();
     ConfigData->PassWord = IsMark(ui_->edtPass) ? stored : HashPassword(ui_->edtPass->text());
     try {
         ConfigData->Save();
@@ -126,9 +129,11 @@ void TFormConfig::btnOKClick() {
             DbAccess->Rekey(encrypt ? plain : DatabaseKey);
     } catch (...) {
         // What the program uses stays what the table holds.
-        const bool changed = ConfigData->bPass != oldPass || ConfigData->PassWord != stored;
+        const bool changed = ConfigData->bPass != oldPass || ConfigData->PassWord != stored ||
+                             ConfigData->bNotify != oldNotify;
         ConfigData->bPass = oldPass;
         ConfigData->PassWord = stored;
+        ConfigData->bNotify = oldNotify;
         if (changed) {
             try {
                 ConfigData->Save();

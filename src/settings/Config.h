@@ -9,7 +9,8 @@ class TFormConfig;
 }
 class QLineEdit;
 
-// "软件设置": switches the login password on or off and changes it.
+// "软件设置": switches the login password on or off and changes it, and the desktop
+// notification that goes with every alert.
 class TFormConfig : public TFormBaseDlg {
     Q_OBJECT
 public:

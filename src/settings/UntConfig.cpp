@@ -13,14 +13,18 @@ void TConfig::Load() {
     if (cursor.Eof()) {
         bPass = false;
         PassWord.clear();
+        bNotify = true;
         return;
     }
     bPass = cursor.AsBoolean(QStringLiteral("bPass"));
     PassWord = cursor.AsString(QStringLiteral("PassWord"));
+    bNotify = cursor.AsBoolean(QStringLiteral("bNotify"));
 }
 
 void TConfig::Save() {
     SqlText = FormatSql(QStringLiteral("update SysSet set bPass='%s',[PassWord]='%s' "),
                         {bPass ? QStringLiteral("-1") : QStringLiteral("0"), PassWord});
     ExecSql(SqlText);
+    ExecSql(FormatSql(QStringLiteral("update SysSet set bNotify='%s' "),
+                      {bNotify ? QStringLiteral("-1") : QStringLiteral("0")}));
 }

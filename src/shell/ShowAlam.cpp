@@ -1,9 +1,11 @@
 #include "ShowAlam.h"
 
+#include "UntDesktopNotify.h"
 #include "UntWindowHints.h"
 #include "common/UntHandler.h"
 #include "common/UntMenu.h"
 #include "common/UntPublic.h"
+#include "settings/UntConfig.h"
 #include "ui_ShowAlam.h"
 
 #include <QApplication>
@@ -140,7 +142,39 @@ TFormShowAlam* ShowAlert(const QString& id, const QString& text, bool repeating)
     alert->show();
     alert->raise();
     LogScriptedWindow(alert->windowTitle(), text);
+    if (ConfigData && ConfigData->bNotify)
+        alert->NotifyDesktop();
     return alert;
+}
+
+void TFormShowAlam::NotifyDesktop() {
+    // The alert may be covered, on another workspace or behind the lock screen; the
+    // desktop's notification reaches the user there and stays in its list when missed.
+    QList<TDesktopNotification::TAction> actions{
+        {QStringLiteral("default"), QString()}, {QStringLiteral("seen"), QStringLiteral("看到了")}};
+    if (!IsRepeating)
+        actions.append({QStringLiteral("snooze"), QStringLiteral("再次提醒…")});
+    notification_ =
+        new TDesktopNotification(this, QStringLiteral("提醒"), ui_->mmo1->toPlainText(), actions);
+    connect(notification_, &TDesktopNotification::Invoked, this, [this](const QString& key) {
+        RunHandler(this, [&] {
+            if (finished_)
+                return;
+            if (key == QLatin1String("seen"))
+                btnOkSaveClick();
+            else
+                BringToFront(key == QLatin1String("snooze"));
+        });
+    });
+}
+
+void TFormShowAlam::BringToFront(bool snoozeMenu) {
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+    if (snoozeMenu && ui_->btnCon->isVisible())
+        pm1_->popup(ui_->btnCon->mapToGlobal(QPoint(0, ui_->btnCon->height())));
 }
 
 void TFormShowAlam::changeEvent(QEvent* event) {
@@ -236,8 +270,10 @@ void TFormShowAlam::keyPressEvent(QKeyEvent* event) {
 
 void TFormShowAlam::closeEvent(QCloseEvent* event) {
     // Only its own buttons end an alert: it has no close box to lose a reminder by.
-    if (finished_)
+    if (finished_) {
+        if (notification_)
+            notification_->Withdraw();
         event->accept();
-    else
+    } else
         event->ignore();
 }

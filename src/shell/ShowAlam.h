@@ -8,6 +8,7 @@ namespace Ui {
 class TFormShowAlam;
 }
 class QMenu;
+class TDesktopNotification;
 
 // What an alert asks of the main window; posted, so the alert has closed before the
 // reminder and the list change.
@@ -43,6 +44,7 @@ public:
 
     Ui::TFormShowAlam* ui() const { return ui_.get(); }
     QMenu* pm1() const { return pm1_; }
+    TDesktopNotification* Notification() const { return notification_; }
 
     void btnOkSaveClick();
     void btnOkDelClick();
@@ -51,6 +53,10 @@ public:
     void SnoozeClick(int delay);
     // Closed by the program itself (it is ending): nothing is posted.
     void Dismiss();
+    // Shows the desktop notification that goes with the alert; its actions answer the alert.
+    void NotifyDesktop();
+    // Brings the alert in front of every window, with its snooze menu when asked.
+    void BringToFront(bool snoozeMenu = false);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -64,6 +70,7 @@ private:
 
     std::unique_ptr<Ui::TFormShowAlam> ui_;
     QMenu* pm1_ = nullptr;
+    TDesktopNotification* notification_ = nullptr;
     bool shown_ = false;
     bool finished_ = false;
 };

@@ -18,14 +18,24 @@ TQuilletApp::TQuilletApp(int& argc, char** argv) : QApplication(argc, argv) {
         installTranslator(standardTexts);
 }
 
-void PreferXWayland() {
+QByteArray ChoosePlatform(const QByteArray& chosen, const QByteArray& display,
+                          const QByteArray& waylandDisplay, const QByteArray& sessionType) {
+    if (!chosen.isEmpty())
+        return chosen;
+    if (waylandDisplay.isEmpty() && sessionType != "wayland")
+        return {};
     // A native Wayland client can neither place nor raise its windows, so an alert would
-    // lose its corner and its place on top; through XWayland it keeps both.
-    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || qEnvironmentVariableIsEmpty("DISPLAY"))
-        return;
-    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
-        qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
+    // lose its corner and its place on top; through XWayland it keeps both. Without XWayland
+    // the choice is said rather than left to the plugins installed.
+    return display.isEmpty() ? QByteArray("wayland") : QByteArray("xcb");
+}
+
+void PreferXWayland() {
+    const QByteArray platform =
+        ChoosePlatform(qgetenv("QT_QPA_PLATFORM"), qgetenv("DISPLAY"), qgetenv("WAYLAND_DISPLAY"),
+                       qgetenv("XDG_SESSION_TYPE"));
+    if (!platform.isEmpty())
+        qputenv("QT_QPA_PLATFORM", platform);
 }
 
 bool TQuilletApp::notify(QObject* receiver, QEvent* event) {

@@ -10,8 +10,12 @@ public:
     bool notify(QObject* receiver, QEvent* event) override;
 };
 
-// Under a Wayland session with XWayland, runs the program as an X11 client (unless the
-// user chose a platform). Call before the application object exists.
+// The platform plugin for the environment's values: the user's QT_QPA_PLATFORM; under a
+// Wayland session "xcb" (XWayland) when an X display is there, else "wayland"; elsewhere
+// empty, left to Qt.
+QByteArray ChoosePlatform(const QByteArray& chosen, const QByteArray& display,
+                          const QByteArray& waylandDisplay, const QByteArray& sessionType);
+// Sets QT_QPA_PLATFORM to that choice. Call before the application object exists.
 void PreferXWayland();
 
 // The application title: taskbar caption and the name of the run-at-login entry.

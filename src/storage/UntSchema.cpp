@@ -228,6 +228,7 @@ CREATE TABLE HolidayYear (
     Days TEXT NOT NULL DEFAULT '',
     Imported TEXT NOT NULL DEFAULT ''
 );
+ALTER TABLE SysSet ADD COLUMN bNotify INTEGER NOT NULL DEFAULT 1;
 )sql";
 
 struct TUpgradeStep {
