@@ -44,7 +44,8 @@ void TConnection::Open(const QString& path, const QString& key, bool readOnly) {
         try {
             OpenWith(path, key, flags, false);
         } catch (const EEngineError& again) {
-            if (own && again.Code() == SQLITE_NOTADB)
+            // Only when both attempts read the same file is it known not to take our key.
+            if (own && again.Code() == SQLITE_NOTADB && triedSalt_ == salt)
                 RememberNotOwnKey(salt);
             throw;
         }
@@ -84,11 +85,13 @@ void TConnection::OpenWith(const QString& path, const QString& key, int flags, b
     path_ = path;
     key_ = key;
     QByteArray salt;
+    // The salt of the file the engine has open, whichever attempt: the path may name another
+    // file by the next one (a re-key renames its copy over it).
+    triedSalt_ = FileSalt();
     try {
         QString keyText = QLatin1Char('\'') + QuoteSql(key) + QLatin1Char('\'');
         if (derived) {
-            salt = FileSalt();
-            triedSalt_ = salt;
+            salt = triedSalt_;
             if (salt.isEmpty())
                 throw EEngineError("the file has no salt yet");
             keyText = QLatin1Char('"') +
