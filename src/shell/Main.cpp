@@ -179,8 +179,10 @@ bool TFormMain::RemoveTrayIcon() {
 }
 
 void TFormMain::WMTrayIcon(QSystemTrayIcon::ActivationReason reason) {
-    // The context menu opens by itself on a right click; a single left click does nothing.
-    if (reason == QSystemTrayIcon::DoubleClick)
+    // The context menu opens by itself on a right click; a single left click does nothing in
+    // an XEmbed tray. A StatusNotifier host's click (its one activation) shows the window.
+    if (reason == QSystemTrayIcon::DoubleClick ||
+        (reason == QSystemTrayIcon::Trigger && TrayIsStatusNotifier()))
         NShowFormClick();
 }
 

@@ -1,5 +1,7 @@
 #include "UntTray.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QIcon>
 #include <QSystemTrayIcon>
 #include <QWidget>
@@ -20,6 +22,13 @@ void HideTaskbarButton(QWidget* window) {
     // Without a tray nothing could bring a hidden window back.
     if (TrayAvailable())
         window->hide();
+}
+
+bool TrayIsStatusNotifier() {
+    // Qt registers the icon with this watcher whenever it runs on the session bus.
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    return bus.isConnected() && bus.interface() &&
+           bus.interface()->isServiceRegistered(QStringLiteral("org.kde.StatusNotifierWatcher"));
 }
 
 QIcon ProgramIcon() {
