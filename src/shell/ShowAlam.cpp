@@ -134,9 +134,14 @@ TFormShowAlam* ShowAlert(const QString& id, const QString& text, bool repeating)
     alert->ui()->btnOkDel->setVisible(!repeating);
     alert->ui()->btnCon->setVisible(!repeating);
 
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    // Placed once before its native window exists: some window managers (weston's for
+    // XWayland) take a window's place only from its creation.
+    if (screen)
+        alert->move(AlertPosition(screen->availableGeometry(), alert->size()));
     alert->winId(); // the native window exists before it is placed and shown
     AllowOnlyMoving(alert);
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
+    if (screen) // and again with its frame, which the others go by
         alert->move(AlertPosition(screen->availableGeometry(), alert->frameGeometry().size()));
     LiftAbove(alert, QApplication::activeModalWidget());
     alert->show();
