@@ -12,7 +12,7 @@ packages=(cmake g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
   fonts-wqy-zenhei xvfb xauth x11-utils xdotool openbox imagemagick libfaketime
   libical-dev python3-icalendar python3-dateutil khal calcurse qtkeychain-qt6-dev radicale xandikos
   python3-caldav python3-workalendar
-  dbus gnome-keyring libsecret-1-0 python3-dbusmock
+  dbus gnome-keyring libsecret-1-0 python3-dbusmock python3-dbus python3-gi weston xwayland
   qt6-translations-l10n fonts-noto-color-emoji libxcb1-dev libfontconfig-dev
   dpkg-dev file) # the last two: CPack's dpkg-shlibdeps, for package.sh
 missing=()
