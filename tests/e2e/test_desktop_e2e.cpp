@@ -7,12 +7,13 @@
 
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTest>
 
 namespace {
 
-const QStringList Tools = {"Xvfb", "openbox", "xprop", "xdotool", "xwininfo"};
+const QStringList Tools = {"Xvfb", "openbox", "xprop", "xdotool", "xwininfo", "xmessage"};
 
 // X clients run on display; their output.
 QString X(const QString& display, const QStringList& command) {
@@ -37,7 +38,7 @@ bool Viewable(const QString& display, const QString& window) {
 
 } // namespace
 
-TEST(DesktopEndToEnd, AlertCannotBeMinimisedUnderAWindowManager) {
+TEST(DesktopEndToEnd, AlertCannotBeMinimisedNorCoveredUnderAWindowManager) {
     const QStringList clock = FakeTimeAt("2026-12-07 09:59:55");
     if (!ToolsPresent(Tools) || clock.isEmpty())
         return;
@@ -77,6 +78,30 @@ TEST(DesktopEndToEnd, AlertCannotBeMinimisedUnderAWindowManager) {
     QTest::qWait(1000);
     EXPECT_TRUE(Viewable(x, alert));
     EXPECT_TRUE(X(x, {"xprop", "-id", alert, "WM_STATE"}).contains("Normal"));
+
+    // A window opened and activated after it does not cover it (GNOME's and KDE's window
+    // managers keep windows above for XWayland clients alike).
+    QProcess cover;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", x);
+    cover.setProcessEnvironment(env);
+    cover.start("xmessage", {"-geometry", "1600x1200+0+0", "-name", "cover", "opened later"});
+    ASSERT_TRUE(cover.waitForStarted());
+    const auto stop = qScopeGuard([&] {
+        cover.kill();
+        cover.waitForFinished(2000);
+    });
+    const QString later = WaitForWindow(x, "^cover$", &cover);
+    ASSERT_FALSE(later.isEmpty());
+    X(x, {"xdotool", "windowactivate", "--sync", later});
+    QTest::qWait(500);
+    // The window manager's stacking, bottom to top.
+    QList<qulonglong> stacking;
+    const QString list = X(x, {"xprop", "-root", "_NET_CLIENT_LIST_STACKING"});
+    for (const QString& id : list.section(u'#', 1).split(u',', Qt::SkipEmptyParts))
+        stacking << id.trimmed().toULongLong(nullptr, 16);
+    ASSERT_TRUE(stacking.contains(later.toULongLong())) << list;
+    EXPECT_GT(stacking.indexOf(alert.toULongLong()), stacking.indexOf(later.toULongLong())) << list;
 }
 
 TEST(DesktopEndToEnd, SecondStartBringsTheRunningCopysWindowForward) {
