@@ -15,6 +15,7 @@ namespace {
 
 constexpr int IdRole = Qt::UserRole;
 const QColor OnlyHereColor(255, 221, 221);
+constexpr int MaxWholeLineMarks = 2000;
 
 } // namespace
 
@@ -77,26 +78,38 @@ void TFormNoteHistory::ShowVersion() {
     const TLineDiff diff = DiffLines(MemoLines(text), MemoLines(current_));
     int marked = 0;
     QList<QTextEdit::ExtraSelection> marks;
+    int lines = 0;
+    for (const auto& run : diff.OnlyHere)
+        lines += run.second;
+    // Each marked line across the preview's width; past a few thousand (a whole note
+    // replaced) the runs are marked as spans of text, which paints as fast.
+    const bool wholeLines = lines <= MaxWholeLineMarks;
     for (const auto& [first, count] : diff.OnlyHere) {
-        QTextEdit::ExtraSelection mark;
-        mark.format.setBackground(OnlyHereColor);
-        mark.format.setProperty(QTextFormat::FullWidthSelection, true);
-        QTextCursor span(preview->document()->findBlockByNumber(first));
-        span.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, count - 1);
-        span.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
-        mark.cursor = span;
-        marks << mark;
+        for (int line = first; line < first + count; line += wholeLines ? 1 : count) {
+            QTextEdit::ExtraSelection mark;
+            mark.format.setBackground(OnlyHereColor);
+            QTextCursor at(preview->document()->findBlockByNumber(line));
+            if (wholeLines) {
+                mark.format.setProperty(QTextFormat::FullWidthSelection, true);
+            } else {
+                at.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, count - 1);
+                at.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+            }
+            mark.cursor = at;
+            marks << mark;
+        }
         marked += count;
     }
     preview->setExtraSelections(marks);
     if (marked == 0 && diff.OnlyThere == 0) {
         ui_->lblDiff->setText(QStringLiteral("与当前内容相同。"));
     } else {
-        ui_->lblDiff->setText(
-            QStringLiteral(
-                "底色标出的 %1 行是当前内容里没有的；当前内容另有 %2 行是这个版本没有的。")
-                .arg(marked)
-                .arg(diff.OnlyThere));
+        QStringList said;
+        if (marked > 0)
+            said << QStringLiteral("底色标出的 %1 行是当前内容里没有的").arg(marked);
+        if (diff.OnlyThere > 0)
+            said << QStringLiteral("当前内容另有 %1 行是这个版本没有的").arg(diff.OnlyThere);
+        ui_->lblDiff->setText(said.join(QStringLiteral("；")) + QStringLiteral("。"));
         ui_->btnRestore->setEnabled(true);
     }
     if (!diff.OnlyHere.isEmpty()) {
