@@ -1,6 +1,7 @@
 #include "UntHolidayIcs.h"
 
 #include "UntForeignText.h"
+#include "UntIcal.h"
 #include "UntPublic.h"
 
 #include <QFile>
@@ -12,11 +13,6 @@
 #include <vector>
 
 namespace {
-
-struct TCalendarFree {
-    void operator()(icalcomponent* c) const { icalcomponent_free(c); }
-};
-using TCalendar = std::unique_ptr<icalcomponent, TCalendarFree>;
 
 const QString NothingImported = QStringLiteral("，没有导入放假安排。");
 
@@ -136,19 +132,6 @@ QString ErrorIn(icalcomponent* event) {
     return p ? Utf8(icalproperty_get_xlicerror(p)) : QString();
 }
 
-void CollectEvents(icalcomponent* c, std::vector<icalcomponent*>* events) {
-    const icalcomponent_kind kind = icalcomponent_isa(c);
-    if (kind == ICAL_VEVENT_COMPONENT) {
-        events->push_back(c);
-        return;
-    }
-    if (kind != ICAL_VCALENDAR_COMPONENT && kind != ICAL_XROOT_COMPONENT)
-        return;
-    for (icalcomponent* k = icalcomponent_get_first_component(c, ICAL_ANY_COMPONENT); k;
-         k = icalcomponent_get_next_component(c, ICAL_ANY_COMPONENT))
-        CollectEvents(k, events);
-}
-
 THolidayFile Refused(const QString& why) {
     THolidayFile file;
     file.Error = why;
@@ -189,12 +172,11 @@ THolidayFile ParseHolidayIcs(const QByteArray& raw) {
         return Refused(QStringLiteral("这不是日历文件（iCalendar）") + NothingImported);
     if (data.contains('\0'))
         return Refused(QStringLiteral("日历文件已损坏") + NothingImported);
-    TCalendar root(icalparser_parse_string(data.constData()));
+    TComponent root(icalparser_parse_string(data.constData()));
     if (!root)
         return Refused(QStringLiteral("日历文件已损坏（不完整）") + NothingImported);
 
-    std::vector<icalcomponent*> found;
-    CollectEvents(root.get(), &found);
+    const QList<icalcomponent*> found = CalendarEvents(root.get());
     std::vector<TEvent> events;
     for (icalcomponent* e : found) {
         if (icalcomponent_get_status(e) == ICAL_STATUS_CANCELLED)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/UntIcal.h"
+
 #include <QDate>
 #include <QDateTime>
 #include <QString>
@@ -24,11 +26,6 @@ struct TAlamRecord {
     int AheadDays = 0;         // yearly kinds: also due this many days before
     bool SkipHolidays = false; // daily and weekly kinds: not on official holidays
 };
-
-struct TComponentFree {
-    void operator()(icalcomponent* c) const { icalcomponent_free(c); }
-};
-using TComponent = std::unique_ptr<icalcomponent, TComponentFree>;
 
 // How a reminder is written.
 struct TEventForm {

@@ -118,19 +118,6 @@ TComponent ParseCalendar(const QByteArray& raw) {
     return root;
 }
 
-void CollectEvents(icalcomponent* c, QList<icalcomponent*>* events) {
-    const icalcomponent_kind kind = icalcomponent_isa(c);
-    if (kind == ICAL_VEVENT_COMPONENT || kind == ICAL_VTODO_COMPONENT) {
-        events->append(c);
-        return;
-    }
-    if (kind != ICAL_VCALENDAR_COMPONENT && kind != ICAL_XROOT_COMPONENT)
-        return;
-    for (icalcomponent* k = icalcomponent_get_first_component(c, ICAL_ANY_COMPONENT); k;
-         k = icalcomponent_get_next_component(c, ICAL_ANY_COMPONENT))
-        CollectEvents(k, events);
-}
-
 } // namespace
 
 QString TImportSummary::Text() const {
@@ -173,8 +160,7 @@ QList<TAlamRecord> IcsToAlams(const QByteArray& data, const QDateTime& now, TImp
     if (replaced)
         summary->Warning = QStringLiteral("文件既不是UTF-8也不是GB18030文本，"
                                           "无法识别的字符已替换为“\uFFFD”。");
-    QList<icalcomponent*> events;
-    CollectEvents(root.get(), &events);
+    const QList<icalcomponent*> events = CalendarEvents(root.get(), true);
     if (progress)
         progress->Total = events.size();
     // A lunar reminder's later days are copies of its first: read only when that one is not
