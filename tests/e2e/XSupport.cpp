@@ -125,14 +125,23 @@ void TXServer::Stop() {
 }
 
 // Runs xdotool on the display; its output.
-QString Xdo(const QString& display, const QStringList& arguments) {
+QString RunOnDisplay(const QString& display, const QStringList& command) {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DISPLAY"), display);
     p.setProcessEnvironment(env);
-    p.start(QStringLiteral("xdotool"), arguments);
+    p.start(command.first(), command.mid(1));
     p.waitForFinished(15000);
-    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+QString Xdo(const QString& display, const QStringList& arguments) {
+    return RunOnDisplay(display, QStringList{QStringLiteral("xdotool")} + arguments).trimmed();
+}
+
+bool Viewable(const QString& display, const QString& window) {
+    return RunOnDisplay(display, {QStringLiteral("xwininfo"), QStringLiteral("-id"), window})
+        .contains(QLatin1String("Map State: IsViewable"));
 }
 
 QString WaitForWindow(const QString& display, const QString& name, QProcess* process) {

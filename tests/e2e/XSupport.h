@@ -28,8 +28,12 @@ private:
 // Whether every tool is installed; a test failure names each one that is not.
 bool ToolsPresent(const QStringList& tools);
 
+// Runs an X client (its program and arguments) on the display; its standard output.
+QString RunOnDisplay(const QString& display, const QStringList& command);
 // Runs xdotool on the display; its output.
 QString Xdo(const QString& display, const QStringList& arguments);
+// Whether the window is mapped and can be seen.
+bool Viewable(const QString& display, const QString& window);
 
 // The first visible window whose name contains name, waiting for it while process runs;
 // empty when none appears.

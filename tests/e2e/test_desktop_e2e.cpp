@@ -15,25 +15,10 @@ namespace {
 
 const QStringList Tools = {"Xvfb", "openbox", "xprop", "xdotool", "xwininfo", "xmessage"};
 
-// X clients run on display; their output.
-QString X(const QString& display, const QStringList& command) {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("DISPLAY", display);
-    p.setProcessEnvironment(env);
-    p.start(command.first(), command.mid(1));
-    p.waitForFinished(10000);
-    return QString::fromUtf8(p.readAllStandardOutput());
-}
-
 QString ActiveWindow(const QString& display) {
     const auto m = QRegularExpression("window id # (0x[0-9a-f]+)")
-                       .match(X(display, {"xprop", "-root", "_NET_ACTIVE_WINDOW"}));
+                       .match(RunOnDisplay(display, {"xprop", "-root", "_NET_ACTIVE_WINDOW"}));
     return m.hasMatch() ? QString::number(m.captured(1).toULongLong(nullptr, 16)) : QString();
-}
-
-bool Viewable(const QString& display, const QString& window) {
-    return X(display, {"xwininfo", "-id", window}).contains("Map State: IsViewable");
 }
 
 } // namespace
@@ -57,27 +42,27 @@ TEST(DesktopEndToEnd, AlertCannotBeMinimisedNorCoveredUnderAWindowManager) {
     // What the program asked for, and what the window manager allows. Openbox ignores the
     // Motif minimise and close bits (KWin and xfwm4 follow them), so there the window must
     // come back by itself.
-    const QString allowed = X(x, {"xprop", "-id", alert, "_NET_WM_ALLOWED_ACTIONS"});
+    const QString allowed = RunOnDisplay(x, {"xprop", "-id", alert, "_NET_WM_ALLOWED_ACTIONS"});
     EXPECT_TRUE(allowed.contains("_NET_WM_ACTION_MOVE")) << allowed;
     EXPECT_FALSE(allowed.contains("_NET_WM_ACTION_MAXIMIZE")) << allowed;
     EXPECT_FALSE(allowed.contains("_NET_WM_ACTION_RESIZE")) << allowed;
-    const QString motif = X(x, {"xprop", "-id", alert, "_MOTIF_WM_HINTS"});
+    const QString motif = RunOnDisplay(x, {"xprop", "-id", alert, "_MOTIF_WM_HINTS"});
     const auto m = QRegularExpression("= (\\w+), (\\w+), (\\w+)").match(motif);
     ASSERT_TRUE(m.hasMatch()) << motif;
     EXPECT_TRUE(m.captured(1).toUInt(nullptr, 0) & 1) << "functions are given";
     EXPECT_EQ(m.captured(2).toUInt(nullptr, 0) & (1 | 8 | 16 | 32), 0u)
         << "neither all nor minimise, maximise or close";
-    const QString normal = X(x, {"xprop", "-id", alert, "WM_NORMAL_HINTS"});
+    const QString normal = RunOnDisplay(x, {"xprop", "-id", alert, "WM_NORMAL_HINTS"});
     const auto min = QRegularExpression("minimum size: (\\d+) by (\\d+)").match(normal);
     const auto max = QRegularExpression("maximum size: (\\d+) by (\\d+)").match(normal);
     ASSERT_TRUE(min.hasMatch() && max.hasMatch()) << normal;
     EXPECT_EQ(min.captured(0).mid(8), max.captured(0).mid(8)) << "fixed size";
 
     // Minimised all the same, it is back on the screen at once.
-    X(x, {"xdotool", "windowminimize", alert});
+    RunOnDisplay(x, {"xdotool", "windowminimize", alert});
     QTest::qWait(1000);
     EXPECT_TRUE(Viewable(x, alert));
-    EXPECT_TRUE(X(x, {"xprop", "-id", alert, "WM_STATE"}).contains("Normal"));
+    EXPECT_TRUE(RunOnDisplay(x, {"xprop", "-id", alert, "WM_STATE"}).contains("Normal"));
 
     // A window opened and activated after it does not cover it (GNOME's and KDE's window
     // managers keep windows above for XWayland clients alike).
@@ -93,11 +78,11 @@ TEST(DesktopEndToEnd, AlertCannotBeMinimisedNorCoveredUnderAWindowManager) {
     });
     const QString later = WaitForWindow(x, "^cover$", &cover);
     ASSERT_FALSE(later.isEmpty());
-    X(x, {"xdotool", "windowactivate", "--sync", later});
+    RunOnDisplay(x, {"xdotool", "windowactivate", "--sync", later});
     QTest::qWait(500);
     // The window manager's stacking, bottom to top.
     QList<qulonglong> stacking;
-    const QString list = X(x, {"xprop", "-root", "_NET_CLIENT_LIST_STACKING"});
+    const QString list = RunOnDisplay(x, {"xprop", "-root", "_NET_CLIENT_LIST_STACKING"});
     for (const QString& id : list.section(u'#', 1).split(u',', Qt::SkipEmptyParts))
         stacking << id.trimmed().toULongLong(nullptr, 16);
     ASSERT_TRUE(stacking.contains(later.toULongLong())) << list;
@@ -117,11 +102,11 @@ TEST(DesktopEndToEnd, SecondStartBringsTheRunningCopysWindowForward) {
     ASSERT_TRUE(first->waitForStarted());
     const QString main = WaitForWindow(x, "^Quillet-Morvane软件$", first);
     ASSERT_FALSE(main.isEmpty()) << QString::fromUtf8(first->readAll())
-                                 << X(x, {"xwininfo", "-root", "-tree"});
+                                 << RunOnDisplay(x, {"xwininfo", "-root", "-tree"});
     // Minimised (asked again until the window manager has taken the new window on).
     ASSERT_TRUE(WaitFor(
         [&] {
-            X(x, {"xdotool", "windowminimize", main});
+            RunOnDisplay(x, {"xdotool", "windowminimize", main});
             return !Viewable(x, main);
         },
         10000));
@@ -130,6 +115,6 @@ TEST(DesktopEndToEnd, SecondStartBringsTheRunningCopysWindowForward) {
     ASSERT_TRUE(second->waitForFinished(15000));
     EXPECT_EQ(program.Boxes(), QStringLiteral("提示|桌面Quillet软件已经运行!\n"));
     EXPECT_TRUE(WaitFor([&] { return Viewable(x, main) && ActiveWindow(x) == main; }, 5000))
-        << X(x, {"xwininfo", "-id", main}) << ActiveWindow(x);
+        << RunOnDisplay(x, {"xwininfo", "-id", main}) << ActiveWindow(x);
     EXPECT_EQ(first->state(), QProcess::Running);
 }

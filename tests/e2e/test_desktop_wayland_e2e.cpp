@@ -143,20 +143,6 @@ int RedPixels(const QImage& picture, bool bottomRight = false) {
     return count;
 }
 
-QString X(const QString& display, const QStringList& command) {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("DISPLAY", display);
-    p.setProcessEnvironment(env);
-    p.start(command.first(), command.mid(1));
-    p.waitForFinished(10000);
-    return QString::fromUtf8(p.readAllStandardOutput());
-}
-
-bool Viewable(const QString& display, const QString& window) {
-    return X(display, {"xwininfo", "-id", window}).contains("Map State: IsViewable");
-}
-
 } // namespace
 
 // The tray icon of a KDE or GNOME (AppIndicator) desktop: the program registers it with the
@@ -216,7 +202,7 @@ TEST(DesktopWaylandEndToEnd, TrayIconReachesAStatusNotifierHost) {
     ASSERT_FALSE(main.isEmpty()) << QString::fromUtf8(p->readAll());
     ASSERT_TRUE(WaitFor(
         [&] {
-            X(x, {"xdotool", "windowminimize", main});
+            RunOnDisplay(x, {"xdotool", "windowminimize", main});
             return !Viewable(x, main);
         },
         10000));
@@ -268,10 +254,10 @@ TEST(DesktopWaylandEndToEnd, AlertUnderWestonRunsThroughXWaylandAndAsksForTheCor
 
     const QString alert = WaitForWindow(x, "^提醒$", p);
     ASSERT_FALSE(alert.isEmpty()) << QString::fromUtf8(p->readAll());
-    const QString hints = X(x, {"xprop", "-id", alert, "WM_NORMAL_HINTS"});
+    const QString hints = RunOnDisplay(x, {"xprop", "-id", alert, "WM_NORMAL_HINTS"});
     const auto at = QRegularExpression("specified location: (\\d+), (\\d+)").match(hints);
     ASSERT_TRUE(at.hasMatch()) << hints;
-    const QString root = X(x, {"xwininfo", "-root"});
+    const QString root = RunOnDisplay(x, {"xwininfo", "-root"});
     const int width = QRegularExpression("Width: (\\d+)").match(root).captured(1).toInt();
     const int height = QRegularExpression("Height: (\\d+)").match(root).captured(1).toInt();
     ASSERT_GT(width, 0) << root;
