@@ -68,6 +68,13 @@ void TSideWriter::CommitInBackground(std::function<void(const QString&)> done) {
             if (!sqlite3_get_autocommit(connection.Handle()))
                 sqlite3_exec(connection.Handle(), "ROLLBACK", nullptr, nullptr, nullptr);
         }
+        // Done before the owner hears of it: a slice it then begins must not wait for this
+        // thread, which yields the processor to it, to come back and say so.
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            running_ = false;
+        }
+        wake_.notify_all();
         // The rest runs on the owner's thread; it is dropped with the writer.
         QMetaObject::invokeMethod(
             receiver_.get(),
