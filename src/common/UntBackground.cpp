@@ -3,12 +3,15 @@
 #include "UntHandler.h"
 
 #ifdef __linux__
+#include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
 #endif
 
 #include <QApplication>
+#include <QDir>
 #include <QEventLoop>
+#include <QFile>
 #include <QPointer>
 #include <QProgressDialog>
 #include <QTimer>
@@ -78,9 +81,40 @@ void RunWithProgress(QWidget* owner, const QString& label,
         std::rethrow_exception(failed);
 }
 
+#ifdef __linux__
+namespace {
+// On Linux a thread has a nice value and a policy of its own. At nice 10 such threads still
+// took the interface thread's processor in the middle of a keystroke whenever both cores were
+// busy. A batch thread never takes the processor from a running one when it wakes, and at 19
+// it still gets its share while the interface thread waits (it may hold the writer's lock,
+// so it must not starve as an idle-policy thread would behind other programs).
+void Yield(pid_t tid) {
+    const sched_param none{};
+    sched_setscheduler(tid, SCHED_BATCH, &none);
+    setpriority(PRIO_PROCESS, static_cast<id_t>(tid), 19);
+}
+} // namespace
+#endif
+
 void YieldToInterface() {
 #ifdef __linux__
-    // On Linux a thread has a nice value of its own.
-    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
+    Yield(gettid());
 #endif
+}
+
+int YieldThreadsNamed(const QByteArray& name) {
+    int found = 0;
+#ifdef __linux__
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(tasks.filePath(tid + QStringLiteral("/comm")));
+        if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != name)
+            continue;
+        ++found;
+        Yield(tid.toInt());
+    }
+#else
+    Q_UNUSED(name);
+#endif
+    return found;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <atomic>
 #include <functional>
@@ -25,3 +26,6 @@ void RunWithProgress(QWidget* owner, const QString& label,
 // For a thread that works for the interface but not while it waits (commits of the sync,
 // moving the log): the interface thread gets the processor first when both want it.
 void YieldToInterface();
+// The same for threads the process did not start itself (a library's), found by the name the
+// system shows for them (at most 15 bytes); returns how many there are.
+int YieldThreadsNamed(const QByteArray& name);

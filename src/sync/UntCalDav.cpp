@@ -1,5 +1,7 @@
 #include "UntCalDav.h"
 
+#include "common/UntBackground.h"
+
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -585,7 +587,10 @@ void TCalDavClient::Send(const QByteArray& verb, const QUrl& url, const QByteArr
             texts << e.errorString();
         reading->sslProblem = QStringLiteral("证书有问题：") + texts.join(QStringLiteral("；"));
     });
-    connect(reply, &QNetworkReply::finished, this, [reading, later, turn] {
+    connect(reply, &QNetworkReply::finished, this, [this, reading, later, turn] {
+        // Qt starts its network thread for the first request, after it was sent.
+        if (!networkYielded_)
+            networkYielded_ = YieldThreadsNamed("QNetworkAccessM") > 0;
         reading->finished = true;
         later(turn);
     });

@@ -82,6 +82,8 @@ private:
     QByteArray authorization_;
     std::vector<QNetworkReply*> replies_;
     int timeoutMs_ = 30000;
+    // Qt's thread that moves the bytes yields to the interface, as the sync's other threads.
+    bool networkYielded_ = false;
     // Counts AbortAll calls, so that a refusal queued before one is dropped.
     quint64 aborts_ = 0;
 };

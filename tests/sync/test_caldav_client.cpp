@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 #include "sync/UntCalDav.h"
 
+#include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QTcpServer>
@@ -8,6 +9,8 @@
 #include <QTimer>
 #include <functional>
 #include <optional>
+#include <sched.h>
+#include <sys/resource.h>
 
 namespace {
 
@@ -195,6 +198,31 @@ TEST(CalDavClient, AnAnswerThatIsNoMultistatusIsNoCalDavServer) {
         for (const TDavResult& r : {found, reported})
             EXPECT_TRUE(!r.Ok() && r.Describe().contains("不是CalDAV服务器")) << r.Describe();
     }
+}
+
+// The thread Qt moves the bytes on never takes the processor from the interface thread in
+// the middle of a keystroke: it runs as a batch thread at the lowest priority.
+TEST(CalDavClient, QtsNetworkThreadYieldsToTheInterface) {
+    TServer home([](const TSeen&) {
+        return TAnswer{Multistatus, Once(Head + "</D:multistatus>")};
+    });
+    TCalDavClient client;
+    client.SetAccount(QUrl(home.Url()), QStringLiteral("u"), QStringLiteral("secret"));
+    ASSERT_TRUE(Propfind(client, client.Base()).Ok());
+    int found = 0;
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(tasks.filePath(tid + QStringLiteral("/comm")));
+        comm.open(QIODevice::ReadOnly);
+        if (comm.readAll().trimmed() != "QNetworkAccessM")
+            continue;
+        ++found;
+        EXPECT_EQ(sched_getscheduler(tid.toInt()), SCHED_BATCH);
+        EXPECT_EQ(getpriority(PRIO_PROCESS, tid.toUInt()), 19);
+    }
+    EXPECT_GE(found, 1);
+    EXPECT_EQ(sched_getscheduler(0), SCHED_OTHER);
+    EXPECT_EQ(getpriority(PRIO_PROCESS, 0), 0);
 }
 
 TEST(CalDavClient, TransportFailuresAreToldInChinese) {
