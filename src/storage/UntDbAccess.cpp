@@ -460,6 +460,16 @@ void TDbAccess::PutInPlace(const QString& staged, const QString& key, const QStr
     const QString data = DatabasePath();
     const bool wasOpen = Connection.IsOpen();
     try {
+        // Switched to the log here, while it is still aside: opened in place in the other
+        // mode, the switch would leave a journal that a kill makes hot, and a look at the
+        // file with the old key would play it back with that key.
+        {
+            TConnection copy;
+            copy.Open(staged, key);
+            copy.UseWriteAheadLog();
+        }
+        if (QFile::exists(staged + QStringLiteral("-wal")))
+            throw EEngineError("the new file's log could not be emptied");
         // A read still running (a search, the list read ahead) would hold the log's emptying
         // for the engine's whole wait, and then fail it.
         Reader.Shut();
