@@ -480,24 +480,23 @@ void TNotepadPage::SaveMemo(int group, QString text, bool wait) {
             return;
         }
         unsaved_.reset();
+        const auto keep = [group](const QString& kept, const QDateTime& since) {
+            TConnection& connection = DbAccess->Connection;
+            NoteHistory::Keep(connection, NoteHistory::GroupUid(connection, group), kept,
+                              Clock::Now(), since);
+        };
         if (keptBefore_ != group && NoteHistory::KeepingWhileTyping) {
             // The text as it stood before the first change here: a select-all and a key
             // cannot take it away.
-            NoteHistory::Keep(DbAccess->Connection,
-                              NoteHistory::GroupUid(DbAccess->Connection, group), StoredNote(group),
-                              Clock::Now(), QDateTime());
+            keep(StoredNote(group), QDateTime());
         } else if (NoteHistory::KeepingWhileTyping && ReplacesMuch(noteBase_, text)) {
             // One change took much of what was there (a select-all and a key, a cut, a paste
             // over a selection): what it replaced is kept first, however briefly it stood.
-            NoteHistory::Keep(DbAccess->Connection,
-                              NoteHistory::GroupUid(DbAccess->Connection, group), noteBase_,
-                              Clock::Now(), lastChange_);
+            keep(noteBase_, lastChange_);
         }
         SaveNoteText(*NoteData, QString::number(group), text, &noteBase_, &underneath);
         if (!underneath.isEmpty()) // the other machine's text is among the versions too
-            NoteHistory::Keep(DbAccess->Connection,
-                              NoteHistory::GroupUid(DbAccess->Connection, group), underneath,
-                              Clock::Now(), QDateTime());
+            keep(underneath, QDateTime());
         transaction.Commit();
     }
     noteBase_ = text;

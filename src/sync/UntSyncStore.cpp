@@ -158,20 +158,17 @@ std::optional<TSyncReminder> TSyncStore::Reminder(const QString& uid) {
 void TSyncStore::PutReminder(const TSyncReminder& r) {
     const QString date = r.AlamDate.toString(Qt::ISODate);
     const QString skip = Number(CanSkipHolidays(r.ReDay) && r.SkipHolidays ? 1 : 0);
-    if (Reminder(r.Uid))
-        Exec(
-            FormatSql(QStringLiteral("update Alam set iHour=%s,iMinute=%s,iMonWeek=%s,ReDay=%s,"
-                                     "AheadDays=%s,AlamDate='%s',ReMark='%s',bLook=%s,"
-                                     "SkipHolidays=%s where Uid='%s'"),
-                      {Number(r.iHour), Number(r.iMinute), Number(r.iMonWeek), Number(r.ReDay),
-                       Number(r.AheadDays), date, r.ReMark, Number(r.bLook ? 1 : 0), skip, r.Uid}));
-    else
-        Exec(
-            FormatSql(QStringLiteral("insert into Alam(iHour,iMinute,iMonWeek,ReDay,AheadDays,"
-                                     "AlamDate,ReMark,bLook,SkipHolidays,Uid) values(%s,%s,%s,"
-                                     "%s,%s,'%s','%s',%s,%s,'%s')"),
-                      {Number(r.iHour), Number(r.iMinute), Number(r.iMonWeek), Number(r.ReDay),
-                       Number(r.AheadDays), date, r.ReMark, Number(r.bLook ? 1 : 0), skip, r.Uid}));
+    // Both statements take the values in the same order.
+    const QString pattern =
+        Reminder(r.Uid) ? QStringLiteral("update Alam set iHour=%s,iMinute=%s,iMonWeek=%s,ReDay=%s,"
+                                         "AheadDays=%s,AlamDate='%s',ReMark='%s',bLook=%s,"
+                                         "SkipHolidays=%s where Uid='%s'")
+                        : QStringLiteral("insert into Alam(iHour,iMinute,iMonWeek,ReDay,AheadDays,"
+                                         "AlamDate,ReMark,bLook,SkipHolidays,Uid) values(%s,%s,%s,"
+                                         "%s,%s,'%s','%s',%s,%s,'%s')");
+    Exec(FormatSql(pattern,
+                   {Number(r.iHour), Number(r.iMinute), Number(r.iMonWeek), Number(r.ReDay),
+                    Number(r.AheadDays), date, r.ReMark, Number(r.bLook ? 1 : 0), skip, r.Uid}));
 }
 
 void TSyncStore::DeleteReminder(const QString& uid) {
