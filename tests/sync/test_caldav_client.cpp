@@ -165,6 +165,14 @@ TEST(CalDavClient, ARedirectOnTheSameServerRepeatsTheRequest) {
     EXPECT_EQ(home.Seen[1].authorization, home.Seen[0].authorization);
 }
 
+// AddressSanitizer holds freed blocks back (256 MB of them) to catch late uses, so a peak
+// there says nothing of what the program keeps.
+#ifdef __SANITIZE_ADDRESS__
+constexpr bool PeakTellsWhatIsKept = false;
+#else
+constexpr bool PeakTellsWhatIsKept = true;
+#endif
+
 TEST(CalDavClient, HostileAnswersAreRefusedInBoundedMemory) {
     const std::pair<std::function<TAnswer()>, const char*> cases[] = {
         {[] { return Repeated("<D:a>", 24); }, "无法读懂"},
@@ -180,7 +188,9 @@ TEST(CalDavClient, HostileAnswersAreRefusedInBoundedMemory) {
         const qint64 before = StatusKb("VmRSS:");
         const TDavResult r = Propfind(client, client.Base());
         EXPECT_TRUE(r.Describe().contains(says)) << r.Describe();
-        EXPECT_LT(StatusKb("VmHWM:") - before, 24 * 1024);
+        if (PeakTellsWhatIsKept) {
+            EXPECT_LT(StatusKb("VmHWM:") - before, 24 * 1024);
+        }
     }
 }
 
