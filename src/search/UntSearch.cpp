@@ -7,7 +7,6 @@
 
 #include <QElapsedTimer>
 #include <QHash>
-#include <QThreadPool>
 
 namespace {
 
@@ -266,14 +265,17 @@ bool FindOccurrence(const QString& text, const QString& query, bool caseSensitiv
 // ---------------------------------------------------------------- TSearchRunner
 
 TSearchRunner::TSearchRunner(TReadConnection& reader, QObject* parent)
-    : QObject(parent), reader_(reader), pool_(std::make_unique<QThreadPool>()) {
-    // One search at a time: a newer one waits only until the older one sees its cancel.
-    pool_->setMaxThreadCount(1);
-}
+    : QObject(parent), reader_(reader) {}
 
 TSearchRunner::~TSearchRunner() {
     Cancel();
-    pool_->waitForDone();
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        quit_ = true;
+    }
+    wake_.notify_one();
+    if (worker_.joinable())
+        worker_.join(); // after the jobs still waiting, each told to stop
 }
 
 void TSearchRunner::Cancel() {
@@ -287,10 +289,38 @@ void TSearchRunner::Launch(std::function<void(const std::atomic<bool>* cancel)> 
     auto cancel = std::make_shared<std::atomic<bool>>(false);
     cancel_ = cancel;
     ++running_;
-    pool_->start([this, cancel, job = std::move(job)] {
+    std::function<void()> run = [this, cancel, job = std::move(job)] {
         job(cancel.get());
         --running_;
-    });
+    };
+    if (!worker_.joinable()) {
+        try {
+            worker_ = std::thread([this] { Work(); });
+        } catch (...) {
+            run(); // no thread to be had: search here
+            return;
+        }
+    }
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        jobs_.push_back(std::move(run));
+    }
+    wake_.notify_one();
+}
+
+void TSearchRunner::Work() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        // One search at a time: a newer one waits only until the older one sees its cancel.
+        wake_.wait(lock, [this] { return quit_ || !jobs_.empty(); });
+        if (jobs_.empty())
+            return;
+        const std::function<void()> job = std::move(jobs_.front());
+        jobs_.pop_front();
+        lock.unlock();
+        job();
+        lock.lock();
+    }
 }
 
 void TSearchRunner::ReadAhead() {

@@ -4,11 +4,14 @@
 #include <QObject>
 #include <QString>
 #include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <utility>
 
-class QThreadPool;
 class TReadConnection;
 
 // One place where the query was found.
@@ -72,9 +75,16 @@ private:
     bool Current(quint64 generation) const { return generation == generation_; }
     // Runs job on the searching thread with a cancel flag of its own, which Cancel sets.
     void Launch(std::function<void(const std::atomic<bool>* cancel)> job);
+    void Work(); // the searching thread: the jobs in turn, one at a time
 
     TReadConnection& reader_;
-    std::unique_ptr<QThreadPool> pool_;
+    // Handed over under a lock of this class's own, which a thread sanitizer can follow
+    // (it cannot see into Qt's thread pool).
+    std::thread worker_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::function<void()>> jobs_;
+    bool quit_ = false;
     quint64 generation_ = 0;
     std::shared_ptr<std::atomic<bool>> cancel_;
     std::atomic<int> running_{0};
