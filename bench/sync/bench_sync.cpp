@@ -216,21 +216,20 @@ void Report(const char* what, const TRun& r) {
 // was ready but another thread had the processor, and how often it gave the processor up
 // (waited for the disk or a lock).
 struct TThreadTimes {
-    qint64 wallNs = 0, cpuNs = 0, readyNs = 0;
+    double wallMs = 0, cpuMs = 0, readyMs = 0;
     long gaveUp = 0;
     static TThreadTimes Now() {
         TThreadTimes t;
-        t.wallNs = MonotonicNs();
-        // Per thread: a file opened once, read again from its start.
+        t.wallMs = MonotonicNs() / 1e6;
+        // Per thread: a file opened once, read again from its start. Its processor time lags
+        // by up to a tick; the clock's does not.
         static thread_local const int stats = open("/proc/thread-self/schedstat", O_RDONLY);
         char text[96] = {};
-        long long cpu = 0, ready = 0; // the file's processor time lags by up to a tick
+        long long ready = 0;
         if (stats >= 0 && pread(stats, text, sizeof text - 1, 0) > 0)
-            std::sscanf(text, "%lld %lld", &cpu, &ready);
-        t.readyNs = ready;
-        timespec own{};
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &own);
-        t.cpuNs = qint64(own.tv_sec) * 1000000000 + own.tv_nsec;
+            std::sscanf(text, "%*s %lld", &ready);
+        t.readyMs = ready / 1e6;
+        t.cpuMs = ThreadCpuMs();
         rusage usage{};
         getrusage(RUSAGE_THREAD, &usage);
         t.gaveUp = usage.ru_nvcsw;
@@ -254,12 +253,11 @@ double KeystrokeMs(TDbAccess& db, TNote& note, const QString& text, bool* stored
         tx.Commit();
     }
     const TThreadTimes after = TThreadTimes::Now();
-    const qint64 wall = after.wallNs - before.wallNs;
-    const qint64 cpu = after.cpuNs - before.cpuNs;
-    const qint64 ready = after.readyNs - before.readyNs;
-    *cpuMs = cpu / 1e6;
-    *ownMs = (after.gaveUp == before.gaveUp ? std::min(wall, cpu + ready) : wall) / 1e6;
-    return wall / 1e6;
+    const double wall = after.wallMs - before.wallMs;
+    *cpuMs = after.cpuMs - before.cpuMs;
+    const double ready = after.readyMs - before.readyMs;
+    *ownMs = after.gaveUp == before.gaveUp ? std::min(wall, *cpuMs + ready) : wall;
+    return wall;
 }
 
 struct TKeys {
